@@ -1,0 +1,65 @@
+# vaskor_embed_files(<target> ENTRIES <name> <file> [<name> <file> ...])
+#
+# Makes an object library <target> that carries the files' bytes in read-only
+# data (one assembler .incbin per file: no generated C++ arrays, so the build
+# stays fast whatever the size) and defines embeddedFileList(), which returns
+# the files in the order given. <file> is an absolute path or a target name,
+# whose built file is then embedded and rebuilt into the object when it changes.
+function(vaskor_embed_files target)
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "ENTRIES")
+    set(asm "")
+    set(decls "")
+    set(rows "")
+    set(depends "")
+    set(targets "")
+    set(index 0)
+    list(LENGTH ARG_ENTRIES count)
+    while(index LESS count)
+        list(GET ARG_ENTRIES ${index} name)
+        math(EXPR next "${index} + 1")
+        list(GET ARG_ENTRIES ${next} file)
+        math(EXPR n "${index} / 2")
+        if(TARGET ${file})
+            list(APPEND targets ${file})
+            set(file "$<TARGET_FILE:${file}>")
+        endif()
+        list(APPEND depends "${file}")
+        string(APPEND asm
+            "    .balign 16\n"
+            "    .globl vaskorEmbedded${n}Begin\n"
+            "vaskorEmbedded${n}Begin:\n"
+            "    .incbin \"${file}\"\n"
+            "    .globl vaskorEmbedded${n}End\n"
+            "vaskorEmbedded${n}End:\n")
+        string(APPEND decls
+            "extern \"C\" const unsigned char vaskorEmbedded${n}Begin[];\n"
+            "extern \"C\" const unsigned char vaskorEmbedded${n}End[];\n")
+        string(APPEND rows "        {\"${name}\", vaskorEmbedded${n}Begin, vaskorEmbedded${n}End},\n")
+        math(EXPR index "${index} + 2")
+    endwhile()
+
+    if(WIN32)
+        set(section "    .section .rdata,\"dr\"\n")
+        set(trailer "")
+    else()
+        set(section "    .section .rodata.vaskor_embedded,\"a\"\n")
+        set(trailer "    .section .note.GNU-stack,\"\",@progbits\n")
+    endif()
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target})
+    file(GENERATE OUTPUT ${dir}/EmbeddedData.S CONTENT "${section}${asm}${trailer}")
+    file(GENERATE OUTPUT ${dir}/EmbeddedFileList.cpp CONTENT
+"#include \"resources/EmbeddedFileList.h\"
+
+${decls}
+std::span<const EmbeddedFile> embeddedFileList() {
+    static const EmbeddedFile files[] = {
+${rows}    };
+    return files;
+}
+")
+    add_library(${target} OBJECT ${dir}/EmbeddedData.S ${dir}/EmbeddedFileList.cpp)
+    set_source_files_properties(${dir}/EmbeddedData.S PROPERTIES OBJECT_DEPENDS "${depends}")
+    if(targets)
+        add_dependencies(${target} ${targets})
+    endif()
+endfunction()

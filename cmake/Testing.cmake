@@ -1,0 +1,50 @@
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+set(VASKOR_TEST_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support)
+
+# vaskor_add_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [XVFB])
+#
+# One GoogleTest program run by CTest. Label "unit" for the tests that also run
+# under the sanitizers, "window" for those that need a display (XVFB starts a
+# private Xvfb for them), "root" for those that need CAP_NET_ADMIN.
+# A test that skips is reported as skipped, never as passed.
+function(vaskor_add_test name)
+    if(VASKOR_FUZZ)
+        return()
+    endif()
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "XVFB" "" "SOURCES;LIBS;LABELS")
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+    if(NOT ARG_SOURCES MATCHES "Main\\.cpp")
+        target_link_libraries(${name} PRIVATE GTest::gtest_main)
+    endif()
+    if(ARG_XVFB)
+        add_test(NAME ${name} COMMAND ${VASKOR_TEST_SUPPORT}/with-xvfb $<TARGET_FILE:${name}>)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        LABELS "${ARG_LABELS}"
+        SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+endfunction()
+
+# vaskor_add_fuzzer(<name> SOURCES ... [LIBS ...])
+#
+# A libFuzzer target, built only with VASKOR_FUZZ (clang). CTest runs it for
+# VASKOR_FUZZ_SECONDS and fails on any crash or sanitizer report.
+set(VASKOR_FUZZ_SECONDS 30 CACHE STRING "How long CTest runs each fuzz target")
+function(vaskor_add_fuzzer name)
+    if(NOT VASKOR_FUZZ)
+        return()
+    endif()
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;LIBS")
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+    file(MAKE_DIRECTORY ${corpus})
+    add_test(NAME ${name} COMMAND ${name} -max_total_time=${VASKOR_FUZZ_SECONDS} -print_final_stats=1 ${corpus})
+    set_tests_properties(${name} PROPERTIES LABELS fuzz)
+endfunction()

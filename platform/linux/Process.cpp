@@ -1,0 +1,3 @@
+#include "platform/Process.h"
+
+bool isWow64Process() { return false; }
