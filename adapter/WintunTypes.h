@@ -1,0 +1,82 @@
+#pragma once
+
+// The Wintun 0.10 (adapter pool) calling interface, as both the Windows
+// library and our Linux library in tun/ export it. Names are 16-bit wide strings.
+
+#include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#define WINTUN_CALL __stdcall
+using WintunBool = BOOL;
+using WintunDword = DWORD;
+using WintunWchar = WCHAR;
+using WintunHandle = HANDLE;
+using WintunGuid = GUID;
+using WintunLParam = LPARAM;
+#else
+#define WINTUN_CALL
+using WintunBool = std::int32_t;
+using WintunDword = std::uint32_t;
+using WintunWchar = char16_t;
+using WintunHandle = void*; // on Linux: a pollable file descriptor, cast from intptr_t
+struct WintunGuid {
+    std::uint32_t data1;
+    std::uint16_t data2;
+    std::uint16_t data3;
+    std::uint8_t data4[8];
+};
+using WintunLParam = std::intptr_t;
+#endif
+
+using WintunAdapterHandle = struct WintunAdapterRecord*;
+using WintunSessionHandle = struct WintunSessionRecord*;
+using WintunLuid = std::uint64_t; // NET_LUID; on Linux it carries the interface index
+
+enum WintunLoggerLevel : std::int32_t { WintunLogInfo, WintunLogWarn, WintunLogErr };
+
+constexpr std::uint32_t wintunMaxAdapterName = 128; // wide characters, with the NUL
+constexpr std::uint32_t wintunMinRingCapacity = 0x20000;
+constexpr std::uint32_t wintunMaxRingCapacity = 0x4000000;
+constexpr std::uint32_t wintunMaxIpPacketSize = 0xFFFF;
+
+extern "C" {
+using WintunEnumCallback = WintunBool(WINTUN_CALL*)(WintunAdapterHandle adapter, WintunLParam param);
+using WintunLoggerCallback = void(WINTUN_CALL*)(WintunLoggerLevel level, const WintunWchar* message);
+
+using WintunCreateAdapterFunc = WintunAdapterHandle(WINTUN_CALL)(const WintunWchar* pool,
+                                                                  const WintunWchar* name,
+                                                                  const WintunGuid* requestedGuid,
+                                                                  WintunBool* rebootRequired);
+using WintunDeleteAdapterFunc = WintunBool(WINTUN_CALL)(WintunAdapterHandle adapter,
+                                                        WintunBool forceCloseSessions,
+                                                        WintunBool* rebootRequired);
+using WintunDeletePoolDriverFunc = WintunBool(WINTUN_CALL)(const WintunWchar* pool,
+                                                           WintunBool* rebootRequired);
+using WintunEnumAdaptersFunc = WintunBool(WINTUN_CALL)(const WintunWchar* pool,
+                                                       WintunEnumCallback callback,
+                                                       WintunLParam param);
+using WintunFreeAdapterFunc = void(WINTUN_CALL)(WintunAdapterHandle adapter);
+using WintunOpenAdapterFunc = WintunAdapterHandle(WINTUN_CALL)(const WintunWchar* pool,
+                                                                const WintunWchar* name);
+using WintunGetAdapterLuidFunc = void(WINTUN_CALL)(WintunAdapterHandle adapter, WintunLuid* luid);
+// name: a buffer of wintunMaxAdapterName wide characters
+using WintunGetAdapterNameFunc = WintunBool(WINTUN_CALL)(WintunAdapterHandle adapter,
+                                                         WintunWchar* name);
+using WintunSetAdapterNameFunc = WintunBool(WINTUN_CALL)(WintunAdapterHandle adapter,
+                                                         const WintunWchar* name);
+using WintunGetRunningDriverVersionFunc = WintunDword(WINTUN_CALL)(void);
+using WintunSetLoggerFunc = void(WINTUN_CALL)(WintunLoggerCallback callback);
+using WintunStartSessionFunc = WintunSessionHandle(WINTUN_CALL)(WintunAdapterHandle adapter,
+                                                                 WintunDword capacity);
+using WintunEndSessionFunc = void(WINTUN_CALL)(WintunSessionHandle session);
+using WintunGetReadWaitEventFunc = WintunHandle(WINTUN_CALL)(WintunSessionHandle session);
+using WintunReceivePacketFunc = std::uint8_t*(WINTUN_CALL)(WintunSessionHandle session,
+                                                           WintunDword* packetSize);
+using WintunReleaseReceivePacketFunc = void(WINTUN_CALL)(WintunSessionHandle session,
+                                                         const std::uint8_t* packet);
+using WintunAllocateSendPacketFunc = std::uint8_t*(WINTUN_CALL)(WintunSessionHandle session,
+                                                                WintunDword packetSize);
+using WintunSendPacketFunc = void(WINTUN_CALL)(WintunSessionHandle session,
+                                               const std::uint8_t* packet);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "adapter/WintunTypes.h"
+#include "resources/InMemoryLibrary.h"
+#include "sdk/DiscordCreate.h"
+
+// The 18 Wintun entry points, in binding order; null until the first binding.
+struct WintunApiTable {
+    WintunCreateAdapterFunc* createAdapter;
+    WintunDeleteAdapterFunc* deleteAdapter;
+    WintunDeletePoolDriverFunc* deletePoolDriver;
+    WintunEnumAdaptersFunc* enumAdapters;
+    WintunFreeAdapterFunc* freeAdapter;
+    WintunOpenAdapterFunc* openAdapter;
+    WintunGetAdapterLuidFunc* getAdapterLuid;
+    WintunGetAdapterNameFunc* getAdapterName;
+    WintunSetAdapterNameFunc* setAdapterName;
+    WintunGetRunningDriverVersionFunc* getRunningDriverVersion;
+    WintunSetLoggerFunc* setLogger;
+    WintunStartSessionFunc* startSession;
+    WintunEndSessionFunc* endSession;
+    WintunGetReadWaitEventFunc* getReadWaitEvent;
+    WintunReceivePacketFunc* receivePacket;
+    WintunReleaseReceivePacketFunc* releaseReceivePacket;
+    WintunAllocateSendPacketFunc* allocateSendPacket;
+    WintunSendPacketFunc* sendPacket;
+};
+
+// The process's table, filled by bindWintunApi.
+extern WintunApiTable WintunApi;
+
+// Maps a fresh copy of the embedded "wintun.dll" and binds all 18 entry points.
+// Returns the library handle, or null with the thread's last-error code set.
+InMemoryLibrary* bindWintunApi();
