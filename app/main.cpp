@@ -1,4 +1,5 @@
 #include "app/App.h"
+#include "app/CurrentVpn.h"
 
 #include <wx/log.h>
 
@@ -8,5 +9,9 @@ int main(int argc, char** argv) {
     // Release settings: toolkit assertions are silent, informational logging.
     wxSetAssertHandler(nullptr);
     wxLog::SetLogLevel(wxLOG_Info);
-    return wxEntry(argc, argv);
+    const int status = wxEntry(argc, argv);
+    // Stop and join the run before static objects that its worker may still
+    // use (the embedded files' index) are destroyed.
+    currentVpn.reset();
+    return status;
 }

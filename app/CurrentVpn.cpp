@@ -1,0 +1,3 @@
+#include "app/CurrentVpn.h"
+
+std::unique_ptr<Vpn> currentVpn;

@@ -1,0 +1,135 @@
+#include "vpn/PeerProtocol.h"
+#include "vpn/UnicastRoutes.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::uint32_t ip(const char* text) {
+    in_addr address{};
+    EXPECT_EQ(inet_pton(AF_INET, text, &address), 1) << text;
+    return address.s_addr;
+}
+
+std::optional<Ipv4Cidr> readAddress(const std::string& message) {
+    return peer::readAddressMessage(reinterpret_cast<const std::uint8_t*>(message.data()),
+                                    message.size());
+}
+
+TEST(PeerProtocol, AddressMessageIsThePrefixAndTheTextWithoutNul) {
+    const std::string message = peer::addressMessage(Ipv4Cidr::parse("192.168.42.2/24"));
+    EXPECT_EQ(message, "ipv4 192.168.42.2/24");
+    EXPECT_EQ(message.size(), 20u);
+    EXPECT_EQ(readAddress(message), Ipv4Cidr::parse("192.168.42.2/24"));
+}
+
+TEST(PeerProtocol, OnlyAddressControlMessagesWithAnAddressAreApplied) {
+    struct Case {
+        std::string message;
+        const char* expected; // nullptr: ignored
+    } cases[] = {
+        {"ipv4 10.1.2.3/24", "10.1.2.3/24"},
+        {"ipv4 10.1.2.3/24 trailing words", "10.1.2.3/24"},
+        {std::string("ipv4 10.1.2.3/24\0junk", 21), "10.1.2.3/24"}, // parse stops at the NUL
+        {"ipv4", nullptr},
+        {"ipv4x10.1.2.3/24", nullptr},
+        {"IPV4 10.1.2.3/24", nullptr},
+        {"ipv4 ", nullptr},
+        {"ipv4 hello", nullptr},               // no address: not applied
+        {"ipv4 300.1.2.3/24", nullptr},        // out of range: not applied
+        {"ipv4 10.1.2.3/99", nullptr},
+        {"hello world", nullptr},
+        {"", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::optional<Ipv4Cidr> address = readAddress(c.message);
+        if (c.expected) {
+            ASSERT_TRUE(address) << c.message;
+            EXPECT_EQ(address->toString(), c.expected);
+        } else {
+            EXPECT_FALSE(address) << c.message;
+        }
+    }
+}
+
+TEST(PeerProtocol, PeerIdsReadAsUnsignedDecimal) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint64_t> expected;
+    } cases[] = {
+        {"12345", 12345},
+        {"0012345", 12345},
+        {"  42", 42},
+        {"42abc", 42},
+        {"18446744073709551615", 18446744073709551615ull},
+        {"18446744073709551616", std::nullopt}, // does not fit
+        {"abc", std::nullopt},
+        {"", std::nullopt},
+        {"-", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(peer::readPeerId(c.text), c.expected) << '"' << c.text << '"';
+    EXPECT_EQ(peer::peerIdText(18446744073709551615ull), "18446744073709551615");
+    EXPECT_EQ(peer::peerIdText(7), "7");
+}
+
+TEST(PeerProtocol, Ipv4PacketCheck) {
+    std::vector<std::uint8_t> packet(20, 0);
+    packet[0] = 0x45;
+    EXPECT_TRUE(peer::isIpv4Packet(packet.data(), 20));
+    EXPECT_FALSE(peer::isIpv4Packet(packet.data(), 19));
+    packet[0] = 0x60; // IPv6
+    EXPECT_FALSE(peer::isIpv4Packet(packet.data(), 20));
+    packet[0] = 0x4f;
+    EXPECT_TRUE(peer::isIpv4Packet(packet.data(), 20));
+}
+
+TEST(PeerProtocol, PacketAddresses) {
+    std::array<std::uint8_t, 20> packet{0x45};
+    const std::uint32_t source = ip("192.168.42.2"), destination = ip("192.168.42.3");
+    std::memcpy(&packet[12], &source, 4);
+    std::memcpy(&packet[16], &destination, 4);
+    EXPECT_EQ(peer::sourceAddress(packet.data()), source);
+    EXPECT_EQ(peer::destinationAddress(packet.data()), destination);
+}
+
+TEST(UnicastRoutes, LearnedAddressesGoToTheirOwnerAndMove) {
+    UnicastRoutes routes;
+    routes.setLocalNetwork(Ipv4Cidr::parse("192.168.42.1/24"));
+    EXPECT_FALSE(routes.ownerOf(ip("192.168.42.2")));
+    routes.learn(ip("192.168.42.2"), 20);
+    routes.learn(ip("192.168.42.3"), 30);
+    EXPECT_EQ(routes.ownerOf(ip("192.168.42.2")), 20u);
+    EXPECT_EQ(routes.ownerOf(ip("192.168.42.3")), 30u);
+    routes.learn(ip("192.168.42.2"), 40); // appears from another member
+    EXPECT_EQ(routes.ownerOf(ip("192.168.42.2")), 40u);
+}
+
+TEST(UnicastRoutes, GroupAddressesAlwaysGoToEveryone) {
+    UnicastRoutes routes;
+    routes.setLocalNetwork(Ipv4Cidr::parse("192.168.42.1/24"));
+    for (const char* address : {"255.255.255.255", "192.168.42.255", "224.0.0.251",
+                                "239.255.255.250", "0.0.0.0"}) {
+        routes.learn(ip(address), 20);
+        EXPECT_FALSE(routes.ownerOf(ip(address))) << address;
+    }
+    routes.learn(ip("10.9.9.255"), 20); // another network's .255 is an ordinary address
+    EXPECT_EQ(routes.ownerOf(ip("10.9.9.255")), 20u);
+}
+
+TEST(UnicastRoutes, StaysBounded) {
+    UnicastRoutes routes;
+    for (std::uint32_t i = 0; i < UnicastRoutes::maxEntries + 100; ++i)
+        routes.learn(htonl(0x0a000000u + i + 1), 1);
+    EXPECT_EQ(routes.ownerOf(htonl(0x0a000001u)), 1u);
+    EXPECT_FALSE(routes.ownerOf(htonl(0x0a000000u + UnicastRoutes::maxEntries + 50)));
+}
+
+} // namespace

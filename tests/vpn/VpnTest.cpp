@@ -1,0 +1,163 @@
+#include "vpn/Vpn.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Each test starts a real run: a member run that nobody invites just loops.
+class VpnRun : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("VASKOR_SDK_CLIENT", "0", 1);
+        unsetenv("VASKOR_SDK_SERVICE_UNAVAILABLE");
+    }
+};
+
+template <typename Predicate> bool waitFor(Predicate done, std::chrono::milliseconds limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST_F(VpnRun, PendingItemsAreTakenOnceAndTheLaterReplacesTheEarlier) {
+    Vpn run;
+    EXPECT_FALSE(run.takeError());
+    EXPECT_FALSE(run.takeMessage());
+
+    std::thread worker([&] {
+        run.postMessage("first message");
+        run.postMessage("second message");
+        run.fail("first failure");
+        run.fail("second failure");
+    });
+    worker.join();
+
+    const auto error = run.takeError();
+    ASSERT_TRUE(error);
+    EXPECT_STREQ(error->what(), "second failure");
+    EXPECT_FALSE(run.takeError());
+    const auto message = run.takeMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(*message, "second message");
+    EXPECT_FALSE(run.takeMessage());
+    EXPECT_TRUE(run.stopRequested()) << "a failure stops the run";
+}
+
+TEST_F(VpnRun, MessageDoesNotStopTheRun) {
+    Vpn run;
+    run.postMessage("Cannot join, already connected");
+    EXPECT_FALSE(run.stopRequested());
+    run.requestStop();
+    EXPECT_TRUE(run.stopRequested());
+    EXPECT_FALSE(run.takeError()) << "a stop without a failure stores nothing";
+}
+
+TEST_F(VpnRun, ErrorOfAnEndedWorkerCanStillBeTaken) {
+    setenv("VASKOR_SDK_SERVICE_UNAVAILABLE", "1", 1);
+    Vpn run(Ipv4Cidr::parse("192.168.42.1/24"));
+    std::optional<std::runtime_error> error;
+    ASSERT_TRUE(waitFor([&] { return (error = run.takeError()).has_value(); }));
+    EXPECT_STREQ(error->what(), "Cannot instantiate discord service. Make sure discord is running.");
+    EXPECT_TRUE(run.stopRequested());
+    EXPECT_TRUE(run.isHostRun());
+    EXPECT_EQ(run.configuredHostAddress(), Ipv4Cidr::parse("192.168.42.1/24"));
+    // The run object outlives its worker: destroying it now only joins.
+}
+
+TEST_F(VpnRun, CountersAddUpAcrossThreads) {
+    Vpn run;
+    EXPECT_EQ(run.sentBytes(), 0u);
+    EXPECT_EQ(run.receivedBytes(), 0u);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                run.addSent(1500);
+                run.addReceived(3);
+            }
+        });
+    std::uint64_t lastSeen = 0;
+    while (lastSeen < 4 * 10000 * 1500ull) {
+        const std::uint64_t now = run.sentBytes();
+        ASSERT_GE(now, lastSeen) << "the counter went back";
+        lastSeen = now;
+        std::this_thread::yield();
+    }
+    for (auto& worker : workers)
+        worker.join();
+    EXPECT_EQ(run.sentBytes(), 4 * 10000 * 1500ull);
+    EXPECT_EQ(run.receivedBytes(), 4 * 10000 * 3ull);
+}
+
+TEST_F(VpnRun, AddressIsEmptyUntilSetThenTheLatest) {
+    Vpn run;
+    EXPECT_FALSE(run.address());
+    std::thread([&] {
+        run.setOwnAddress(Ipv4Cidr::parse("192.168.42.2/24"));
+        run.setOwnAddress(Ipv4Cidr::parse("192.168.42.3/24"));
+    }).join();
+    ASSERT_TRUE(run.address());
+    EXPECT_EQ(run.address()->toString(), "192.168.42.3/24");
+}
+
+TEST_F(VpnRun, InviteRequestIsTakenOncePerRequest) {
+    Vpn run(Ipv4Cidr::parse("192.168.42.1/24"));
+    EXPECT_FALSE(run.takeInviteRequest());
+    run.requestInvite();
+    run.requestInvite();
+    EXPECT_TRUE(run.takeInviteRequest());
+    EXPECT_FALSE(run.takeInviteRequest());
+}
+
+TEST_F(VpnRun, WindowAndWorkerUseTheRunAtOnce) {
+    Vpn run;
+    std::set<std::string> stored;
+    for (int i = 0; i < 2000; ++i)
+        stored.insert("failure " + std::to_string(i));
+    std::thread worker([&] {
+        for (int i = 0; i < 2000; ++i) {
+            run.postMessage("message " + std::to_string(i));
+            run.setOwnAddress(Ipv4Cidr::parse("10.0.0.1/24").offset(i % 200));
+            run.fail("failure " + std::to_string(i));
+        }
+    });
+    std::string lastError;
+    int taken = 0;
+    for (int polls = 0; polls < 100000 && lastError != "failure 1999"; ++polls) {
+        if (auto error = run.takeError()) {
+            EXPECT_TRUE(stored.count(error->what())) << error->what();
+            lastError = error->what();
+            ++taken;
+        }
+        run.takeMessage();
+        run.address();
+    }
+    worker.join();
+    if (auto error = run.takeError())
+        lastError = error->what();
+    EXPECT_EQ(lastError, "failure 1999");
+    EXPECT_GE(taken, 1);
+}
+
+TEST_F(VpnRun, DestroyingARunningRunStopsAndJoinsIt) {
+    auto run = std::make_unique<Vpn>();
+    std::this_thread::sleep_for(50ms); // the worker is inside its loop by now
+    EXPECT_FALSE(run->stopRequested());
+    EXPECT_FALSE(run->takeError()) << "an uninvited member run just waits";
+    run.reset(); // returns only once the worker has ended
+}
+
+} // namespace
