@@ -2,6 +2,8 @@
 
 #include "vpn/NetworkWorker.h"
 
+#include <utility>
+
 Vpn::Vpn(Ipv4Cidr hostAddress) : hostAddress(hostAddress), isHost(true) {
     workerThread = std::thread(NetworkWorker, this); // last: the worker sees a complete run
 }

@@ -18,7 +18,7 @@ class VpnRun : public testing::Test {
 protected:
     void SetUp() override {
         setenv("VASKOR_SDK_CLIENT", "0", 1);
-        unsetenv("VASKOR_SDK_SERVICE_UNAVAILABLE");
+        unsetenv("VASKOR_SDK_UNAVAILABLE");
     }
 };
 
@@ -66,7 +66,7 @@ TEST_F(VpnRun, MessageDoesNotStopTheRun) {
 }
 
 TEST_F(VpnRun, ErrorOfAnEndedWorkerCanStillBeTaken) {
-    setenv("VASKOR_SDK_SERVICE_UNAVAILABLE", "1", 1);
+    setenv("VASKOR_SDK_UNAVAILABLE", "1", 1);
     Vpn run(Ipv4Cidr::parse("192.168.42.1/24"));
     std::optional<std::runtime_error> error;
     ASSERT_TRUE(waitFor([&] { return (error = run.takeError()).has_value(); }));

@@ -1,0 +1,95 @@
+#pragma once
+
+// Everything of one run on this machine, owned by the worker thread: the SDK
+// core and its managers, the lobby, the activity, the virtual adapter and the
+// peers. Its handlers run only inside Core::RunCallbacks, one at a time.
+
+#include "adapter/Ipv4Cidr.h"
+#include "adapter/VirtualAdapter.h"
+#include "discord/Core.h"
+#include "vpn/UnicastRoutes.h"
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+class Vpn;
+
+class NetworkRun {
+public:
+    explicit NetworkRun(Vpn& vpn);
+    ~NetworkRun(); // teardown: the core first, then the adapter
+
+    NetworkRun(const NetworkRun&) = delete;
+    NetworkRun& operator=(const NetworkRun&) = delete;
+
+    // Start-up, main loop until the run is stopped.
+    void run();
+
+private:
+    // Start-up and the loop (NetworkRun.cpp).
+    bool createCore();
+    void subscribe();
+    void requestHostLobby();
+    void pass();
+    // Wraps a handler so that a failure inside it ends the run instead of
+    // unwinding through the SDK.
+    template <typename... Args> auto guarded(void (NetworkRun::*handler)(Args...));
+    void failRun(const char* text);
+
+    // The lobby (LobbyHandlers.cpp).
+    void onLobbyCreated(discord::Result result, const discord::Lobby& created);
+    void onActivityJoin(const char* secret);
+    void onLobbyConnected(discord::Result result, const discord::Lobby& joined);
+    void onLobbyDeleteStop(discord::LobbyId lobbyId, std::uint32_t reason);
+    void onLobbyDeleteReport(discord::LobbyId lobbyId, std::uint32_t reason);
+    void onCurrentUserUpdate();
+    bool createAdapter();
+    void publishOwnMetadata();
+
+    // Membership and addresses (Membership.cpp).
+    void onMemberUpdate(discord::LobbyId lobbyId, discord::UserId userId);
+    void onMemberConnect(discord::LobbyId lobbyId, discord::UserId userId);
+    void onMemberDisconnect(discord::LobbyId lobbyId, discord::UserId userId);
+    void onRouteUpdate(const char* route);
+    void onPeerMessage(discord::NetworkPeerId peerId, discord::NetworkChannelId channelId,
+                       std::uint8_t* data, std::uint32_t length);
+    void onControlMessage(const std::uint8_t* data, std::uint32_t length);
+    void sendNextAddress(discord::NetworkPeerId peerId);
+    void renewPartySize();
+    std::string memberMetadata(discord::LobbyId lobbyId, discord::UserId userId,
+                               const char* key);
+
+    // Packets (Forwarding.cpp).
+    void forwardOutbound();
+    void deliverInbound(discord::NetworkPeerId peerId, const std::uint8_t* data,
+                        std::uint32_t length);
+    bool lobbyHasAnotherMember();
+
+    Vpn& vpn;
+
+    std::unique_ptr<VirtualAdapter> adapter;
+    std::set<discord::NetworkPeerId> knownPeers;
+    bool connected = false;
+    std::optional<Ipv4Cidr> nextAddress; // host: empty once the network is used up
+    std::string routeText;
+    std::shared_ptr<discord::Core> core;
+    discord::NetworkPeerId ownPeerId = 0;
+    discord::Lobby lobby;
+    discord::User currentUser;
+    discord::Activity activity;
+    UnicastRoutes unicastRoutes;
+};
+
+template <typename... Args> auto NetworkRun::guarded(void (NetworkRun::*handler)(Args...)) {
+    return [this, handler](Args... args) {
+        try {
+            (this->*handler)(args...);
+        } catch (const std::exception& error) {
+            failRun(error.what());
+        }
+    };
+}
