@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-class WintunSessionRecord {
+struct WintunSessionRecord {
 public:
     // Attaches to the adapter's interface and brings it up. Returns 0 or an errno
     // value (EINVAL for a capacity that is not a power of two in Wintun's range,

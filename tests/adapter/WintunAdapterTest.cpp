@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <linux/if_tun.h>
+#include <memory>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -121,6 +122,25 @@ TEST_F(WintunAdapterTest, RemovesTheAdapterThatAnEndedRunLeftBehind) {
         EXPECT_NE(freshIndex, 0u);
         EXPECT_NE(freshIndex, staleIndex) << "a new interface under the same name";
         EXPECT_EQ(if_nametoindex("Orvanti-VPN-1"), 0u) << "the stale one is gone, not renamed";
+    });
+}
+
+// The engine constructs the replacement before it destroys the old adapter:
+// the old one's later clean-up must not take the new interface with it.
+TEST_F(WintunAdapterTest, AReplacementSurvivesTheDestructionOfTheAdapterItReplaced) {
+    inFreshNetworkNamespace([] {
+        auto old = std::make_unique<VirtualAdapter>();
+        unsigned oldIndex = if_nametoindex(interfaceName);
+        VirtualAdapter replacement;
+        unsigned newIndex = if_nametoindex(interfaceName);
+        ASSERT_NE(newIndex, 0u);
+        EXPECT_NE(newIndex, oldIndex);
+        EXPECT_TRUE(old->receive().empty()) << "its session died with its interface";
+        old->send(udpPacket(ipv4Address("10.55.0.2"), ipv4Address("10.55.0.1"), 1, 2, 100));
+        old.reset();
+        EXPECT_EQ(if_nametoindex(interfaceName), newIndex);
+        replacement.setAddress(Ipv4Cidr::parse("10.55.0.1/24"));
+        EXPECT_EQ(adapterAddresses(), std::set<std::string>{"10.55.0.1/24"});
     });
 }
 
