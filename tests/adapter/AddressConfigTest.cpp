@@ -218,6 +218,33 @@ TEST_F(AddressConfig, BroadcastsLeaveThroughTheAdapterWhileItHasItsAddress) {
     });
 }
 
+// The other way: broadcasts that other members' games sent, written into the
+// adapter, reach the sockets listening here.
+TEST_F(AddressConfig, BroadcastsWrittenIntoTheAdapterReachListeningSockets) {
+    inFreshNetworkNamespace([] {
+        TestAdapter adapter;
+        adapter.startSession();
+        ASSERT_NE(adapter.session, nullptr);
+        std::uint32_t context = 0, instance = 0;
+        ASSERT_EQ(
+            addInterfaceAddress(ipv4Address("10.66.0.1"), mask24, adapter.index, context, instance),
+            0);
+        UdpSocket listener(0, 7001);
+        std::uint32_t sequence = 0;
+        for (const char* destination : {"10.66.0.255", "255.255.255.255"}) {
+            auto packet = udpPacket(ipv4Address("10.66.0.2"), ipv4Address(destination), 7001, 7001,
+                                    100, ++sequence);
+            std::uint8_t* room = WintunAllocateSendPacket(adapter.session, 100);
+            ASSERT_NE(room, nullptr);
+            std::memcpy(room, packet.data(), packet.size());
+            WintunSendPacket(adapter.session, room);
+            auto received = listener.receive(1s);
+            ASSERT_TRUE(received) << destination;
+            EXPECT_EQ(sequenceOf(*received), sequence);
+        }
+    });
+}
+
 TEST_F(AddressConfig, SetsTheInterfaceMtu) {
     inFreshNetworkNamespace([] {
         TestAdapter adapter;
