@@ -1,5 +1,3 @@
 #include "platform/Process.h"
 
-bool isWow64Process() {
-    return false;
-}
+bool isWow64Process() { return false; }
