@@ -118,15 +118,17 @@ void WintunFreeAdapter(WintunAdapterHandle adapter) {
 
 WintunBool WintunDeleteAdapter(WintunAdapterHandle adapter, WintunBool forceCloseSessions,
                                WintunBool* /*rebootRequired*/) {
-    if (adapter == nullptr) {
-        logFailure("Invalid adapter", EINVAL);
-        return 0;
-    }
-    if (int rc = deleteAdapter(*adapter, forceCloseSessions != 0); rc != 0) {
-        logFailure("Failed to delete adapter", rc);
-        return 0;
-    }
-    return 1;
+    return guarded<WintunBool>(0, [&]() -> WintunBool {
+        if (adapter == nullptr) {
+            logFailure("Invalid adapter", EINVAL);
+            return 0;
+        }
+        if (int rc = deleteAdapter(*adapter, forceCloseSessions != 0); rc != 0) {
+            logFailure("Failed to delete adapter", rc);
+            return 0;
+        }
+        return 1;
+    });
 }
 
 WintunBool WintunDeletePoolDriver(const WintunWchar* pool, WintunBool* /*rebootRequired*/) {

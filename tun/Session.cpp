@@ -19,10 +19,10 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
         return EINVAL;
     if (int rc = checkAdapter(adapter); rc != 0)
         return rc;
-    int fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    std::unique_ptr<WintunSessionRecord> session(new WintunSessionRecord(capacity));
+    int fd = session->fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
-    std::unique_ptr<WintunSessionRecord> session(new WintunSessionRecord(fd, capacity));
     ifreq request{};
     std::strncpy(request.ifr_name, adapter.interfaceName.c_str(), IFNAMSIZ - 1);
     request.ifr_flags = static_cast<short>(tunInterfaceFlags());
@@ -37,11 +37,12 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
     return 0;
 }
 
-WintunSessionRecord::WintunSessionRecord(int fd, std::uint32_t capacity)
-    : fd(fd), received(capacity), sending(capacity) {}
+WintunSessionRecord::WintunSessionRecord(std::uint32_t capacity)
+    : received(capacity), waiting(wintunMaxIpPacketSize), sending(capacity) {}
 
 WintunSessionRecord::~WintunSessionRecord() {
-    close(fd);
+    if (fd >= 0)
+        close(fd);
 }
 
 std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
@@ -59,7 +60,6 @@ std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
             size = static_cast<std::uint32_t>(length);
             return packet;
         }
-        waiting.resize(wintunMaxIpPacketSize);
         ssize_t length = read(fd, waiting.data(), waiting.size());
         if (length <= 0) {
             if (length == 0)

@@ -37,12 +37,12 @@ public:
     void send(const std::uint8_t* packet);
 
 private:
-    WintunSessionRecord(int fd, std::uint32_t capacity);
+    explicit WintunSessionRecord(std::uint32_t capacity);
 
-    int fd;
+    int fd = -1;
     std::mutex receiveLock;
     PacketRing received;
-    std::vector<std::uint8_t> waiting; // read while the ring was full
+    std::vector<std::uint8_t> waiting; // a packet read while the ring was full
     std::uint32_t waitingSize = 0;
     std::mutex sendLock;
     PacketRing sending;
