@@ -44,39 +44,39 @@ extern "C" {
 using WintunEnumCallback = WintunBool(WINTUN_CALL*)(WintunAdapterHandle adapter, WintunLParam param);
 using WintunLoggerCallback = void(WINTUN_CALL*)(WintunLoggerLevel level, const WintunWchar* message);
 
-using WintunCreateAdapterFunc = WintunAdapterHandle(WINTUN_CALL)(const WintunWchar* pool,
+using WintunCreateAdapterFunc = WintunAdapterHandle WINTUN_CALL(const WintunWchar* pool,
                                                                   const WintunWchar* name,
                                                                   const WintunGuid* requestedGuid,
                                                                   WintunBool* rebootRequired);
-using WintunDeleteAdapterFunc = WintunBool(WINTUN_CALL)(WintunAdapterHandle adapter,
+using WintunDeleteAdapterFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
                                                         WintunBool forceCloseSessions,
                                                         WintunBool* rebootRequired);
-using WintunDeletePoolDriverFunc = WintunBool(WINTUN_CALL)(const WintunWchar* pool,
+using WintunDeletePoolDriverFunc = WintunBool WINTUN_CALL(const WintunWchar* pool,
                                                            WintunBool* rebootRequired);
-using WintunEnumAdaptersFunc = WintunBool(WINTUN_CALL)(const WintunWchar* pool,
+using WintunEnumAdaptersFunc = WintunBool WINTUN_CALL(const WintunWchar* pool,
                                                        WintunEnumCallback callback,
                                                        WintunLParam param);
-using WintunFreeAdapterFunc = void(WINTUN_CALL)(WintunAdapterHandle adapter);
-using WintunOpenAdapterFunc = WintunAdapterHandle(WINTUN_CALL)(const WintunWchar* pool,
+using WintunFreeAdapterFunc = void WINTUN_CALL(WintunAdapterHandle adapter);
+using WintunOpenAdapterFunc = WintunAdapterHandle WINTUN_CALL(const WintunWchar* pool,
                                                                 const WintunWchar* name);
-using WintunGetAdapterLuidFunc = void(WINTUN_CALL)(WintunAdapterHandle adapter, WintunLuid* luid);
+using WintunGetAdapterLuidFunc = void WINTUN_CALL(WintunAdapterHandle adapter, WintunLuid* luid);
 // name: a buffer of wintunMaxAdapterName wide characters
-using WintunGetAdapterNameFunc = WintunBool(WINTUN_CALL)(WintunAdapterHandle adapter,
+using WintunGetAdapterNameFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
                                                          WintunWchar* name);
-using WintunSetAdapterNameFunc = WintunBool(WINTUN_CALL)(WintunAdapterHandle adapter,
+using WintunSetAdapterNameFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
                                                          const WintunWchar* name);
-using WintunGetRunningDriverVersionFunc = WintunDword(WINTUN_CALL)(void);
-using WintunSetLoggerFunc = void(WINTUN_CALL)(WintunLoggerCallback callback);
-using WintunStartSessionFunc = WintunSessionHandle(WINTUN_CALL)(WintunAdapterHandle adapter,
+using WintunGetRunningDriverVersionFunc = WintunDword WINTUN_CALL(void);
+using WintunSetLoggerFunc = void WINTUN_CALL(WintunLoggerCallback callback);
+using WintunStartSessionFunc = WintunSessionHandle WINTUN_CALL(WintunAdapterHandle adapter,
                                                                  WintunDword capacity);
-using WintunEndSessionFunc = void(WINTUN_CALL)(WintunSessionHandle session);
-using WintunGetReadWaitEventFunc = WintunHandle(WINTUN_CALL)(WintunSessionHandle session);
-using WintunReceivePacketFunc = std::uint8_t*(WINTUN_CALL)(WintunSessionHandle session,
+using WintunEndSessionFunc = void WINTUN_CALL(WintunSessionHandle session);
+using WintunGetReadWaitEventFunc = WintunHandle WINTUN_CALL(WintunSessionHandle session);
+using WintunReceivePacketFunc = std::uint8_t* WINTUN_CALL(WintunSessionHandle session,
                                                            WintunDword* packetSize);
-using WintunReleaseReceivePacketFunc = void(WINTUN_CALL)(WintunSessionHandle session,
+using WintunReleaseReceivePacketFunc = void WINTUN_CALL(WintunSessionHandle session,
                                                          const std::uint8_t* packet);
-using WintunAllocateSendPacketFunc = std::uint8_t*(WINTUN_CALL)(WintunSessionHandle session,
+using WintunAllocateSendPacketFunc = std::uint8_t* WINTUN_CALL(WintunSessionHandle session,
                                                                 WintunDword packetSize);
-using WintunSendPacketFunc = void(WINTUN_CALL)(WintunSessionHandle session,
+using WintunSendPacketFunc = void WINTUN_CALL(WintunSessionHandle session,
                                                const std::uint8_t* packet);
 }

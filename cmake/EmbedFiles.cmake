@@ -12,6 +12,7 @@ function(vaskor_embed_files target)
     set(rows "")
     set(depends "")
     set(targets "")
+    set(copies "")
     set(index 0)
     list(LENGTH ARG_ENTRIES count)
     while(index LESS count)
@@ -20,8 +21,15 @@ function(vaskor_embed_files target)
         list(GET ARG_ENTRIES ${next} file)
         math(EXPR n "${index} / 2")
         if(TARGET ${file})
+            # OBJECT_DEPENDS takes no generator expression: embed a copy of
+            # the built file, refreshed whenever the target is rebuilt.
+            set(copy ${CMAKE_CURRENT_BINARY_DIR}/${target}/file${n})
+            add_custom_command(OUTPUT ${copy}
+                COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${file}> ${copy}
+                DEPENDS ${file})
             list(APPEND targets ${file})
-            set(file "$<TARGET_FILE:${file}>")
+            list(APPEND copies ${copy})
+            set(file ${copy})
         endif()
         list(APPEND depends "${file}")
         string(APPEND asm
@@ -57,7 +65,7 @@ ${rows}    };
     return files;
 }
 ")
-    add_library(${target} OBJECT ${dir}/EmbeddedData.S ${dir}/EmbeddedFileList.cpp)
+    add_library(${target} OBJECT ${dir}/EmbeddedData.S ${dir}/EmbeddedFileList.cpp ${copies})
     set_source_files_properties(${dir}/EmbeddedData.S PROPERTIES OBJECT_DEPENDS "${depends}")
     if(targets)
         add_dependencies(${target} ${targets})

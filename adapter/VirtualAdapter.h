@@ -1,0 +1,27 @@
+#pragma once
+
+#include "adapter/Ipv4Cidr.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class WintunAdapter;
+
+// The engine's handle to the virtual adapter. Each operation keeps the
+// WintunAdapter alive for its own length.
+class VirtualAdapter {
+public:
+    // Every exception of the WintunAdapter constructor passes through unchanged.
+    VirtualAdapter();
+    ~VirtualAdapter();
+    VirtualAdapter(VirtualAdapter&&) noexcept;
+    VirtualAdapter& operator=(VirtualAdapter&&) noexcept;
+
+    std::vector<std::uint8_t> receive();
+    void send(const std::vector<std::uint8_t>& packet);
+    void setAddress(const Ipv4Cidr& address);
+
+private:
+    std::shared_ptr<WintunAdapter> adapter;
+};

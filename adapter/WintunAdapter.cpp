@@ -1,0 +1,157 @@
+#include "adapter/WintunAdapter.h"
+
+#include "platform/AddressConfig.h"
+#include "platform/LastError.h"
+#include "platform/NetworkCategory.h"
+#include "resources/LibraryBinding.h"
+
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace {
+
+#ifdef _WIN32
+#define ADAPTER_TEXT(text) L##text
+#else
+#define ADAPTER_TEXT(text) u##text
+#endif
+
+const WintunWchar* const poolName = ADAPTER_TEXT("Orvanti VPN");
+const WintunWchar* const adapterName = ADAPTER_TEXT("Orvanti VPN");
+constexpr std::u16string_view networkName = u"Orvanti VPN";
+
+// The same adapter GUID on every run.
+constexpr WintunGuid requestedGuid = {
+    0x5A2C7E41, 0x93B0, 0x4D6F, {0x8E, 0x21, 0x6B, 0x4F, 0xD0, 0x37, 0x9A, 0xC5}};
+
+constexpr WintunDword ringCapacity = 0x400000;
+constexpr WintunBool forceCloseSessions = 1;
+
+// The loader's last-error codes are Windows error values on both systems.
+std::string describeLoadFailure(std::uint32_t code) {
+    std::string reason;
+    switch (code) {
+    case errorOutOfMemory:
+        reason = "not enough memory";
+        break;
+    case errorModNotFound:
+        reason = "a library it needs was not found";
+        break;
+    case errorProcNotFound:
+        reason = "an entry point is missing";
+        break;
+    case errorBadExeFormat:
+        reason = "the file is not a valid library";
+        break;
+    case errorInvalidAddress:
+        reason = "its memory could not be reserved";
+        break;
+    case errorDllInitFailed:
+        reason = "its initialisation failed";
+        break;
+    default:
+        reason = "error";
+    }
+    return "Cannot load the network adapter library (wintun.dll): " + reason + " (error " +
+           std::to_string(code) + ")";
+}
+
+} // namespace
+
+WintunAdapter::WintunAdapter() {
+    library = bindWintunApi();
+    if (library == nullptr)
+        throw std::runtime_error(describeLoadFailure(lastError()));
+
+    WintunBool rebootRequired = 0;
+    if (WintunAdapterHandle stale = WintunApi.openAdapter(poolName, adapterName)) {
+        WintunApi.deleteAdapter(stale, forceCloseSessions, &rebootRequired);
+        WintunApi.freeAdapter(stale);
+    }
+    adapter = WintunApi.createAdapter(poolName, adapterName, &requestedGuid, &rebootRequired);
+    if (adapter == nullptr)
+        throw std::runtime_error("Cannot Create Adapter");
+    if (rebootRequired) {
+        // Left in place: the next construction finds it by name and removes it.
+        WintunApi.freeAdapter(adapter);
+        throw std::runtime_error("Reboot Required to Create a Network Adapter.");
+    }
+    session = WintunApi.startSession(adapter, ringCapacity);
+    if (session == nullptr) {
+        WintunApi.deleteAdapter(adapter, forceCloseSessions, &rebootRequired);
+        WintunApi.freeAdapter(adapter);
+        throw std::runtime_error("Cannot Create Session");
+    }
+    WintunApi.getAdapterLuid(adapter, &adapterLuid);
+    // A larger MTU would let packets exceed one datagram of the SDK's transport.
+    if (setInterfaceMtu(adapterLuid, adapterMtu) != 0) {
+        WintunApi.endSession(session);
+        WintunApi.deleteAdapter(adapter, forceCloseSessions, &rebootRequired);
+        WintunApi.freeAdapter(adapter);
+        throw std::runtime_error("Cannot Create Adapter");
+    }
+}
+
+WintunAdapter::~WintunAdapter() {
+    WintunBool rebootRequired = 0;
+    if (session != nullptr) {
+        WintunApi.endSession(session);
+        session = nullptr;
+    }
+    if (adapter != nullptr) {
+        // Deleting the adapter takes its address with it.
+        WintunApi.deleteAdapter(adapter, forceCloseSessions, &rebootRequired);
+        WintunApi.freeAdapter(adapter);
+        adapter = nullptr;
+    }
+}
+
+std::vector<std::uint8_t> WintunAdapter::receive() {
+    if (session == nullptr)
+        return {};
+    WintunDword size = 0;
+    std::uint8_t* packet = WintunApi.receivePacket(session, &size);
+    if (packet == nullptr)
+        return {};
+    std::vector<std::uint8_t> copy;
+    try {
+        copy.assign(packet, packet + size);
+    } catch (...) {
+        WintunApi.releaseReceivePacket(session, packet); // the ring space is never lost
+        throw;
+    }
+    WintunApi.releaseReceivePacket(session, packet);
+    return copy;
+}
+
+void WintunAdapter::send(const std::vector<std::uint8_t>& packet) {
+    if (session == nullptr || packet.size() > wintunMaxIpPacketSize)
+        return;
+    std::uint8_t* room =
+        WintunApi.allocateSendPacket(session, static_cast<WintunDword>(packet.size()));
+    if (room == nullptr)
+        return;
+    std::copy(packet.begin(), packet.end(), room);
+    WintunApi.sendPacket(session, room);
+}
+
+void WintunAdapter::setAddress(const Ipv4Cidr& address) {
+    if (address == currentAddress)
+        return;
+    if (addressContext != 0)
+        deleteInterfaceAddress(addressContext);
+    std::uint32_t interfaceIndex = 0;
+    if (interfaceIndexOfLuid(adapterLuid, interfaceIndex) != 0)
+        return;
+    if (int code = addInterfaceAddress(address.address, address.netmask(), interfaceIndex,
+                                       addressContext, addressInstance);
+        code != 0)
+        throw std::system_error(code, std::system_category());
+    currentAddress = address;
+    markNetworkPrivate();
+}
+
+void WintunAdapter::markNetworkPrivate() {
+    markNamedNetworksPrivate(networkName);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "adapter/Ipv4Cidr.h"
+#include "adapter/WintunTypes.h"
+
+#include <cstdint>
+#include <vector>
+
+struct InMemoryLibrary;
+
+// The adapter's MTU. The SDK carries each packet as one unreliable message in
+// one encrypted UDP datagram: a 1500-byte link leaves 1472 bytes of UDP payload
+// over IPv4 (1452 over IPv6), less 24 bytes of encryption (counter and tag) and
+// the transport's few header bytes. 1420, as WireGuard uses, fits both with
+// room to spare, so no packet is ever fragmented underneath.
+constexpr std::uint32_t adapterMtu = 1420;
+
+// The "Orvanti VPN" Wintun adapter with its packet session, and the address
+// this object gave it. Held only through shared ownership (VirtualAdapter).
+class WintunAdapter {
+public:
+    // Binds the Wintun library, removes a stale adapter of the same name,
+    // creates the adapter and starts its session. Throws std::runtime_error.
+    WintunAdapter();
+    ~WintunAdapter();
+    WintunAdapter(const WintunAdapter&) = delete;
+    WintunAdapter& operator=(const WintunAdapter&) = delete;
+
+    // One packet, or an empty vector at once when none is waiting.
+    std::vector<std::uint8_t> receive();
+
+    // Writes one packet into the adapter; dropped silently when the ring has no room.
+    void send(const std::vector<std::uint8_t>& packet);
+
+    // Replaces the address this object set before. Throws std::system_error
+    // with the system's code when the system refuses the address.
+    void setAddress(const Ipv4Cidr& address);
+
+    // Puts every network that bears the adapter's name into the private category.
+    static void markNetworkPrivate();
+
+private:
+    InMemoryLibrary* library = nullptr; // kept, never freed
+    WintunAdapterHandle adapter = nullptr;
+    WintunSessionHandle session = nullptr;
+    std::uint32_t addressContext = 0;
+    std::uint32_t addressInstance = 0; // kept, never read
+    Ipv4Cidr currentAddress{};
+    WintunLuid adapterLuid = 0;
+};

@@ -1,0 +1,47 @@
+#include "platform/NetworkCategory.h"
+
+#include "platform/linux/AdapterAlias.h"
+#include "platform/linux/Netlink.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+// Where firewalld does not run, or firewall-cmd is not installed, this fails
+// quietly; that is the intended "nothing to do".
+void putIntoHomeZone(const std::string& interfaceName) {
+    std::string zone = "--zone=home";
+    std::string change = "--change-interface=" + interfaceName;
+    char* arguments[] = {const_cast<char*>("firewall-cmd"), zone.data(), change.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    if (posix_spawnp(&child, "firewall-cmd", &actions, nullptr, arguments, environ) == 0) {
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+} // namespace
+
+void markNamedNetworksPrivate(std::u16string_view name) {
+    std::vector<LinkSummary> links;
+    if (listLinks(links) != 0)
+        return;
+    for (const auto& link : links) {
+        auto identity = decodeAdapterAlias(link.alias);
+        if (identity && identity->name == name)
+            putIntoHomeZone(link.name);
+    }
+}

@@ -1,0 +1,31 @@
+#include "platform/Memory.h"
+
+#include <windows.h>
+
+std::size_t memoryPageSize() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+}
+
+void* reserveAndCommitPages(void* preferred, std::size_t size) {
+    return VirtualAlloc(preferred, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+bool commitPages(void* address, std::size_t size) {
+    return VirtualAlloc(address, size, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+}
+
+bool protectPages(void* address, std::size_t size, std::uint32_t protection) {
+    DWORD previous = 0;
+    return VirtualProtect(address, size, protection, &previous) != FALSE;
+}
+
+bool decommitPages(void* address, std::size_t size) {
+    return VirtualFree(address, size, MEM_DECOMMIT) != FALSE;
+}
+
+void releasePages(void* block, std::size_t) {
+    if (block)
+        VirtualFree(block, 0, MEM_RELEASE);
+}

@@ -1,0 +1,254 @@
+// Packets through a session of the library, exchanged with the kernel of a
+// network namespace that the test makes.
+
+#include "platform/AddressConfig.h"
+#include "tests/tun/Ipv4Packets.h"
+#include "tests/tun/NetworkNamespace.h"
+#include "tun/WintunExports.h"
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const localText = "10.77.0.1";
+const char* const peerText = "10.77.0.2";
+constexpr std::uint16_t localPort = 4000;
+constexpr std::uint16_t peerPort = 5000;
+
+// An adapter with a session and the address 10.77.0.1/24, in the calling
+// thread's namespace.
+class SessionFixture {
+public:
+    explicit SessionFixture(WintunDword capacity = 0x400000) {
+        adapter = WintunCreateAdapter(u"Test", u"Session Test", nullptr, nullptr);
+        if (adapter == nullptr)
+            throw std::runtime_error("cannot create the adapter");
+        session = WintunStartSession(adapter, capacity);
+        if (session == nullptr)
+            throw std::runtime_error("cannot start the session");
+        WintunLuid luid = 0;
+        WintunGetAdapterLUID(adapter, &luid);
+        std::uint32_t index = 0, context = 0, instance = 0;
+        if (interfaceIndexOfLuid(luid, index) != 0 ||
+            addInterfaceAddress(ipv4Address(localText), htonl(0xFFFFFF00), index, context,
+                                instance) != 0)
+            throw std::runtime_error("cannot set the address");
+    }
+    ~SessionFixture() {
+        WintunEndSession(session);
+        WintunDeleteAdapter(adapter, 1, nullptr);
+        WintunFreeAdapter(adapter);
+    }
+
+    // The next UDP packet to the peer's port that the kernel routed into the
+    // adapter, waiting up to a second. The kernel's own traffic (multicast
+    // reports, IPv6 solicitations) is passed over.
+    std::optional<std::vector<std::uint8_t>> receive() {
+        auto deadline = std::chrono::steady_clock::now() + 1s;
+        do {
+            WintunDword size = 0;
+            if (std::uint8_t* packet = WintunReceivePacket(session, &size)) {
+                std::vector<std::uint8_t> copy(packet, packet + size);
+                WintunReleaseReceivePacket(session, packet);
+                if (isPeerTraffic(copy.data(), size))
+                    return copy;
+                continue;
+            }
+            std::this_thread::sleep_for(1ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return std::nullopt;
+    }
+
+    static bool isPeerTraffic(const std::uint8_t* packet, std::uint32_t size) {
+        auto summary = summarise(packet, size);
+        return summary && summary->protocol == IPPROTO_UDP && summary->destinationPort == peerPort;
+    }
+
+    // Takes what the kernel sent on its own when the interface came up.
+    void drain() {
+        std::this_thread::sleep_for(50ms);
+        WintunDword size = 0;
+        while (std::uint8_t* packet = WintunReceivePacket(session, &size))
+            WintunReleaseReceivePacket(session, packet);
+    }
+
+    bool send(const std::vector<std::uint8_t>& packet) {
+        std::uint8_t* room =
+            WintunAllocateSendPacket(session, static_cast<WintunDword>(packet.size()));
+        if (room == nullptr)
+            return false;
+        std::memcpy(room, packet.data(), packet.size());
+        WintunSendPacket(session, room);
+        return true;
+    }
+
+    WintunAdapterHandle adapter = nullptr;
+    WintunSessionHandle session = nullptr;
+};
+
+class WintunSession : public testing::Test {
+protected:
+    void SetUp() override { SKIP_UNLESS_NETWORK_ADMIN(); }
+};
+
+TEST_F(WintunSession, ExchangesPacketsWithTheKernel) {
+    inFreshNetworkNamespace([] {
+        SessionFixture fixture;
+        UdpSocket socket(ipv4Address(localText), localPort);
+
+        ASSERT_EQ(socket.sendTo(ipv4Address(peerText), peerPort, sequencePayload(41, 300)), 0);
+        auto outgoing = fixture.receive();
+        ASSERT_TRUE(outgoing);
+        auto summary = summarise(outgoing->data(), outgoing->size());
+        ASSERT_TRUE(summary);
+        EXPECT_EQ(summary->destination, ipv4Address(peerText));
+        EXPECT_EQ(summary->destinationPort, peerPort);
+        EXPECT_EQ(summary->sequence, 41u);
+        EXPECT_EQ(outgoing->size(), 328u) << "a bare IP packet, nothing added";
+
+        auto incoming =
+            udpPacket(ipv4Address(peerText), ipv4Address(localText), peerPort, localPort, 500, 42);
+        ASSERT_TRUE(fixture.send(incoming));
+        auto delivered = socket.receive(1s);
+        ASSERT_TRUE(delivered);
+        EXPECT_EQ(delivered->size(), 472u);
+        EXPECT_EQ(sequenceOf(*delivered), 42u);
+    });
+}
+
+TEST_F(WintunSession, ReceivingNeverWaitsAndTheWaitHandleIsPollable) {
+    inFreshNetworkNamespace([] {
+        SessionFixture fixture;
+        fixture.drain();
+        WintunDword size = 0;
+        auto before = std::chrono::steady_clock::now();
+        EXPECT_EQ(WintunReceivePacket(fixture.session, &size), nullptr);
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 100ms);
+
+        pollfd wait{static_cast<int>(
+                        reinterpret_cast<std::intptr_t>(WintunGetReadWaitEvent(fixture.session))),
+                    POLLIN, 0};
+        EXPECT_EQ(poll(&wait, 1, 0), 0);
+        UdpSocket socket(ipv4Address(localText), localPort);
+        ASSERT_EQ(socket.sendTo(ipv4Address(peerText), peerPort, sequencePayload(1, 20)), 0);
+        EXPECT_EQ(poll(&wait, 1, 1000), 1);
+        EXPECT_TRUE(fixture.receive());
+    });
+}
+
+TEST_F(WintunSession, RefusesRingCapacitiesWintunRefuses) {
+    inFreshNetworkNamespace([] {
+        WintunAdapterHandle adapter = WintunCreateAdapter(u"Test", u"Capacity", nullptr, nullptr);
+        ASSERT_NE(adapter, nullptr);
+        for (WintunDword capacity : {0u, 0x1FFFFu, 0x30000u, 0x8000000u}) {
+            EXPECT_EQ(WintunStartSession(adapter, capacity), nullptr) << capacity;
+            EXPECT_EQ(errno, EINVAL);
+        }
+        WintunSessionHandle session = WintunStartSession(adapter, 0x20000);
+        EXPECT_NE(session, nullptr);
+        WintunEndSession(session);
+        WintunDeleteAdapter(adapter, 1, nullptr);
+        WintunFreeAdapter(adapter);
+    });
+}
+
+// The caller holds packets up to the ring's capacity; past it, receiving
+// refuses without losing the packet that waits, and the order holds.
+TEST_F(WintunSession, TheRingBoundsWhatTheCallerHoldsWithoutLosingPackets) {
+    inFreshNetworkNamespace([] {
+        constexpr WintunDword capacity = 0x20000;
+        constexpr std::uint32_t total = 150;
+        SessionFixture fixture(capacity);
+        fixture.drain();
+        UdpSocket socket(ipv4Address(localText), localPort);
+        for (std::uint32_t i = 0; i < total; ++i)
+            ASSERT_EQ(socket.sendTo(ipv4Address(peerText), peerPort, sequencePayload(i, 1372)), 0);
+
+        std::vector<std::uint8_t*> held;
+        std::vector<std::uint32_t> sequences;
+        WintunDword size = 0;
+        while (std::uint8_t* packet = WintunReceivePacket(fixture.session, &size)) {
+            held.push_back(packet);
+            if (SessionFixture::isPeerTraffic(packet, size))
+                sequences.push_back(summarise(packet, size)->sequence);
+        }
+        EXPECT_EQ(errno, ENOBUFS);
+        EXPECT_LE(held.size() * 1400, capacity);
+        EXPECT_GE(held.size(), capacity / 2 / 1416) << "most of the ring is usable";
+        EXPECT_EQ(WintunReceivePacket(fixture.session, &size), nullptr);
+        EXPECT_EQ(errno, ENOBUFS);
+
+        // Out-of-order releases free nothing until the oldest goes.
+        std::reverse(held.begin(), held.end());
+        for (std::uint8_t* packet : held)
+            WintunReleaseReceivePacket(fixture.session, packet);
+        while (sequences.size() < total) {
+            std::uint8_t* packet = WintunReceivePacket(fixture.session, &size);
+            ASSERT_NE(packet, nullptr) << "after " << sequences.size() << ": " << errno;
+            if (SessionFixture::isPeerTraffic(packet, size))
+                sequences.push_back(summarise(packet, size)->sequence);
+            WintunReleaseReceivePacket(fixture.session, packet);
+        }
+        for (std::uint32_t i = 0; i < total; ++i)
+            ASSERT_EQ(sequences[i], i);
+    });
+}
+
+TEST_F(WintunSession, SendRoomIsBoundedAndPacketsLeaveInAllocationOrder) {
+    inFreshNetworkNamespace([] {
+        constexpr WintunDword capacity = 0x20000;
+        SessionFixture fixture(capacity);
+        UdpSocket socket(ipv4Address(localText), localPort);
+
+        EXPECT_EQ(WintunAllocateSendPacket(fixture.session, 0), nullptr);
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(WintunAllocateSendPacket(fixture.session, 0x10000), nullptr);
+        EXPECT_EQ(errno, EINVAL);
+
+        std::vector<std::uint8_t*> allocated;
+        while (std::uint8_t* room = WintunAllocateSendPacket(fixture.session, 1400)) {
+            auto packet = udpPacket(ipv4Address(peerText), ipv4Address(localText), peerPort,
+                                    localPort, 1400, static_cast<std::uint32_t>(allocated.size()));
+            std::memcpy(room, packet.data(), packet.size());
+            allocated.push_back(room);
+        }
+        EXPECT_EQ(errno, ENOBUFS);
+        EXPECT_LE(allocated.size() * 1400, capacity);
+        EXPECT_GE(allocated.size(), 80u);
+
+        // Sent last-first; they still leave first-first, once the first is sent.
+        for (auto room = allocated.rbegin(); room != allocated.rend(); ++room) {
+            WintunSendPacket(fixture.session, *room);
+            if (room + 1 != allocated.rend()) {
+                EXPECT_FALSE(socket.receive(0ms)) << "nothing leaves before the first";
+            }
+        }
+        for (std::uint32_t i = 0; i < allocated.size(); ++i) {
+            auto delivered = socket.receive(1s);
+            ASSERT_TRUE(delivered) << i;
+            EXPECT_EQ(sequenceOf(*delivered), i);
+        }
+        EXPECT_TRUE(fixture.send(udpPacket(ipv4Address(peerText), ipv4Address(localText), peerPort,
+                                           localPort, 1400, 999)))
+            << "room returns";
+        auto last = socket.receive(1s);
+        ASSERT_TRUE(last);
+        EXPECT_EQ(sequenceOf(*last), 999u);
+    });
+}
+
+} // namespace

@@ -1,0 +1,49 @@
+#pragma once
+
+// A packet session: the adapter's TUN queue, opened non-blocking, with one ring
+// for the packets handed to the caller and one for the packets being sent.
+
+#include "tun/Adapters.h"
+#include "tun/PacketRing.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+struct WintunSessionRecord {
+public:
+    // Attaches to the adapter's interface and brings it up. Returns 0 or an errno
+    // value (EINVAL for a capacity that is not a power of two in Wintun's range,
+    // EBUSY when another session holds the adapter).
+    static int start(const WintunAdapterRecord& adapter, std::uint32_t capacity,
+                     std::unique_ptr<WintunSessionRecord>& started);
+    ~WintunSessionRecord();
+    WintunSessionRecord(const WintunSessionRecord&) = delete;
+    WintunSessionRecord& operator=(const WintunSessionRecord&) = delete;
+
+    int descriptor() const { return fd; }
+
+    // The next packet, valid until released, or null with errno set: EAGAIN when
+    // none is waiting, ENOBUFS when the caller holds the whole ring (the packet
+    // stays first in line), another value when the interface failed.
+    std::uint8_t* receive(std::uint32_t& size);
+    void releaseReceived(const std::uint8_t* packet);
+
+    // Room for a packet to send, or null with errno ENOBUFS (ring full) or
+    // EINVAL (size 0 or above 0xFFFF).
+    std::uint8_t* allocateSend(std::uint32_t size);
+    // Packets leave in the order of their allocation.
+    void send(const std::uint8_t* packet);
+
+private:
+    explicit WintunSessionRecord(std::uint32_t capacity);
+
+    int fd = -1;
+    std::mutex receiveLock;
+    PacketRing received;
+    std::vector<std::uint8_t> waiting; // a packet read while the ring was full
+    std::uint32_t waitingSize = 0;
+    std::mutex sendLock;
+    PacketRing sending;
+};
