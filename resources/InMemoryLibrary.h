@@ -6,6 +6,9 @@
 // here; on Linux an ELF shared object is handed to the system's loader
 // through an anonymous memory file instead, with the same contract.
 //
+// The dependency callbacks serve PE images only: the system's loader links
+// an ELF shared object itself. Choices for damaged images: InMemoryLibrary.md.
+//
 // Failures follow the platform's convention: a null result, and the reason
 // in the thread's last-error code (platform/LastError.h).
 

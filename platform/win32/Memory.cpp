@@ -9,7 +9,12 @@ std::size_t memoryPageSize() {
 }
 
 void* reserveAndCommitPages(void* preferred, std::size_t size) {
-    return VirtualAlloc(preferred, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    void* block = VirtualAlloc(preferred, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (block && preferred && block != preferred) { // rounded down to the allocation granularity
+        VirtualFree(block, 0, MEM_RELEASE);
+        return nullptr;
+    }
+    return block;
 }
 
 bool commitPages(void* address, std::size_t size) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -96,7 +97,11 @@ HostModules::~HostModules() {
 }
 
 InMemoryLibrary* HostModules::load(const std::string& imageName) {
-    image = embeddedCopy(imageName);
+    return load(embeddedCopy(imageName));
+}
+
+InMemoryLibrary* HostModules::load(std::vector<unsigned char> imageBytes) {
+    image = std::move(imageBytes);
     return loadInMemoryLibraryWith(image.data(), HostCallbacks::load, HostCallbacks::resolve,
                                    HostCallbacks::release, this);
 }

@@ -19,6 +19,7 @@ public:
     ~HostModules();
 
     InMemoryLibrary* load(const std::string& imageName);
+    InMemoryLibrary* load(std::vector<unsigned char> imageBytes);
 
     // Names passed to loadDependency, in order.
     std::vector<std::string> loadedModules;

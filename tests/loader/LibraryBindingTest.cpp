@@ -15,7 +15,9 @@
 
 // Every DiscordCreate keeps its copy of the SDK library mapped for the
 // core it made: those are meant to outlive the test.
-extern "C" const char* __lsan_default_suppressions() { return "leak:DiscordCreate\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:DiscordCreate\n";
+}
 
 namespace {
 

@@ -182,6 +182,52 @@ TEST(PeImage, EntryPointRefusingTheAttachFailsTheLoad) {
     EXPECT_EQ(host.releases, (std::map<std::string, int>{{"vaskorhost.dll", 1}}));
 }
 
+std::int32_t ntOffset(const std::vector<unsigned char>& file) {
+    return readAt<std::int32_t>(file, pe::dosLfanewOffset);
+}
+
+// The image offset of the section of that name in a PE file.
+std::uint32_t sectionOffset(const std::vector<unsigned char>& file, const std::string& name) {
+    const auto header = readAt<pe::FileHeader>(file, ntOffset(file) + pe::fileHeaderOffset);
+    const std::size_t table =
+        ntOffset(file) + pe::optionalHeaderOffset + header.SizeOfOptionalHeader;
+    for (unsigned i = 0; i < header.NumberOfSections; ++i) {
+        const auto section = readAt<pe::SectionHeader>(file, table + i * sizeof(pe::SectionHeader));
+        if (std::string(reinterpret_cast<const char*>(section.Name), 8).rfind(name + '\0', 0) == 0)
+            return section.VirtualAddress;
+    }
+    ADD_FAILURE() << "no section " << name;
+    return 0;
+}
+
+TEST(PeImage, CodeAddressesOutsideTheImageCodeAreNeverCalled) {
+    const std::vector<unsigned char> intact = embeddedCopy("lifecycle.dll");
+    const std::uint32_t data = sectionOffset(intact, ".data");
+
+    std::vector<unsigned char> entryInData = intact;
+    writeAt<std::uint32_t>(entryInData, ntOffset(entryInData) + pe::optionalHeaderOffset + 16,
+                           data);
+
+    std::vector<unsigned char> tlsCallbackInData = intact;
+    const auto tlsDirectory = readAt<pe::DataDirectory>(
+        intact, ntOffset(intact) + pe::dataDirectoriesOffset + pe::directoryTls * 8);
+    const auto tls =
+        readAt<pe::TlsDirectory64>(intact, fileOffsetOf(intact, tlsDirectory.VirtualAddress));
+    const std::uint64_t base = preferredBase(intact);
+    const auto callbacks = static_cast<std::uint32_t>(tls.AddressOfCallBacks - base);
+    writeAt<std::uint64_t>(tlsCallbackInData, fileOffsetOf(intact, callbacks), base + data);
+
+    for (auto* damaged : {&entryInData, &tlsCallbackInData}) {
+        HostModules host;
+        setLastError(0);
+        EXPECT_EQ(host.load(*damaged), nullptr);
+        EXPECT_EQ(lastError(), 193u);
+        EXPECT_TRUE(host.entryCalls.empty());
+        EXPECT_TRUE(host.tlsCalls.empty());
+        EXPECT_EQ(host.releases, (std::map<std::string, int>{{"vaskorhost.dll", 1}}));
+    }
+}
+
 TEST(PeImage, SectionsGetTheirProtectionAndDiscardableOnesAreDecommitted) {
     HostModules host;
     LibraryOwner library(host.load("exports.dll"));
