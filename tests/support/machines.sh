@@ -1,0 +1,58 @@
+# Runs of the program on the test "machines" of netns.sh, without windows:
+# one vaskor-vpn-driver per namespace, its status lines in a log, its SDK's
+# control socket at a known path. Source netns.sh and this file, and set
+#   PREFIX  the namespaces' prefix       WORK    a private directory
+#   DRIVER  the vaskor-vpn-driver binary CLIENT  the vaskor-sdk-client binary
+
+# start_machine I host|member: starts the run of machine I.
+start_machine() {
+  local i=$1 role=$2
+  mkfifo "$WORK/m$i.in"
+  VASKOR_SDK_CLIENT=0 VASKOR_SDK_USER_NAME="machine$i" \
+    VASKOR_SDK_CONTROL_SOCKET="$WORK/m$i.sock" \
+    netns_exec "$PREFIX" "$i" "$DRIVER" "$role" <"$WORK/m$i.in" >"$WORK/m$i.log" 2>"$WORK/m$i.err" &
+  echo $! >"$WORK/m$i.pid"
+  exec {fd}>"$WORK/m$i.in" # keeps the driver's input open
+  echo "$fd" >"$WORK/m$i.infd"
+}
+
+# say_to I LINE: a line on machine I's standard input ("invite").
+say_to() {
+  echo "$2" >&"$(cat "$WORK/m$1.infd")"
+}
+
+# wait_log I PATTERN [SECONDS]: waits until machine I's log has a line matching.
+wait_log() {
+  local i=$1 pattern=$2 limit=${3:-20}
+  for _ in $(seq $((limit * 10))); do
+    grep -q -E "$pattern" "$WORK/m$i.log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "machine $i: no line matching '$pattern' within ${limit}s; its log:" >&2
+  sed 's/^/  /' "$WORK/m$i.log" "$WORK/m$i.err" >&2
+  return 1
+}
+
+# invitation I: the invitation of machine I's run, as its SDK client shows it.
+invitation() {
+  "$CLIENT" invitation --socket "$WORK/m$1.sock" --timeout 20
+}
+
+# join I INVITATION: machine I's user accepts an invitation.
+join() {
+  "$CLIENT" join "$2" --socket "$WORK/m$1.sock" --timeout 10
+}
+
+# counters I: "SENT RECEIVED" as machine I's run last reported them.
+counters() {
+  grep '^counters ' "$WORK/m$1.log" | tail -1 | cut -d' ' -f2-
+}
+
+# stop_machine I: ends machine I's run as closing the window would.
+stop_machine() {
+  local pid
+  pid=$(cat "$WORK/m$1.pid" 2>/dev/null) || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  rm -f "$WORK/m$1.pid"
+}
