@@ -123,13 +123,15 @@ std::size_t encodeFrame(const Frame& frame, std::uint8_t* out) {
         return 1;
     case FrameKind::unreliable:
         out[1] = frame.channel.id;
-        std::memcpy(out + 2, frame.payload.data(), frame.payload.size());
+        if (!frame.payload.empty())
+            std::memcpy(out + 2, frame.payload.data(), frame.payload.size());
         return 2 + frame.payload.size();
     case FrameKind::reliablePart:
     case FrameKind::reliableEnd:
         out[1] = frame.channel.id;
         putUint32(out + 2, frame.sequence);
-        std::memcpy(out + 6, frame.payload.data(), frame.payload.size());
+        if (!frame.payload.empty())
+            std::memcpy(out + 6, frame.payload.data(), frame.payload.size());
         return 6 + frame.payload.size();
     case FrameKind::acknowledgement:
         out[1] = frame.channel.id;
