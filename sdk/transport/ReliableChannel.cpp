@@ -39,10 +39,11 @@ bool ReliableSender::sendDue(TimePoint now, const RoundTrip& roundTrip,
             break;
         if (part.acknowledged)
             continue;
-        const bool due = part.transmissions == 0 || now - part.sentAt >= roundTrip.timeout();
-        if (!due)
+        const bool timedOut = part.transmissions > 0 && now - part.sentAt >= roundTrip.timeout();
+        if (part.transmissions > 0 && !timedOut && !part.missing)
             continue;
-        resent = resent || part.transmissions > 0;
+        resent = resent || timedOut;
+        part.missing = false;
         ++part.transmissions;
         part.sentAt = now;
         send(OutgoingPart{part.sequence, part.last, part.bytes});
@@ -65,6 +66,7 @@ void ReliableSender::acknowledge(std::uint32_t nextExpected, std::uint64_t recei
         queuedBytes_ -= std::min(queuedBytes_, parts_.front().bytes.size());
         parts_.pop_front();
     }
+    std::int32_t highest = -1; // offset of the newest part the receiver holds
     for (auto& part : parts_) {
         const std::int32_t offset = distance(nextExpected, part.sequence) - 1;
         if (offset >= 64)
@@ -72,7 +74,18 @@ void ReliableSender::acknowledge(std::uint32_t nextExpected, std::uint64_t recei
         if (offset >= 0 && (receivedAfter >> offset) & 1) {
             sample(part);
             part.acknowledged = true;
+            highest = offset;
         }
+    }
+    // Parts overtaken by a later one that was sent at least a round trip ago
+    // are most likely lost: resend them without waiting for the time-out.
+    const auto settled = std::max(roundTrip.smoothed(), std::chrono::microseconds(200));
+    for (auto& part : parts_) {
+        const std::int32_t offset = distance(nextExpected, part.sequence) - 1;
+        if (offset >= highest)
+            break;
+        if (!part.acknowledged && part.transmissions > 0 && now - part.sentAt >= settled)
+            part.missing = true;
     }
 }
 

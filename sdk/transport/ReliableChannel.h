@@ -34,12 +34,14 @@ public:
     // False when the message is too large or the queue is full.
     bool push(std::span<const std::uint8_t> message);
 
-    // Calls send for every part due now: new parts inside the window, and
-    // parts whose time-out passed. Returns true when something was resent.
+    // Calls send for every part due now: new parts inside the window, parts
+    // reported missing, and parts whose time-out passed. Returns true when a
+    // time-out passed (the caller backs off).
     bool sendDue(TimePoint now, const RoundTrip& roundTrip,
                  const std::function<void(const OutgoingPart&)>& send);
 
-    // Applies an acknowledgement; adds round-trip samples of parts sent once.
+    // Applies an acknowledgement; adds round-trip samples of parts sent once,
+    // and marks as missing the parts that later ones overtook a round trip ago.
     void acknowledge(std::uint32_t nextExpected, std::uint64_t receivedAfter, TimePoint now,
                      RoundTrip& roundTrip);
 
@@ -54,6 +56,7 @@ private:
         std::uint32_t sequence = 0;
         bool last = false;
         bool acknowledged = false;
+        bool missing = false; // later parts were acknowledged: resend without waiting
         int transmissions = 0;
         TimePoint sentAt{};
         std::vector<std::uint8_t> bytes;
