@@ -20,10 +20,17 @@ function(vaskor_embed_files target)
         list(GET ARG_ENTRIES ${next} file)
         math(EXPR n "${index} / 2")
         if(TARGET ${file})
+            # OBJECT_DEPENDS takes no generator expressions: a stamp that is
+            # touched whenever the target's file is rebuilt stands for it.
             list(APPEND targets ${file})
+            set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}/${file}.stamp)
+            add_custom_command(OUTPUT ${stamp} COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+                DEPENDS ${file})
+            list(APPEND depends ${stamp})
             set(file "$<TARGET_FILE:${file}>")
+        else()
+            list(APPEND depends "${file}")
         endif()
-        list(APPEND depends "${file}")
         string(APPEND asm
             "    .balign 16\n"
             "    .globl vaskorEmbedded${n}Begin\n"

@@ -85,7 +85,8 @@ Result Core::Create(ClientId clientId, std::uint64_t flags, Core** instance) {
     params.achievementEvents = &Events::achievement;
     params.achievementVersion = discordEventTableVersion;
 
-    const Result result = resultOf(DiscordCreate(discordInterfaceVersion, &params, &core->internal_));
+    const Result result =
+        resultOf(DiscordCreate(discordInterfaceVersion, &params, &core->internal_));
     if (result != Result::Ok || !core->internal_) {
         if (core->internal_)
             core->internal_->destroy(core->internal_);
@@ -112,6 +113,8 @@ Core::~Core() {
         internal_->destroy(internal_);
 }
 
-Result Core::RunCallbacks() { return resultOf(internal_->runCallbacks(internal_)); }
+Result Core::RunCallbacks() {
+    return resultOf(internal_->runCallbacks(internal_));
+}
 
 } // namespace discord

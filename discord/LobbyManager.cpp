@@ -42,8 +42,8 @@ Result LobbyManager::GetMemberUpdateTransaction(LobbyId lobbyId, UserId userId,
                                                 LobbyMemberTransaction* transaction) {
     if (!transaction)
         return Result::InvalidArgument;
-    return resultOf(internal_->getMemberUpdateTransaction(internal_, lobbyId, userId,
-                                                          transaction->Receive()));
+    return resultOf(
+        internal_->getMemberUpdateTransaction(internal_, lobbyId, userId, transaction->Receive()));
 }
 
 void LobbyManager::CreateLobby(const LobbyTransaction& transaction, LobbyCallback callback) {
@@ -73,8 +73,7 @@ void LobbyManager::ConnectLobbyWithActivitySecret(LobbySecret activitySecret,
 }
 
 void LobbyManager::DisconnectLobby(LobbyId lobbyId, ResultCallback callback) {
-    internal_->disconnectLobby(internal_, lobbyId, holdResult(std::move(callback)),
-                               resultCallback);
+    internal_->disconnectLobby(internal_, lobbyId, holdResult(std::move(callback)), resultCallback);
 }
 
 Result LobbyManager::GetLobby(LobbyId lobbyId, Lobby* lobby) {

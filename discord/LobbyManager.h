@@ -16,8 +16,7 @@ public:
     Result GetMemberUpdateTransaction(LobbyId lobbyId, UserId userId,
                                       LobbyMemberTransaction* transaction);
     void CreateLobby(const LobbyTransaction& transaction, LobbyCallback callback);
-    void UpdateLobby(LobbyId lobbyId, const LobbyTransaction& transaction,
-                     ResultCallback callback);
+    void UpdateLobby(LobbyId lobbyId, const LobbyTransaction& transaction, ResultCallback callback);
     void DeleteLobby(LobbyId lobbyId, ResultCallback callback);
     void ConnectLobby(LobbyId lobbyId, LobbySecret secret, LobbyCallback callback);
     void ConnectLobbyWithActivitySecret(LobbySecret activitySecret, LobbyCallback callback);

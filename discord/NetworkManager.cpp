@@ -2,9 +2,13 @@
 
 namespace discord {
 
-void NetworkManager::GetPeerId(NetworkPeerId* peerId) { internal_->getPeerId(internal_, peerId); }
+void NetworkManager::GetPeerId(NetworkPeerId* peerId) {
+    internal_->getPeerId(internal_, peerId);
+}
 
-Result NetworkManager::Flush() { return resultOf(internal_->flush(internal_)); }
+Result NetworkManager::Flush() {
+    return resultOf(internal_->flush(internal_));
+}
 
 Result NetworkManager::OpenPeer(NetworkPeerId peerId, const char* route) {
     return resultOf(internal_->openPeer(internal_, peerId, route));

@@ -11,9 +11,13 @@ void* OverlayManager::holdResult(std::function<void(Result)> callback) {
     return pending_->hold(std::move(adapter));
 }
 
-void OverlayManager::IsEnabled(bool* enabled) { internal_->isEnabled(internal_, enabled); }
+void OverlayManager::IsEnabled(bool* enabled) {
+    internal_->isEnabled(internal_, enabled);
+}
 
-void OverlayManager::IsLocked(bool* locked) { internal_->isLocked(internal_, locked); }
+void OverlayManager::IsLocked(bool* locked) {
+    internal_->isLocked(internal_, locked);
+}
 
 void OverlayManager::SetLocked(bool locked, std::function<void(Result)> callback) {
     internal_->setLocked(internal_, locked, holdResult(std::move(callback)),

@@ -13,20 +13,36 @@ template <std::size_t size> void setText(char (&field)[size], const char* text) 
 }
 } // namespace
 
-void User::SetUsername(const char* username) { setText(internal_.username, username); }
+void User::SetUsername(const char* username) {
+    setText(internal_.username, username);
+}
 void User::SetDiscriminator(const char* discriminator) {
     setText(internal_.discriminator, discriminator);
 }
-void User::SetAvatar(const char* avatar) { setText(internal_.avatar, avatar); }
+void User::SetAvatar(const char* avatar) {
+    setText(internal_.avatar, avatar);
+}
 
-void Lobby::SetSecret(LobbySecret secret) { setText(internal_.secret, secret); }
+void Lobby::SetSecret(LobbySecret secret) {
+    setText(internal_.secret, secret);
+}
 
-void ActivityAssets::SetLargeImage(const char* value) { setText(internal_.largeImage, value); }
-void ActivityAssets::SetLargeText(const char* value) { setText(internal_.largeText, value); }
-void ActivityAssets::SetSmallImage(const char* value) { setText(internal_.smallImage, value); }
-void ActivityAssets::SetSmallText(const char* value) { setText(internal_.smallText, value); }
+void ActivityAssets::SetLargeImage(const char* value) {
+    setText(internal_.largeImage, value);
+}
+void ActivityAssets::SetLargeText(const char* value) {
+    setText(internal_.largeText, value);
+}
+void ActivityAssets::SetSmallImage(const char* value) {
+    setText(internal_.smallImage, value);
+}
+void ActivityAssets::SetSmallText(const char* value) {
+    setText(internal_.smallText, value);
+}
 
-void ActivityParty::SetId(const char* id) { setText(id_, id); }
+void ActivityParty::SetId(const char* id) {
+    setText(id_, id);
+}
 
 DiscordActivityParty ActivityParty::Internal() const {
     DiscordActivityParty party{};
@@ -35,16 +51,22 @@ DiscordActivityParty ActivityParty::Internal() const {
     return party;
 }
 
-void ActivitySecrets::SetMatch(const char* secret) { setText(internal_.match, secret); }
-void ActivitySecrets::SetJoin(const char* secret) { setText(internal_.join, secret); }
-void ActivitySecrets::SetSpectate(const char* secret) { setText(internal_.spectate, secret); }
+void ActivitySecrets::SetMatch(const char* secret) {
+    setText(internal_.match, secret);
+}
+void ActivitySecrets::SetJoin(const char* secret) {
+    setText(internal_.join, secret);
+}
+void ActivitySecrets::SetSpectate(const char* secret) {
+    setText(internal_.spectate, secret);
+}
 
 Activity::Activity(const DiscordActivity& internal)
     : type_(static_cast<ActivityType>(internal.type)), applicationId_(internal.applicationId),
       instance_(internal.instance) {
     // Through the setters, so that a field without its NUL is still cut.
     char text[discordTextSize + 1] = {};
-    const auto field = [&](const char (&from)[discordTextSize]) {
+    const auto field = [&](const char(&from)[discordTextSize]) {
         std::memcpy(text, from, discordTextSize);
         return text;
     };
@@ -65,9 +87,15 @@ Activity::Activity(const DiscordActivity& internal)
     secrets_.SetSpectate(field(internal.secrets.spectate));
 }
 
-void Activity::SetName(const char* name) { setText(name_, name); }
-void Activity::SetState(const char* state) { setText(state_, state); }
-void Activity::SetDetails(const char* details) { setText(details_, details); }
+void Activity::SetName(const char* name) {
+    setText(name_, name);
+}
+void Activity::SetState(const char* state) {
+    setText(state_, state);
+}
+void Activity::SetDetails(const char* details) {
+    setText(details_, details);
+}
 
 DiscordActivity Activity::Internal() const {
     DiscordActivity activity{};

@@ -56,7 +56,9 @@ enum class ActivityActionType : std::int32_t {
     Spectate = DiscordActivityActionType_Spectate,
 };
 
-inline Result resultOf(DiscordResultCode code) { return static_cast<Result>(code); }
+inline Result resultOf(DiscordResultCode code) {
+    return static_cast<Result>(code);
+}
 
 class User {
 public:

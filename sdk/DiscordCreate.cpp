@@ -27,7 +27,9 @@ bool tableVersionsOk(const DiscordCreateParams& params) {
 
 // Creation failures are the one thing the SDK tells a person about: the
 // program only sees a result code.
-void report(const char* what) { std::fprintf(stderr, "game SDK: %s\n", what); }
+void report(const char* what) {
+    std::fprintf(stderr, "game SDK: %s\n", what);
+}
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) DiscordResultCode

@@ -163,9 +163,9 @@ struct DiscordLobbyManager {
     DiscordResultCode (*getLobbyUpdateTransaction)(DiscordLobbyManager* self,
                                                    DiscordLobbyId lobbyId,
                                                    DiscordLobbyTransaction** transaction);
-    DiscordResultCode (*getMemberUpdateTransaction)(
-        DiscordLobbyManager* self, DiscordLobbyId lobbyId, DiscordUserId userId,
-        DiscordLobbyMemberTransaction** transaction);
+    DiscordResultCode (*getMemberUpdateTransaction)(DiscordLobbyManager* self,
+                                                    DiscordLobbyId lobbyId, DiscordUserId userId,
+                                                    DiscordLobbyMemberTransaction** transaction);
     void (*createLobby)(DiscordLobbyManager* self, const DiscordLobbyTransaction* transaction,
                         void* callbackData, DiscordLobbyCallback callback);
     void (*updateLobby)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
@@ -177,12 +177,11 @@ struct DiscordLobbyManager {
                          void* callbackData, DiscordLobbyCallback callback);
     void (*connectLobbyWithActivitySecret)(DiscordLobbyManager* self, const char* activitySecret,
                                            void* callbackData, DiscordLobbyCallback callback);
-    void (*disconnectLobby)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
-                            void* callbackData, DiscordResultCallback callback);
+    void (*disconnectLobby)(DiscordLobbyManager* self, DiscordLobbyId lobbyId, void* callbackData,
+                            DiscordResultCallback callback);
     DiscordResultCode (*getLobby)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
                                   DiscordLobby* lobby);
-    DiscordResultCode (*getLobbyActivitySecret)(DiscordLobbyManager* self,
-                                                DiscordLobbyId lobbyId,
+    DiscordResultCode (*getLobbyActivitySecret)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
                                                 char secret[discordTextSize]);
     DiscordResultCode (*getLobbyMetadataValue)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
                                                const char* key,
@@ -191,13 +190,12 @@ struct DiscordLobbyManager {
                                      std::int32_t* count);
     DiscordResultCode (*getMemberUserId)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
                                          std::int32_t index, DiscordUserId* userId);
-    DiscordResultCode (*getMemberMetadataValue)(DiscordLobbyManager* self,
-                                                DiscordLobbyId lobbyId, DiscordUserId userId,
-                                                const char* key,
+    DiscordResultCode (*getMemberMetadataValue)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
+                                                DiscordUserId userId, const char* key,
                                                 char value[discordMetadataValueSize]);
-    void (*updateMember)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
-                         DiscordUserId userId, const DiscordLobbyMemberTransaction* transaction,
-                         void* callbackData, DiscordResultCallback callback);
+    void (*updateMember)(DiscordLobbyManager* self, DiscordLobbyId lobbyId, DiscordUserId userId,
+                         const DiscordLobbyMemberTransaction* transaction, void* callbackData,
+                         DiscordResultCallback callback);
     void (*sendLobbyMessage)(DiscordLobbyManager* self, DiscordLobbyId lobbyId,
                              const std::uint8_t* data, std::uint32_t length, void* callbackData,
                              DiscordResultCallback callback);
@@ -232,8 +230,7 @@ struct DiscordNetworkManager {
 };
 struct DiscordNetworkEvents {
     void (*onMessage)(void* eventData, DiscordNetworkPeerId peerId,
-                      DiscordNetworkChannelId channelId, std::uint8_t* data,
-                      std::uint32_t length);
+                      DiscordNetworkChannelId channelId, std::uint8_t* data, std::uint32_t length);
     void (*onRouteUpdate)(void* eventData, const char* route);
 };
 

@@ -49,7 +49,9 @@ BenchNamespaces::BenchNamespaces() {
     }
 }
 
-BenchNamespaces::~BenchNamespaces() { remove(); }
+BenchNamespaces::~BenchNamespaces() {
+    remove();
+}
 
 void BenchNamespaces::enter(const std::string& name) {
     const int descriptor = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);

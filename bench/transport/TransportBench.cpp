@@ -44,7 +44,9 @@ template <typename F> auto inNamespace(const std::string& name, F f) {
     return result;
 }
 
-void putTrial(std::uint8_t* bytes, std::uint32_t trial) { std::memcpy(bytes, &trial, 4); }
+void putTrial(std::uint8_t* bytes, std::uint32_t trial) {
+    std::memcpy(bytes, &trial, 4);
+}
 std::uint32_t trialOf(const std::uint8_t* bytes) {
     std::uint32_t trial;
     std::memcpy(&trial, bytes, 4);
@@ -188,12 +190,12 @@ public:
             else if (channel == 1)
                 b_->NetworkManager().SendMessage(peer, 1, data, length);
         });
-        a_->NetworkManager().OnMessage.Connect(
-            [this](discord::NetworkPeerId, discord::NetworkChannelId channel, std::uint8_t*,
-                   std::uint32_t) {
-                if (channel == 1)
-                    ++echoes_;
-            });
+        a_->NetworkManager().OnMessage.Connect([this](discord::NetworkPeerId,
+                                                      discord::NetworkChannelId channel,
+                                                      std::uint8_t*, std::uint32_t) {
+            if (channel == 1)
+                ++echoes_;
+        });
         // Connected once a reliable message has gone there and back.
         const std::uint8_t hello = 0;
         a_->NetworkManager().SendMessage(peerB_, 1, &hello, 1);
@@ -331,22 +333,24 @@ int main(int argc, char** argv) {
         SdkLink sdk(spaces);
         const bool aes = std::getenv("VASKOR_SDK_CIPHER") == nullptr ||
                          std::string(std::getenv("VASKOR_SDK_CIPHER")) != "chacha20";
-        std::printf("transport cipher: %s\n",
-                    aes && (sdk::transport::availableCiphers(true) & 2) ? "AES-256-GCM"
-                                                                        : "ChaCha20-Poly1305");
+        std::printf("transport cipher: %s\n", aes && (sdk::transport::availableCiphers(true) & 2)
+                                                  ? "AES-256-GCM"
+                                                  : "ChaCha20-Poly1305");
         std::printf("%-22s %14s %10s %14s %10s %7s\n", "unreliable, <1% loss", "raw msg/s",
                     "raw Mbit/s", "sdk msg/s", "sdk Mbit/s", "ratio");
         std::uint32_t id = 0;
         for (const std::size_t size : {64, 1400}) {
             const Trial rawTrial = highestCleanRate(raw, size, id);
             const Trial sdkTrial = highestCleanRate(sdk, size, id);
-            const auto mbits = [&](const Trial& t) { return t.deliveredPerSecond * size * 8 / 1e6; };
+            const auto mbits = [&](const Trial& t) {
+                return t.deliveredPerSecond * size * 8 / 1e6;
+            };
             std::printf("%-22s %14.0f %10.1f %14.0f %10.1f %7.2f\n",
                         (std::to_string(size) + "-byte messages").c_str(),
                         rawTrial.deliveredPerSecond, mbits(rawTrial), sdkTrial.deliveredPerSecond,
                         mbits(sdkTrial), sdkTrial.deliveredPerSecond / rawTrial.deliveredPerSecond);
-            std::printf("%-22s %13.2f%% %10s %13.2f%%\n", "  loss at that rate", rawTrial.loss * 100,
-                        "", sdkTrial.loss * 100);
+            std::printf("%-22s %13.2f%% %10s %13.2f%%\n", "  loss at that rate",
+                        rawTrial.loss * 100, "", sdkTrial.loss * 100);
         }
         const auto rawTimes = raw.roundTrips(20000);
         const auto sdkTimes = sdk.roundTrips(20000);

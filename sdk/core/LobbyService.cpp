@@ -133,8 +133,8 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
         *transaction = newMemberTransaction();
         return DiscordResultCode{DiscordResult_Ok};
     };
-    service.createLobby = [](DiscordLobbyManager* self, const DiscordLobbyTransaction*,
-                             void* data, DiscordLobbyCallback callback) {
+    service.createLobby = [](DiscordLobbyManager* self, const DiscordLobbyTransaction*, void* data,
+                             DiscordLobbyCallback callback) {
         completeLobby(self, callback, data);
     };
     service.updateLobby = [](DiscordLobbyManager* self, DiscordLobbyId,
@@ -150,8 +150,8 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
                               DiscordLobbyCallback callback) {
         completeLobby(self, callback, data);
     };
-    service.connectLobbyWithActivitySecret = [](DiscordLobbyManager* self, const char*,
-                                                void* data, DiscordLobbyCallback callback) {
+    service.connectLobbyWithActivitySecret = [](DiscordLobbyManager* self, const char*, void* data,
+                                                DiscordLobbyCallback callback) {
         completeLobby(self, callback, data);
     };
     service.disconnectLobby = [](DiscordLobbyManager* self, DiscordLobbyId, void* data,

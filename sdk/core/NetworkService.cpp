@@ -29,7 +29,9 @@ DiscordResultCode resultOf(TransportStatus status) {
     return DiscordResult_InternalError;
 }
 
-transport::Channel channelOf(DiscordNetworkChannelId id) { return transport::Channel{id, false}; }
+transport::Channel channelOf(DiscordNetworkChannelId id) {
+    return transport::Channel{id, false};
+}
 } // namespace
 
 void initNetworkService(Service<DiscordNetworkManager>& service) {

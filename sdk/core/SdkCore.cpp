@@ -22,7 +22,9 @@ transport::TransportSettings transportSettingsOf(const Settings& settings) {
     return out;
 }
 
-template <typename Table> Table tableOr(const Table* given) { return given ? *given : Table{}; }
+template <typename Table> Table tableOr(const Table* given) {
+    return given ? *given : Table{};
+}
 
 EventTables eventTablesOf(const DiscordCreateParams& params) {
     EventTables tables;
@@ -60,7 +62,9 @@ DiscordUserId randomUserId() {
     return static_cast<DiscordUserId>(value);
 }
 
-template <typename Table> Table* tableOf(Service<Table>& service) { return &service; }
+template <typename Table> Table* tableOf(Service<Table>& service) {
+    return &service;
+}
 } // namespace
 
 void copyText(char* field, std::size_t size, const char* text) {
@@ -76,9 +80,9 @@ SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
     copyText(currentUser_.username, sizeof currentUser_.username, name.c_str());
     copyText(currentUser_.discriminator, sizeof currentUser_.discriminator, "0");
 
-    for (auto* service : {&users_.core, &network_.core, &lobbies_.core, &activities_.core,
-                          &overlay_.core, &relationships_.core, &store_.core, &voice_.core,
-                          &achievements_.core})
+    for (auto* service :
+         {&users_.core, &network_.core, &lobbies_.core, &activities_.core, &overlay_.core,
+          &relationships_.core, &store_.core, &voice_.core, &achievements_.core})
         *service = this;
     initUserService(users_);
     initNetworkService(network_);

@@ -15,9 +15,7 @@ namespace sdk {
 class SdkCore;
 
 // Each manager's function table with the core it belongs to.
-template <typename Table> struct Service : Table {
-    SdkCore* core = nullptr;
-};
+template <typename Table> struct Service : Table { SdkCore* core = nullptr; };
 template <typename Table> SdkCore& coreOf(Table* table) {
     return *static_cast<Service<Table>*>(table)->core;
 }

@@ -85,8 +85,7 @@ Settings Settings::fromEnvironment() {
     if (const auto text = variable("VASKOR_SDK_USER_NAME"))
         settings.userName = std::string(*text);
     settings.peerTimeout = durationOf("VASKOR_SDK_PEER_TIMEOUT_MS", settings.peerTimeout);
-    settings.keepAliveInterval =
-        durationOf("VASKOR_SDK_KEEPALIVE_MS", settings.keepAliveInterval);
+    settings.keepAliveInterval = durationOf("VASKOR_SDK_KEEPALIVE_MS", settings.keepAliveInterval);
     settings.handshakeRetry = durationOf("VASKOR_SDK_HANDSHAKE_RETRY_MS", settings.handshakeRetry);
     if (const auto text = variable("VASKOR_SDK_CIPHER")) {
         if (*text == "chacha20")

@@ -20,7 +20,9 @@ Nonce nonceOf(std::uint64_t counter) {
     return nonce;
 }
 
-std::uint8_t bit(Cipher cipher) { return static_cast<std::uint8_t>(cipher); }
+std::uint8_t bit(Cipher cipher) {
+    return static_cast<std::uint8_t>(cipher);
+}
 } // namespace
 
 std::uint8_t availableCiphers(bool allowAes) {
@@ -31,8 +33,7 @@ std::uint8_t availableCiphers(bool allowAes) {
 }
 
 Cipher chooseCipher(std::uint8_t ours, std::uint8_t theirs) {
-    return (ours & theirs & bit(Cipher::aes256Gcm)) ? Cipher::aes256Gcm
-                                                    : Cipher::chacha20Poly1305;
+    return (ours & theirs & bit(Cipher::aes256Gcm)) ? Cipher::aes256Gcm : Cipher::chacha20Poly1305;
 }
 
 bool isKnownCipher(std::uint8_t value) {
@@ -46,7 +47,9 @@ PacketCipher::PacketCipher(Cipher cipher, const SymmetricKey& key) : cipher_(cip
     }
 }
 
-PacketCipher::~PacketCipher() { sodium_memzero(key_.data(), key_.size()); }
+PacketCipher::~PacketCipher() {
+    sodium_memzero(key_.data(), key_.size());
+}
 
 void PacketCipher::seal(std::uint64_t counter, std::span<const std::uint8_t> associated,
                         std::span<const std::uint8_t> plaintext, std::uint8_t* out) const {
@@ -57,10 +60,9 @@ void PacketCipher::seal(std::uint64_t counter, std::span<const std::uint8_t> ass
                                               associated.data(), associated.size(), nullptr,
                                               nonce.data(), &aes_->state);
     else
-        crypto_aead_chacha20poly1305_ietf_encrypt(out, &length, plaintext.data(),
-                                                  plaintext.size(), associated.data(),
-                                                  associated.size(), nullptr, nonce.data(),
-                                                  key_.data());
+        crypto_aead_chacha20poly1305_ietf_encrypt(out, &length, plaintext.data(), plaintext.size(),
+                                                  associated.data(), associated.size(), nullptr,
+                                                  nonce.data(), key_.data());
 }
 
 bool PacketCipher::open(std::uint64_t counter, std::span<const std::uint8_t> associated,
@@ -70,14 +72,12 @@ bool PacketCipher::open(std::uint64_t counter, std::span<const std::uint8_t> ass
     const Nonce nonce = nonceOf(counter);
     unsigned long long length = 0;
     if (aes_)
-        return crypto_aead_aes256gcm_decrypt_afternm(out, &length, nullptr, sealed.data(),
-                                                     sealed.size(), associated.data(),
-                                                     associated.size(), nonce.data(),
-                                                     &aes_->state) == 0;
-    return crypto_aead_chacha20poly1305_ietf_decrypt(out, &length, nullptr, sealed.data(),
-                                                     sealed.size(), associated.data(),
-                                                     associated.size(), nonce.data(),
-                                                     key_.data()) == 0;
+        return crypto_aead_aes256gcm_decrypt_afternm(
+                   out, &length, nullptr, sealed.data(), sealed.size(), associated.data(),
+                   associated.size(), nonce.data(), &aes_->state) == 0;
+    return crypto_aead_chacha20poly1305_ietf_decrypt(
+               out, &length, nullptr, sealed.data(), sealed.size(), associated.data(),
+               associated.size(), nonce.data(), key_.data()) == 0;
 }
 
 } // namespace sdk::transport

@@ -69,14 +69,16 @@ HandshakeSecrets secretsOf(const DirectionKeys& staticInitiatorView,
     secrets.initiationMac = staticInitiatorView.transmit;
     secrets.responseMac = derive(staticInitiatorView.receive, "vaskor response",
                                  ephemeralInitiatorView.receive, ephemeralInitiatorView.transmit);
-    secrets.initiatorKeys.send = derive(staticInitiatorView.transmit, "vaskor data",
-                                        ephemeralInitiatorView.transmit, {});
-    secrets.initiatorKeys.receive = derive(staticInitiatorView.receive, "vaskor data",
-                                           ephemeralInitiatorView.receive, {});
+    secrets.initiatorKeys.send =
+        derive(staticInitiatorView.transmit, "vaskor data", ephemeralInitiatorView.transmit, {});
+    secrets.initiatorKeys.receive =
+        derive(staticInitiatorView.receive, "vaskor data", ephemeralInitiatorView.receive, {});
     return secrets;
 }
 
-DirectionKeys swapped(const DirectionKeys& keys) { return {keys.transmit, keys.receive}; }
+DirectionKeys swapped(const DirectionKeys& keys) {
+    return {keys.transmit, keys.receive};
+}
 
 bool macMatches(const SymmetricKey& key, std::span<const std::uint8_t> datagram) {
     const auto body = datagram.first(datagram.size() - macSize);
@@ -98,8 +100,8 @@ InitiationToSend makeInitiation(const KeyPair& local, const PublicKey& remote,
     out.pending.ephemeral = KeyPair::generate();
     out.pending.localIndex = localIndex;
     out.pending.ciphers = ciphers;
-    Initiation initiation{localIndex,  local.publicKey, out.pending.ephemeral.publicKey,
-                          timestamp,   incarnation,     ciphers};
+    Initiation initiation{localIndex, local.publicKey, out.pending.ephemeral.publicKey,
+                          timestamp,  incarnation,     ciphers};
     out.datagram = encodeInitiation(initiation);
     // A remote key that the exchange refuses gets an initiation nobody can verify.
     const auto staticKeys = exchangeAsClient(local, remote);

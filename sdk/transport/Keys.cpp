@@ -37,8 +37,8 @@ std::optional<PublicKey> keyFromText(std::string_view text) {
     const char* end = nullptr;
     if (text.size() != 43)
         return std::nullopt;
-    if (sodium_base642bin(key.data(), key.size(), text.data(), text.size(), nullptr, &length,
-                          &end, sodium_base64_VARIANT_URLSAFE_NO_PADDING) != 0 ||
+    if (sodium_base642bin(key.data(), key.size(), text.data(), text.size(), nullptr, &length, &end,
+                          sodium_base64_VARIANT_URLSAFE_NO_PADDING) != 0 ||
         length != key.size() || end != text.data() + text.size())
         return std::nullopt;
     // Only the canonical text of a key is a key: no second spelling.

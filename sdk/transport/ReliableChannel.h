@@ -17,7 +17,7 @@
 
 namespace sdk::transport {
 
-constexpr std::uint32_t reliableWindow = 256;        // parts in flight
+constexpr std::uint32_t reliableWindow = 256;          // parts in flight
 constexpr std::size_t maxReliableMessage = 256 * 1024; // bytes
 constexpr std::size_t maxReliableQueued = 4 * 1024 * 1024;
 

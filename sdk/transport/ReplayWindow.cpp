@@ -3,8 +3,12 @@
 namespace sdk::transport {
 
 namespace {
-constexpr std::uint64_t blockOf(std::uint64_t counter) { return counter / 64; }
-constexpr std::uint64_t bitOf(std::uint64_t counter) { return std::uint64_t{1} << (counter % 64); }
+constexpr std::uint64_t blockOf(std::uint64_t counter) {
+    return counter / 64;
+}
+constexpr std::uint64_t bitOf(std::uint64_t counter) {
+    return std::uint64_t{1} << (counter % 64);
+}
 } // namespace
 
 bool ReplayWindow::isFresh(std::uint64_t counter) const {

@@ -17,6 +17,8 @@ void RoundTrip::addSample(std::chrono::microseconds sample) {
     timeout_ = std::clamp(smoothed_ + 4 * variation_, minimumTimeout, maximumTimeout);
 }
 
-void RoundTrip::backOff() { timeout_ = std::min(2 * timeout_, maximumTimeout); }
+void RoundTrip::backOff() {
+    timeout_ = std::min(2 * timeout_, maximumTimeout);
+}
 
 } // namespace sdk::transport

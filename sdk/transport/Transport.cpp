@@ -63,8 +63,8 @@ Transport::Transport(TransportSettings settings)
     keys_ = KeyPair::generate();
     peerId_ = peerIdOf(keys_.publicKey);
     ciphers_ = availableCiphers(settings_.allowAes);
-    const auto addresses = settings_.announcedAddresses.empty() ? localIpv4Addresses()
-                                                                : settings_.announcedAddresses;
+    const auto addresses =
+        settings_.announcedAddresses.empty() ? localIpv4Addresses() : settings_.announcedAddresses;
     route_ = routeOf(keys_.publicKey, addresses, socket_.port());
     lastRouteCheck_ = Clock::now();
     receiveBuffer_.resize(maxDatagramSize + 1);
@@ -109,7 +109,9 @@ std::uint32_t Transport::newIndex(Peer& peer) {
     }
 }
 
-void Transport::releaseIndex(std::uint32_t index) { indices_.erase(index); }
+void Transport::releaseIndex(std::uint32_t index) {
+    indices_.erase(index);
+}
 
 void Transport::dropSessions(Peer& peer) {
     for (const auto& session : peer.sessions)
@@ -192,9 +194,9 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
         return TransportStatus::invalidRoute;
     peer->routeEndpoints = route->endpoints;
     peer->opened = true;
-    const bool stillThere = peer->endpoint && std::find(route->endpoints.begin(),
-                                                        route->endpoints.end(),
-                                                        *peer->endpoint) != route->endpoints.end();
+    const bool stillThere =
+        peer->endpoint && std::find(route->endpoints.begin(), route->endpoints.end(),
+                                    *peer->endpoint) != route->endpoints.end();
     // Ask at the new endpoints at once; the session in use carries on meanwhile.
     if (!peer->connected || !stillThere)
         sendInitiation(*peer, Clock::now());

@@ -82,7 +82,9 @@ public:
 
     // Keys that may connect without being opened as a peer (the lobby's
     // members); opened peers' keys are always accepted.
-    void setKeyFilter(std::function<bool(const PublicKey&)> filter) { keyFilter_ = std::move(filter); }
+    void setKeyFilter(std::function<bool(const PublicKey&)> filter) {
+        keyFilter_ = std::move(filter);
+    }
 
     bool isConnected(PeerId peer) const;
 

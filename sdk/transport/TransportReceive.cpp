@@ -123,8 +123,7 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoin
                                 plaintext_.data()))
         return;
     session->replay.accept(header->counter);
-    const auto frame =
-        decodeFrame(std::span(plaintext_).first(sealed.size() - aeadTagSize));
+    const auto frame = decodeFrame(std::span(plaintext_).first(sealed.size() - aeadTagSize));
     if (!frame)
         return;
     if (!session->confirmed) {
@@ -165,8 +164,7 @@ void Transport::handleFrame(Peer& peer, const Frame& frame, TransportEvents& eve
         if (found == peer.channels.end())
             return;
         const TimePoint now = Clock::now();
-        found->second.sender.acknowledge(frame.sequence, frame.receivedAfter, now,
-                                         peer.roundTrip);
+        found->second.sender.acknowledge(frame.sequence, frame.receivedAfter, now, peer.roundTrip);
         found->second.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
             sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart,
                                   frame.channel, part.sequence, 0, part.bytes});

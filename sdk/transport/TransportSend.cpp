@@ -12,8 +12,7 @@ bool Transport::sendFrame(Peer& peer, const Frame& frame) {
     const DataHeader header{session->remoteIndex, session->nextCounter++};
     encodeDataHeader(header, datagram_.data());
     session->sender.seal(header.counter, std::span(datagram_).first(dataHeaderSize),
-                         std::span(plaintext_).first(frameSize),
-                         datagram_.data() + dataHeaderSize);
+                         std::span(plaintext_).first(frameSize), datagram_.data() + dataHeaderSize);
     peer.lastSent = Clock::now();
     return socket_.sendTo(*peer.endpoint,
                           std::span(datagram_).first(dataHeaderSize + frameSize + aeadTagSize));
@@ -39,10 +38,11 @@ void Transport::sendReliable(Peer& peer, TimePoint now) {
         if (channel.sender.idle())
             continue;
         const Channel id{static_cast<std::uint8_t>(key & 0xff), (key & 0x100) != 0};
-        const bool resent = channel.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
-            sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart, id,
-                                  part.sequence, 0, part.bytes});
-        });
+        const bool resent =
+            channel.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
+                sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart,
+                                      id, part.sequence, 0, part.bytes});
+            });
         if (resent)
             peer.roundTrip.backOff();
     }
@@ -53,8 +53,11 @@ void Transport::sendAcknowledgements(Peer& peer) {
         if (!channel.acknowledgementDue)
             continue;
         const Channel id{static_cast<std::uint8_t>(key & 0xff), (key & 0x100) != 0};
-        if (sendFrame(peer, Frame{FrameKind::acknowledgement, id, channel.receiver.nextExpected(),
-                                  channel.receiver.receivedAfter(), {}}))
+        if (sendFrame(peer, Frame{FrameKind::acknowledgement,
+                                  id,
+                                  channel.receiver.nextExpected(),
+                                  channel.receiver.receivedAfter(),
+                                  {}}))
             channel.acknowledgementDue = false;
     }
 }

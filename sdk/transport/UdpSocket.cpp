@@ -43,7 +43,9 @@ UdpSocket::UdpSocket(std::uint16_t port) {
     port_ = ntohs(address.sin_port);
 }
 
-UdpSocket::~UdpSocket() { close(descriptor_); }
+UdpSocket::~UdpSocket() {
+    close(descriptor_);
+}
 
 bool UdpSocket::sendTo(const Endpoint& to, std::span<const std::uint8_t> datagram) {
     sockaddr_in address{};

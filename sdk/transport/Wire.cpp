@@ -80,8 +80,8 @@ bool hasZeroPadding(std::span<const std::uint8_t> datagram) {
 } // namespace
 
 std::optional<Initiation> decodeInitiation(std::span<const std::uint8_t> datagram) {
-    if (datagram.size() != initiationSize ||
-        datagramTypeOf(datagram) != DatagramType::initiation || !hasZeroPadding(datagram))
+    if (datagram.size() != initiationSize || datagramTypeOf(datagram) != DatagramType::initiation ||
+        !hasZeroPadding(datagram))
         return std::nullopt;
     Initiation value;
     value.senderIndex = getUint32(&datagram[4]);

@@ -39,7 +39,7 @@ constexpr std::size_t maxFrameSize = maxDatagramSize - dataOverhead;
 constexpr std::size_t unreliableHeaderSize = 2;
 constexpr std::size_t reliableHeaderSize = 6;
 constexpr std::size_t maxUnreliableMessage = maxFrameSize - unreliableHeaderSize; // 1441
-constexpr std::size_t maxReliablePart = maxFrameSize - reliableHeaderSize;       // 1437
+constexpr std::size_t maxReliablePart = maxFrameSize - reliableHeaderSize;        // 1437
 constexpr std::size_t initiationSize = 105;
 constexpr std::size_t responseSize = 69;
 constexpr std::size_t macSize = 16;
@@ -90,7 +90,7 @@ enum class FrameKind : std::uint8_t {
 struct Frame {
     FrameKind kind = FrameKind::keepAlive;
     Channel channel;
-    std::uint32_t sequence = 0;    // reliable parts; next expected in acknowledgements
+    std::uint32_t sequence = 0;      // reliable parts; next expected in acknowledgements
     std::uint64_t receivedAfter = 0; // acknowledgements
     std::span<const std::uint8_t> payload;
 };

@@ -60,17 +60,16 @@ TEST_P(CoreCreationTest, FailsWithResultAndNullCore) {
 INSTANTIATE_TEST_SUITE_P(
     Settings, CoreCreationTest,
     ::testing::Values(
-        CreationCase{"ServiceUnavailable", {{"VASKOR_SDK_UNAVAILABLE", "1"}},
-                     Result::ServiceUnavailable},
+        CreationCase{
+            "ServiceUnavailable", {{"VASKOR_SDK_UNAVAILABLE", "1"}}, Result::ServiceUnavailable},
         CreationCase{"PortNotANumber", {{"VASKOR_SDK_PORT", "http"}}, Result::InvalidArgument},
         CreationCase{"PortTooLarge", {{"VASKOR_SDK_PORT", "65536"}}, Result::InvalidArgument},
-        CreationCase{"AddressNotIpv4", {{"VASKOR_SDK_ADDRESSES", "10.0.0.300"}},
-                     Result::InvalidArgument},
+        CreationCase{
+            "AddressNotIpv4", {{"VASKOR_SDK_ADDRESSES", "10.0.0.300"}}, Result::InvalidArgument},
         CreationCase{"UserIdZero", {{"VASKOR_SDK_USER_ID", "0"}}, Result::InvalidArgument},
-        CreationCase{"TimeoutNotANumber", {{"VASKOR_SDK_PEER_TIMEOUT_MS", "soon"}},
-                     Result::InvalidArgument},
-        CreationCase{"UnknownCipher", {{"VASKOR_SDK_CIPHER", "rot13"}},
-                     Result::InvalidArgument}),
+        CreationCase{
+            "TimeoutNotANumber", {{"VASKOR_SDK_PEER_TIMEOUT_MS", "soon"}}, Result::InvalidArgument},
+        CreationCase{"UnknownCipher", {{"VASKOR_SDK_CIPHER", "rot13"}}, Result::InvalidArgument}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CoreCreation, PortInUseFailsWithNetworkError) {
@@ -97,8 +96,7 @@ TEST(CoreCreation, EventTableOfAnotherVersionIsRefused) {
     params.networkEvents = &events;
     params.networkVersion = 2;
     DiscordCoreInterface* core = nullptr;
-    EXPECT_EQ(DiscordCreate(discordInterfaceVersion, &params, &core),
-              DiscordResult_InvalidVersion);
+    EXPECT_EQ(DiscordCreate(discordInterfaceVersion, &params, &core), DiscordResult_InvalidVersion);
     EXPECT_EQ(core, nullptr);
     EXPECT_EQ(DiscordCreate(discordInterfaceVersion, nullptr, &core),
               DiscordResult_InvalidArgument);
@@ -127,12 +125,11 @@ TEST(CurrentUser, UpdateComesFirstThenLobbyCompletion) {
     ASSERT_EQ(node->core().LobbyManager().GetLobbyCreateTransaction(&transaction), Result::Ok);
     EXPECT_EQ(transaction.SetCapacity(8), Result::Ok);
     EXPECT_EQ(transaction.SetType(discord::LobbyType::Private), Result::Ok);
-    node->core().LobbyManager().CreateLobby(transaction,
-                                            [&](Result result, const discord::Lobby&) {
-                                                expectInsideRunCallbacks();
-                                                EXPECT_EQ(result, Result::NotSupported);
-                                                order.push_back("lobby");
-                                            });
+    node->core().LobbyManager().CreateLobby(transaction, [&](Result result, const discord::Lobby&) {
+        expectInsideRunCallbacks();
+        EXPECT_EQ(result, Result::NotSupported);
+        order.push_back("lobby");
+    });
     EXPECT_TRUE(order.empty()) << "nothing may run before RunCallbacks";
     node->run();
     EXPECT_EQ(order, (std::vector<std::string>{"user", "lobby"}));
@@ -241,8 +238,7 @@ TEST(Callbacks, DestroyedCoreCallsNothingAndFreesWaitingHandlers) {
     auto node = Node::create();
     ASSERT_TRUE(node);
     int calls = 0;
-    node->core().ActivityManager().UpdateActivity(discord::Activity{},
-                                                  [&](Result) { ++calls; });
+    node->core().ActivityManager().UpdateActivity(discord::Activity{}, [&](Result) { ++calls; });
     node->core().UserManager().OnCurrentUserUpdate.Connect([&] { ++calls; });
     node->destroy();
     EXPECT_EQ(calls, 0);

@@ -112,8 +112,10 @@ private:
         const std::string exec = "ip netns exec " + space + " ";
         run("ip -n " + space + " route add " + peerAddress + " dev " + slow + " table 100");
         run("ip -n " + space + " rule add fwmark 1 table 100");
-        run(exec + "sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0 "
-                   "net.ipv4.conf." + slow + ".rp_filter=0");
+        run(exec +
+            "sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0 "
+            "net.ipv4.conf." +
+            slow + ".rp_filter=0");
         // Arrivals on the two links are handled by different CPUs.
         run(exec + "sh -c 'echo 1 > /sys/class/net/" + link + "/queues/rx-0/rps_cpus; echo 2 > " +
             "/sys/class/net/" + slow + "/queues/rx-0/rps_cpus'");
@@ -122,10 +124,13 @@ private:
             "  chain route { type route hook output priority mangle; meta l4proto udp meta mark "
             "set numgen random mod 2; }\n"
             "  chain out { type filter hook output priority 0; meta l4proto udp numgen random "
-            "mod 100 < " + std::to_string(duplicate) + " dup to " + peerAddress + " device \"" +
-            link + "\"; }\n"
+            "mod 100 < " +
+            std::to_string(duplicate) + " dup to " + peerAddress + " device \"" + link +
+            "\"; }\n"
             "  chain in { type filter hook input priority 0; meta l4proto udp numgen random mod "
-            "100 < " + std::to_string(loss) + " drop; }\n"
+            "100 < " +
+            std::to_string(loss) +
+            " drop; }\n"
             "}\n";
         run(exec + "nft -f - <<'EOF'\n" + rules + "EOF");
     }

@@ -18,8 +18,8 @@
 #include <span>
 
 using namespace sdktest;
-using netnstest::NamespacePair;
 using discord::Result;
+using netnstest::NamespacePair;
 
 namespace {
 
@@ -122,9 +122,11 @@ TEST_F(NetnsTest, ReliableSurvivesLossDuplicationAndReordering) {
             ASSERT_EQ(b_->network().SendMessage(a_->peerId, 1, message.data(), message.size()),
                       Result::Ok);
         }
-        ASSERT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] {
-            return a_->receivedOn(1).size() >= sent && b_->receivedOn(1).size() >= sent;
-        }, std::chrono::milliseconds(20000))) << "stalled after " << b_->receivedOn(1).size();
+        ASSERT_TRUE(pumpUntil(
+            {a_.get(), b_.get()},
+            [&] { return a_->receivedOn(1).size() >= sent && b_->receivedOn(1).size() >= sent; },
+            std::chrono::milliseconds(20000)))
+            << "stalled after " << b_->receivedOn(1).size();
     }
     for (std::uint32_t i = 0; i < unreliableCount; ++i) {
         const auto message = numberedMessage(i, 200);
@@ -148,8 +150,8 @@ TEST_F(NetnsTest, WrongKeyInTheRouteMakesTheConnectionFail) {
     b_->open(*a_);
     // b's endpoint, someone else's key (and the peer id that goes with it).
     const auto impostor = sdk::transport::KeyPair::generate();
-    const std::string route = sdk::transport::formatRoute(
-        sdk::transport::Route{impostor.publicKey, {endpointOfB()}});
+    const std::string route =
+        sdk::transport::formatRoute(sdk::transport::Route{impostor.publicKey, {endpointOfB()}});
     const auto impostorId = sdk::transport::peerIdOf(impostor.publicKey);
     ASSERT_EQ(a_->network().OpenPeer(impostorId, route.c_str()), Result::Ok);
     ASSERT_EQ(a_->network().OpenChannel(impostorId, 0, false), Result::Ok);

@@ -129,9 +129,10 @@ TEST(Reliable, ManyMessagesBothWaysArriveOnceAndInOrder) {
     // is queued while the handshake is still running.
     for (std::uint32_t batch = 100; batch <= count; batch += 100) {
         sendSome(batch);
-        ASSERT_TRUE(pumpUntil({a.get(), b.get()}, [&] {
-            return a->received.size() >= sent && b->received.size() >= sent;
-        }, std::chrono::milliseconds(10000)));
+        ASSERT_TRUE(pumpUntil(
+            {a.get(), b.get()},
+            [&] { return a->received.size() >= sent && b->received.size() >= sent; },
+            std::chrono::milliseconds(10000)));
     }
     pumpFor({a.get(), b.get()}, std::chrono::milliseconds(50));
     for (auto* node : {a.get(), b.get()}) {

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {

@@ -146,7 +146,8 @@ inline bool pumpUntil(std::initializer_list<Node*> nodes, const std::function<bo
 }
 
 inline void pumpFor(std::initializer_list<Node*> nodes, std::chrono::milliseconds duration) {
-    pumpUntil(nodes, [] { return false; }, duration);
+    pumpUntil(
+        nodes, [] { return false; }, duration);
 }
 
 // A message that names its own index and length, to check order and content.

@@ -224,8 +224,8 @@ TEST(Handshake, BothEndsDeriveMatchingKeysAndProveTheirStaticKeys) {
 
     const auto response = makeResponse(responder, verified->initiation, 11, 5, 3);
     ASSERT_TRUE(response);
-    EXPECT_FALSE(acceptResponse(initiator, stranger.publicKey, initiation.pending,
-                                response->datagram))
+    EXPECT_FALSE(
+        acceptResponse(initiator, stranger.publicKey, initiation.pending, response->datagram))
         << "a response is accepted only from the key the route named";
     const auto accepted =
         acceptResponse(initiator, responder.publicKey, initiation.pending, response->datagram);
@@ -238,8 +238,8 @@ TEST(Handshake, BothEndsDeriveMatchingKeysAndProveTheirStaticKeys) {
     // A stranger that answers in the responder's place cannot make a valid response.
     const auto impostor = makeResponse(stranger, verified->initiation, 11, 5, 3);
     ASSERT_TRUE(impostor);
-    EXPECT_FALSE(acceptResponse(initiator, responder.publicKey, initiation.pending,
-                                impostor->datagram));
+    EXPECT_FALSE(
+        acceptResponse(initiator, responder.publicKey, initiation.pending, impostor->datagram));
 }
 
 TEST(Handshake, EveryHandshakeGivesNewSessionKeys) {
@@ -259,7 +259,8 @@ TEST(Handshake, EveryHandshakeGivesNewSessionKeys) {
 
 TEST(Aead, CipherChoiceNeedsBothEnds) {
     const auto chacha = static_cast<std::uint8_t>(Cipher::chacha20Poly1305);
-    const auto both = static_cast<std::uint8_t>(chacha | static_cast<std::uint8_t>(Cipher::aes256Gcm));
+    const auto both =
+        static_cast<std::uint8_t>(chacha | static_cast<std::uint8_t>(Cipher::aes256Gcm));
     EXPECT_EQ(chooseCipher(both, both), Cipher::aes256Gcm);
     EXPECT_EQ(chooseCipher(both, chacha), Cipher::chacha20Poly1305);
     EXPECT_EQ(chooseCipher(chacha, both), Cipher::chacha20Poly1305);

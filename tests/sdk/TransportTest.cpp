@@ -41,8 +41,8 @@ TEST(Liveness, DestroyedPeerIsReportedLostAtOnce) {
     const PeerId gone = b->transport->peerId();
     b->transport.reset();
     // The time-out is 10 s: only the close datagram can make this quick.
-    ASSERT_TRUE(pumpUntil({a.get()}, [&] { return !a->events.lost.empty(); },
-                          std::chrono::milliseconds(1000)));
+    ASSERT_TRUE(pumpUntil(
+        {a.get()}, [&] { return !a->events.lost.empty(); }, std::chrono::milliseconds(1000)));
     EXPECT_EQ(a->events.lost, std::vector<PeerId>{gone});
     EXPECT_FALSE(a->transport->isConnected(gone));
 }
@@ -51,7 +51,8 @@ TEST(Liveness, SilentPeerIsReportedLostAfterTheTimeoutOnly) {
     auto [a, b] = openedPair(loopbackSettings(Milliseconds(400)));
     ASSERT_TRUE(connect(*a, *b));
     // Idle but both polling: keep-alives hold the peers together.
-    pumpUntil({a.get(), b.get()}, [] { return false; }, std::chrono::milliseconds(700));
+    pumpUntil(
+        {a.get(), b.get()}, [] { return false; }, std::chrono::milliseconds(700));
     EXPECT_TRUE(a->events.lost.empty());
     // b stops answering.
     const auto start = std::chrono::steady_clock::now();
@@ -83,12 +84,12 @@ TEST(Admission, HandshakeFromAKeyNotAcceptedGetsNoAnswer) {
     const KeyPair strangerKeys = KeyPair::generate();
     const auto initiation = makeInitiation(strangerKeys, a->transport->publicKey(), 1, 1, 1, 3);
     stranger.sendTo(endpointOf(*a->transport), initiation.datagram);
-    pumpUntil({a.get()}, [] { return false; }, std::chrono::milliseconds(100));
+    pumpUntil(
+        {a.get()}, [] { return false; }, std::chrono::milliseconds(100));
     EXPECT_FALSE(stranger.receive()) << "answered a key it never accepted";
 
     // The lobby layer's filter lets the same key in: now it is answered.
-    a->transport->setKeyFilter(
-        [&](const PublicKey& key) { return key == strangerKeys.publicKey; });
+    a->transport->setKeyFilter([&](const PublicKey& key) { return key == strangerKeys.publicKey; });
     const auto again = makeInitiation(strangerKeys, a->transport->publicKey(), 2, 2, 1, 3);
     stranger.sendTo(endpointOf(*a->transport), again.datagram);
     std::optional<std::vector<std::uint8_t>> answer;
@@ -98,7 +99,8 @@ TEST(Admission, HandshakeFromAKeyNotAcceptedGetsNoAnswer) {
 
     // The same initiation again is a replay: no second answer.
     stranger.sendTo(endpointOf(*a->transport), again.datagram);
-    pumpUntil({a.get()}, [] { return false; }, std::chrono::milliseconds(100));
+    pumpUntil(
+        {a.get()}, [] { return false; }, std::chrono::milliseconds(100));
     EXPECT_FALSE(stranger.receive());
 }
 
@@ -117,7 +119,8 @@ TEST(Admission, RandomBytesChangeNothingAndGetNoAnswer) {
         if (i % 100 == 0)
             b->poll();
     }
-    pumpUntil({a.get(), b.get()}, [] { return false; }, std::chrono::milliseconds(100));
+    pumpUntil(
+        {a.get(), b.get()}, [] { return false; }, std::chrono::milliseconds(100));
     EXPECT_FALSE(stranger.receive());
     EXPECT_TRUE(b->events.messages.empty());
     EXPECT_TRUE(b->events.lost.empty());
@@ -146,25 +149,28 @@ TEST(Replay, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
             }
         }
     };
-    ASSERT_EQ(a->transport->openPeer(b->transport->peerId(),
-                                     routeAt(*b->transport, {relay.endpoint()})),
-              TransportStatus::ok);
+    ASSERT_EQ(
+        a->transport->openPeer(b->transport->peerId(), routeAt(*b->transport, {relay.endpoint()})),
+        TransportStatus::ok);
     a->transport->openChannel(b->transport->peerId(), reliable, Reliability::reliable);
     a->transport->openChannel(b->transport->peerId(), Channel{0, false}, Reliability::unreliable);
     b->transport->openPeer(a->transport->peerId(), a->transport->route());
     for (std::uint8_t i = 0; i < 20; ++i)
         a->transport->send(b->transport->peerId(), reliable, std::vector<std::uint8_t>{i});
-    ASSERT_TRUE(pumpUntil({a.get(), b.get()}, [&] { return b->events.messages.size() == 20; },
-                          std::chrono::milliseconds(5000), forward));
+    ASSERT_TRUE(pumpUntil(
+        {a.get(), b.get()}, [&] { return b->events.messages.size() == 20; },
+        std::chrono::milliseconds(5000), forward));
     for (std::uint8_t i = 0; i < 20; ++i)
         a->transport->send(b->transport->peerId(), Channel{0, false},
                            std::vector<std::uint8_t>{static_cast<std::uint8_t>(100 + i)});
-    ASSERT_TRUE(pumpUntil({a.get(), b.get()}, [&] { return b->events.messages.size() == 40; },
-                          std::chrono::milliseconds(5000), forward));
+    ASSERT_TRUE(pumpUntil(
+        {a.get(), b.get()}, [&] { return b->events.messages.size() == 40; },
+        std::chrono::milliseconds(5000), forward));
 
     for (const auto& datagram : captured)
         relay.sendTo(endpointOf(*b->transport), datagram);
-    pumpUntil({a.get(), b.get()}, [] { return false; }, std::chrono::milliseconds(200), forward);
+    pumpUntil(
+        {a.get(), b.get()}, [] { return false; }, std::chrono::milliseconds(200), forward);
     EXPECT_EQ(b->events.messages.size(), 40u) << "a replayed datagram was delivered";
     EXPECT_EQ(b->events.connected.size(), 1u);
 }
