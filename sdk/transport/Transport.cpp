@@ -67,6 +67,7 @@ Transport::Transport(TransportSettings settings)
         settings_.announcedAddresses.empty() ? localIpv4Addresses() : settings_.announcedAddresses;
     route_ = routeOf(keys_.publicKey, addresses, socket_.port());
     lastRouteCheck_ = Clock::now();
+    pollTime_ = lastRouteCheck_;
     receiveBuffer_.resize(maxDatagramSize + 1);
     plaintext_.resize(maxDatagramSize);
     datagram_.resize(maxDatagramSize);
@@ -282,6 +283,7 @@ void Transport::flush() {
 
 void Transport::poll(TransportEvents& events) {
     const TimePoint now = Clock::now();
+    pollTime_ = now;
     refreshRoute(now, events);
     deliverLocal(events);
     receiveDatagrams(events);

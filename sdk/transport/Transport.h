@@ -136,6 +136,7 @@ private:
     std::string route_;
     std::string reportedRoute_;
     TimePoint lastRouteCheck_{};
+    TimePoint pollTime_{}; // when the latest poll began: the clock of liveness
     std::uint64_t lastTimestamp_ = 0;
     std::map<PeerId, std::unique_ptr<Peer>> peers_;
     std::map<std::uint32_t, PeerId> indices_;

@@ -28,8 +28,8 @@ public:
         if (descriptor_ < 0 ||
             write(descriptor_, image.data(), image.size()) != static_cast<ssize_t>(image.size()))
             return;
-        handle_ = dlopen(("/proc/self/fd/" + std::to_string(descriptor_)).c_str(),
-                         RTLD_NOW | RTLD_LOCAL);
+        handle_ =
+            dlopen(("/proc/self/fd/" + std::to_string(descriptor_)).c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     ~MemoryCopy() {
         if (handle_)
@@ -65,10 +65,8 @@ TEST(LibraryCopies, TwoCopiesFromMemoryEachMakeAWorkingCore) {
 
     setenv("VASKOR_SDK_ADDRESSES", "127.0.0.1", 1);
     DiscordNetworkEvents table{};
-    table.onMessage = [](void* data, DiscordNetworkPeerId, DiscordNetworkChannelId,
-                         std::uint8_t*, std::uint32_t) {
-        ++static_cast<NetworkEvents*>(data)->messages;
-    };
+    table.onMessage = [](void* data, DiscordNetworkPeerId, DiscordNetworkChannelId, std::uint8_t*,
+                         std::uint32_t) { ++static_cast<NetworkEvents*>(data)->messages; };
     table.onRouteUpdate = [](void* data, const char* route) {
         static_cast<NetworkEvents*>(data)->route = route;
     };
