@@ -215,6 +215,7 @@ TransportStatus Transport::closePeer(PeerId id) {
         releaseIndex(peer->handshake->localIndex);
     if (peer->local)
         localMessages_.clear();
+    localBytes_ = 0;
     peers_.erase(id);
     return TransportStatus::ok;
 }
@@ -254,6 +255,11 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
     if (message.size() > (reliable ? maxReliableMessage : maxUnreliableMessage))
         return TransportStatus::tooLarge;
     if (peer->local) {
+        // The same bound as a reliable channel's queue: a program that sends
+        // to itself without running callbacks cannot grow it without end.
+        if (localBytes_ + message.size() > maxReliableQueued)
+            return TransportStatus::queueFull;
+        localBytes_ += message.size();
         localMessages_.push_back(LocalMessage{channel, {message.begin(), message.end()}});
         return TransportStatus::ok;
     }

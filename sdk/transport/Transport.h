@@ -141,6 +141,7 @@ private:
     std::map<PeerId, std::unique_ptr<Peer>> peers_;
     std::map<std::uint32_t, PeerId> indices_;
     std::deque<LocalMessage> localMessages_;
+    std::size_t localBytes_ = 0;
     std::function<bool(const PublicKey&)> keyFilter_;
     std::vector<std::uint8_t> receiveBuffer_;
     std::vector<std::uint8_t> plaintext_;

@@ -178,6 +178,7 @@ void Transport::deliverLocal(TransportEvents& events) {
     // Only what was queued before this poll; what its handlers send waits.
     std::deque<LocalMessage> messages;
     messages.swap(localMessages_);
+    localBytes_ = 0;
     for (const auto& message : messages)
         events.onMessage(peerId_, message.channel, message.bytes);
 }
