@@ -51,7 +51,6 @@ public:
     ~SdkCore() override;
 
     CallbackQueue& callbacks() { return callbacks_; }
-    const EventTables& events() const { return events_; }
     transport::Transport& transport() { return transport_; }
     const DiscordUser& currentUser() const { return currentUser_; }
 

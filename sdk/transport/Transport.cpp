@@ -30,32 +30,6 @@ std::uint64_t randomNonZero64() {
 }
 } // namespace
 
-const char* describe(TransportStatus status) {
-    switch (status) {
-    case TransportStatus::ok:
-        return "ok";
-    case TransportStatus::unknownPeer:
-        return "no such peer";
-    case TransportStatus::peerExists:
-        return "peer already open";
-    case TransportStatus::invalidRoute:
-        return "route is not valid for this peer";
-    case TransportStatus::unknownChannel:
-        return "channel not open";
-    case TransportStatus::channelExists:
-        return "channel already open with another reliability";
-    case TransportStatus::tooLarge:
-        return "message too large";
-    case TransportStatus::queueFull:
-        return "send queue full";
-    case TransportStatus::notConnected:
-        return "peer not connected";
-    case TransportStatus::sendFailed:
-        return "datagram could not be sent";
-    }
-    return "unknown";
-}
-
 Transport::Transport(TransportSettings settings)
     : settings_(std::move(settings)), socket_(settings_.port) {
     if (sodium_init() < 0)

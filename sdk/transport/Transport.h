@@ -148,6 +148,4 @@ private:
     std::vector<std::uint8_t> datagram_;
 };
 
-const char* describe(TransportStatus status);
-
 } // namespace sdk::transport
