@@ -1,0 +1,59 @@
+#include "sdk/DiscordCreate.h"
+
+#include "sdk/DiscordSdk.h"
+#include "sdk/core/SdkCore.h"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+namespace {
+bool tableVersionOk(const void* table, std::uint32_t version) {
+    return !table || version == discordEventTableVersion;
+}
+
+bool tableVersionsOk(const DiscordCreateParams& params) {
+    return tableVersionOk(params.userEvents, params.userVersion) &&
+           tableVersionOk(params.activityEvents, params.activityVersion) &&
+           tableVersionOk(params.relationshipEvents, params.relationshipVersion) &&
+           tableVersionOk(params.lobbyEvents, params.lobbyVersion) &&
+           tableVersionOk(params.networkEvents, params.networkVersion) &&
+           tableVersionOk(params.overlayEvents, params.overlayVersion) &&
+           tableVersionOk(params.storeEvents, params.storeVersion) &&
+           tableVersionOk(params.voiceEvents, params.voiceVersion) &&
+           tableVersionOk(params.achievementEvents, params.achievementVersion);
+}
+
+// Creation failures are the one thing the SDK tells a person about: the
+// program only sees a result code.
+void report(const char* what) {
+    std::fprintf(stderr, "game SDK: %s\n", what);
+}
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) DiscordResultCode
+DiscordCreate(std::uint32_t version, DiscordCreateParams* params, DiscordCoreInterface** result) {
+    if (!result)
+        return DiscordResult_InvalidArgument;
+    *result = nullptr;
+    if (version != discordInterfaceVersion || (params && !tableVersionsOk(*params)))
+        return DiscordResult_InvalidVersion;
+    if (!params)
+        return DiscordResult_InvalidArgument;
+    try {
+        const sdk::Settings settings = sdk::Settings::fromEnvironment();
+        if (settings.serviceUnavailable)
+            return DiscordResult_ServiceUnavailable;
+        *result = new sdk::SdkCore(*params, settings);
+        return DiscordResult_Ok;
+    } catch (const std::invalid_argument& error) {
+        report(error.what());
+        return DiscordResult_InvalidArgument;
+    } catch (const std::bad_alloc&) {
+        return DiscordResult_InternalError;
+    } catch (const std::exception& error) {
+        report(error.what());
+        return DiscordResult_NetworkError;
+    }
+}

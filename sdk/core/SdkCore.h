@@ -1,0 +1,86 @@
+#pragma once
+
+// One SDK core: the object behind DiscordCoreInterface. It owns the transport,
+// the current user, the managers' tables and the queue of callbacks.
+
+#include "sdk/DiscordSdk.h"
+#include "sdk/core/CallbackQueue.h"
+#include "sdk/core/Settings.h"
+#include "sdk/transport/Transport.h"
+
+#include <memory>
+
+namespace sdk {
+
+class SdkCore;
+
+// Each manager's function table with the core it belongs to.
+template <typename Table> struct Service : Table { SdkCore* core = nullptr; };
+template <typename Table> SdkCore& coreOf(Table* table) {
+    return *static_cast<Service<Table>*>(table)->core;
+}
+
+void initUserService(Service<DiscordUserManager>& service);
+void initNetworkService(Service<DiscordNetworkManager>& service);
+void initLobbyService(Service<DiscordLobbyManager>& service);
+void initActivityService(Service<DiscordActivityManager>& service);
+void initOverlayService(Service<DiscordOverlayManager>& service);
+void initRelationshipService(Service<DiscordRelationshipManager>& service);
+void initStoreService(Service<DiscordStoreManager>& service);
+void initVoiceService(Service<DiscordVoiceManager>& service);
+void initAchievementService(Service<DiscordAchievementManager>& service);
+
+// The event tables the program gave, copied; empty where it gave none.
+struct EventTables {
+    void* data = nullptr;
+    DiscordUserEvents user{};
+    DiscordActivityEvents activity{};
+    DiscordRelationshipEvents relationship{};
+    DiscordLobbyEvents lobby{};
+    DiscordNetworkEvents network{};
+    DiscordOverlayEvents overlay{};
+    DiscordStoreEvents store{};
+    DiscordVoiceEvents voice{};
+    DiscordAchievementEvents achievement{};
+};
+
+class SdkCore : public DiscordCoreInterface, private transport::TransportEvents {
+public:
+    // Throws std::runtime_error when the network cannot start.
+    SdkCore(const DiscordCreateParams& params, const Settings& settings);
+    ~SdkCore() override;
+
+    CallbackQueue& callbacks() { return callbacks_; }
+    transport::Transport& transport() { return transport_; }
+    const DiscordUser& currentUser() const { return currentUser_; }
+
+    // Queues a completion; a null callback is allowed and queues nothing.
+    void complete(DiscordResultCallback callback, void* data, DiscordResultCode result);
+    DiscordResultCode runCallbacks();
+
+private:
+    void onMessage(transport::PeerId peer, transport::Channel channel,
+                   std::span<const std::uint8_t> bytes) override;
+    void onRouteChanged(const std::string& route) override;
+
+    EventTables events_;
+    DiscordUser currentUser_{};
+    transport::Transport transport_;
+    CallbackQueue callbacks_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    Service<DiscordUserManager> users_;
+    Service<DiscordNetworkManager> network_;
+    Service<DiscordLobbyManager> lobbies_;
+    Service<DiscordActivityManager> activities_;
+    Service<DiscordOverlayManager> overlay_;
+    Service<DiscordRelationshipManager> relationships_;
+    Service<DiscordStoreManager> store_;
+    Service<DiscordVoiceManager> voice_;
+    Service<DiscordAchievementManager> achievements_;
+};
+
+// Copies text into a fixed field: at most size - 1 bytes, then NUL.
+void copyText(char* field, std::size_t size, const char* text);
+
+} // namespace sdk

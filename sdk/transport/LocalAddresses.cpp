@@ -1,0 +1,32 @@
+#include "sdk/transport/LocalAddresses.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+
+namespace sdk::transport {
+
+std::vector<std::uint32_t> localIpv4Addresses() {
+    std::vector<std::uint32_t> addresses;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+            if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET ||
+                !(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
+                continue;
+            const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+            const std::uint32_t value = ntohl(address->sin_addr.s_addr);
+            if (std::find(addresses.begin(), addresses.end(), value) == addresses.end())
+                addresses.push_back(value);
+        }
+        freeifaddrs(list);
+    }
+    if (addresses.empty())
+        addresses.push_back(INADDR_LOOPBACK);
+    return addresses;
+}
+
+} // namespace sdk::transport

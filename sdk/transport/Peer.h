@@ -1,0 +1,89 @@
+#pragma once
+
+// What the transport knows of one peer: its key and endpoints, its sessions,
+// its handshake in progress, its channels and its liveness.
+
+#include "sdk/transport/Aead.h"
+#include "sdk/transport/Handshake.h"
+#include "sdk/transport/ReliableChannel.h"
+#include "sdk/transport/ReplayWindow.h"
+#include "sdk/transport/RoundTrip.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace sdk::transport {
+
+// The keys of one handshake. A session is confirmed once it is known that
+// both ends hold it: for the initiator at the response, for the responder at
+// the first datagram that the initiator seals with it.
+struct Session {
+    Session(std::uint32_t localIndex, std::uint32_t remoteIndex, Cipher cipher,
+            const SessionKeys& keys)
+        : localIndex(localIndex), remoteIndex(remoteIndex), sender(cipher, keys.send),
+          receiver(cipher, keys.receive) {}
+
+    std::uint32_t localIndex;
+    std::uint32_t remoteIndex;
+    PacketCipher sender;
+    PacketCipher receiver;
+    std::uint64_t nextCounter = 0;
+    ReplayWindow replay;
+    bool confirmed = false;
+    TimePoint confirmedAt{};
+};
+
+struct ChannelState {
+    Reliability reliability = Reliability::unreliable;
+    bool opened = false; // by this side; parts from the other side are taken anyway
+    ReliableSender sender{maxReliablePart};
+    ReliableReceiver receiver;
+    bool acknowledgementDue = false;
+};
+
+struct Peer {
+    static constexpr std::size_t maxSessions = 3;
+
+    PeerId id = 0;
+    PublicKey key{};
+    bool local = false;  // this core itself: messages stay in the process
+    bool opened = false; // opened by the program; otherwise let in by the key filter
+    std::vector<Endpoint> routeEndpoints;
+    std::optional<Endpoint> endpoint; // where the peer answered last
+
+    std::uint64_t incarnation = 0;       // ours, renewed for every peer object
+    std::uint64_t remoteIncarnation = 0; // theirs; a change means they started over
+    std::uint64_t lastInitiationTimestamp = 0;
+
+    std::vector<std::unique_ptr<Session>> sessions;
+    std::optional<PendingInitiation> handshake;
+    TimePoint handshakeSentAt{};
+    TimePoint openedAt{};
+
+    TimePoint lastReceived{};
+    TimePoint lastSent{};
+    bool connected = false;
+    bool lossReported = false;
+
+    RoundTrip roundTrip;
+    std::map<std::uint16_t, ChannelState> channels;
+
+    // The newest confirmed session, which carries everything sent.
+    Session* current() const {
+        Session* best = nullptr;
+        for (const auto& session : sessions)
+            if (session->confirmed && (!best || session->confirmedAt >= best->confirmedAt))
+                best = session.get();
+        return best;
+    }
+    Session* sessionByIndex(std::uint32_t index) const {
+        for (const auto& session : sessions)
+            if (session->localIndex == index)
+                return session.get();
+        return nullptr;
+    }
+};
+
+} // namespace sdk::transport

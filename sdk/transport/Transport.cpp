@@ -1,0 +1,279 @@
+#include "sdk/transport/Transport.h"
+
+#include "sdk/transport/LocalAddresses.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+namespace sdk::transport {
+
+namespace {
+std::string routeOf(const PublicKey& key, const std::vector<std::uint32_t>& addresses,
+                    std::uint16_t port) {
+    Route route{key, {}};
+    for (const auto address : addresses) {
+        if (route.endpoints.size() == maxRouteEndpoints)
+            break;
+        route.endpoints.push_back(Endpoint{address, port});
+    }
+    return formatRoute(route);
+}
+
+std::uint64_t randomNonZero64() {
+    std::uint64_t value = 0;
+    while (value == 0)
+        randombytes_buf(&value, sizeof value);
+    return value;
+}
+} // namespace
+
+Transport::Transport(TransportSettings settings)
+    : settings_(std::move(settings)), socket_(settings_.port) {
+    if (sodium_init() < 0)
+        throw std::runtime_error("libsodium cannot start");
+    keys_ = KeyPair::generate();
+    peerId_ = peerIdOf(keys_.publicKey);
+    ciphers_ = availableCiphers(settings_.allowAes);
+    const auto addresses =
+        settings_.announcedAddresses.empty() ? localIpv4Addresses() : settings_.announcedAddresses;
+    route_ = routeOf(keys_.publicKey, addresses, socket_.port());
+    lastRouteCheck_ = Clock::now();
+    pollTime_ = lastRouteCheck_;
+    receiveBuffer_.resize(maxDatagramSize + 1);
+    plaintext_.resize(maxDatagramSize);
+    datagram_.resize(maxDatagramSize);
+}
+
+Transport::~Transport() {
+    for (auto& [id, peer] : peers_)
+        if (peer->connected)
+            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+    sodium_memzero(keys_.secretKey.data(), keys_.secretKey.size());
+}
+
+Peer* Transport::find(PeerId peer) const {
+    const auto found = peers_.find(peer);
+    return found == peers_.end() ? nullptr : found->second.get();
+}
+
+Peer& Transport::addPeer(PeerId id, const PublicKey& key, bool opened) {
+    auto peer = std::make_unique<Peer>();
+    peer->id = id;
+    peer->key = key;
+    peer->opened = opened;
+    peer->local = id == peerId_;
+    peer->incarnation = randomNonZero64();
+    peer->openedAt = Clock::now();
+    peer->lastReceived = peer->openedAt;
+    peer->lastSent = peer->openedAt;
+    peer->channels[Channel::control().key()].reliability = Reliability::reliable;
+    peer->channels[Channel::control().key()].opened = true;
+    auto& stored = *peer;
+    peers_[id] = std::move(peer);
+    return stored;
+}
+
+std::uint32_t Transport::newIndex(Peer& peer) {
+    while (true) {
+        const std::uint32_t index = randombytes_random();
+        if (index != 0 && indices_.emplace(index, peer.id).second)
+            return index;
+    }
+}
+
+void Transport::releaseIndex(std::uint32_t index) {
+    indices_.erase(index);
+}
+
+void Transport::dropSessions(Peer& peer) {
+    for (const auto& session : peer.sessions)
+        releaseIndex(session->localIndex);
+    peer.sessions.clear();
+}
+
+void Transport::addSession(Peer& peer, std::unique_ptr<Session> session) {
+    peer.sessions.push_back(std::move(session));
+    while (peer.sessions.size() > Peer::maxSessions) {
+        releaseIndex(peer.sessions.front()->localIndex);
+        peer.sessions.erase(peer.sessions.begin());
+    }
+}
+
+void Transport::markLost(Peer& peer, TransportEvents* events) {
+    dropSessions(peer);
+    peer.endpoint.reset();
+    const bool wasConnected = peer.connected;
+    peer.connected = false;
+    if (!peer.lossReported && events && (wasConnected || peer.opened)) {
+        peer.lossReported = true;
+        events->onPeerLost(peer.id);
+    }
+}
+
+void Transport::markConnected(Peer& peer, TransportEvents& events) {
+    if (peer.connected)
+        return;
+    peer.connected = true;
+    peer.lossReported = false;
+    events.onPeerConnected(peer.id);
+}
+
+// The other end is a new peer object: what was in flight belonged to the old one.
+void Transport::startOver(Peer& peer, TransportEvents* events) {
+    if (peer.connected)
+        markLost(peer, events);
+    dropSessions(peer);
+    peer.lossReported = false;
+    for (auto& [key, channel] : peer.channels) {
+        channel.sender.restart();
+        channel.receiver.restart();
+        channel.acknowledgementDue = false;
+    }
+}
+
+std::uint64_t Transport::nextTimestamp() {
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    lastTimestamp_ = std::max(lastTimestamp_ + 1, static_cast<std::uint64_t>(now));
+    return lastTimestamp_;
+}
+
+TransportStatus Transport::openPeer(PeerId id, std::string_view routeText) {
+    if (find(id))
+        return TransportStatus::peerExists;
+    if (id == peerId_) {
+        addPeer(id, keys_.publicKey, true);
+        return TransportStatus::ok;
+    }
+    const auto route = parseRoute(routeText);
+    if (!route || peerIdOf(route->key) != id)
+        return TransportStatus::invalidRoute;
+    Peer& peer = addPeer(id, route->key, true);
+    peer.routeEndpoints = route->endpoints;
+    sendInitiation(peer, Clock::now());
+    return TransportStatus::ok;
+}
+
+TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
+    Peer* peer = find(id);
+    if (!peer)
+        return TransportStatus::unknownPeer;
+    if (peer->local)
+        return TransportStatus::ok;
+    const auto route = parseRoute(routeText);
+    if (!route || route->key != peer->key)
+        return TransportStatus::invalidRoute;
+    peer->routeEndpoints = route->endpoints;
+    peer->opened = true;
+    const bool stillThere =
+        peer->endpoint && std::find(route->endpoints.begin(), route->endpoints.end(),
+                                    *peer->endpoint) != route->endpoints.end();
+    // Ask at the new endpoints at once; the session in use carries on meanwhile.
+    if (!peer->connected || !stillThere)
+        sendInitiation(*peer, Clock::now());
+    return TransportStatus::ok;
+}
+
+TransportStatus Transport::closePeer(PeerId id) {
+    Peer* peer = find(id);
+    if (!peer)
+        return TransportStatus::unknownPeer;
+    if (peer->connected)
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+    dropSessions(*peer);
+    if (peer->handshake)
+        releaseIndex(peer->handshake->localIndex);
+    if (peer->local)
+        localMessages_.clear();
+    localBytes_ = 0;
+    peers_.erase(id);
+    return TransportStatus::ok;
+}
+
+TransportStatus Transport::openChannel(PeerId id, Channel channel, Reliability reliability) {
+    Peer* peer = find(id);
+    if (!peer)
+        return TransportStatus::unknownPeer;
+    auto& state = peer->channels[channel.key()];
+    if (state.opened && state.reliability != reliability)
+        return TransportStatus::channelExists;
+    state.opened = true;
+    state.reliability = reliability;
+    return TransportStatus::ok;
+}
+
+TransportStatus Transport::closeChannel(PeerId id, Channel channel) {
+    Peer* peer = find(id);
+    if (!peer)
+        return TransportStatus::unknownPeer;
+    const auto found = peer->channels.find(channel.key());
+    if (found == peer->channels.end() || !found->second.opened || channel == Channel::control())
+        return TransportStatus::unknownChannel;
+    found->second.opened = false;
+    return TransportStatus::ok;
+}
+
+TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std::uint8_t> message) {
+    Peer* peer = find(id);
+    if (!peer)
+        return TransportStatus::unknownPeer;
+    const auto found = peer->channels.find(channel.key());
+    if (found == peer->channels.end() || !found->second.opened)
+        return TransportStatus::unknownChannel;
+    auto& state = found->second;
+    const bool reliable = state.reliability == Reliability::reliable;
+    if (message.size() > (reliable ? maxReliableMessage : maxUnreliableMessage))
+        return TransportStatus::tooLarge;
+    if (peer->local) {
+        // The same bound as a reliable channel's queue: a program that sends
+        // to itself without running callbacks cannot grow it without end.
+        if (localBytes_ + message.size() > maxReliableQueued)
+            return TransportStatus::queueFull;
+        localBytes_ += message.size();
+        localMessages_.push_back(LocalMessage{channel, {message.begin(), message.end()}});
+        return TransportStatus::ok;
+    }
+    if (reliable) {
+        if (!state.sender.push(message))
+            return TransportStatus::queueFull;
+        if (peer->current())
+            sendReliable(*peer, Clock::now());
+        return TransportStatus::ok;
+    }
+    if (!peer->current() || !peer->endpoint)
+        return TransportStatus::notConnected;
+    return sendFrame(*peer, Frame{FrameKind::unreliable, channel, 0, 0, message})
+               ? TransportStatus::ok
+               : TransportStatus::sendFailed;
+}
+
+void Transport::flush() {
+    const TimePoint now = Clock::now();
+    for (auto& [id, peer] : peers_) {
+        if (peer->local || !peer->current())
+            continue;
+        sendAcknowledgements(*peer);
+        sendReliable(*peer, now);
+    }
+}
+
+void Transport::poll(TransportEvents& events) {
+    const TimePoint now = Clock::now();
+    pollTime_ = now;
+    refreshRoute(now, events);
+    deliverLocal(events);
+    receiveDatagrams(events);
+    for (auto& [id, peer] : peers_)
+        service(*peer, now, events);
+}
+
+bool Transport::isConnected(PeerId id) const {
+    const Peer* peer = find(id);
+    return peer && (peer->local || peer->connected);
+}
+
+} // namespace sdk::transport

@@ -1,0 +1,151 @@
+#pragma once
+
+// The peer network under the SDK's managers: one UDP socket, one static key
+// pair, encrypted sessions with the peers, unreliable and reliable channels.
+//
+// It starts no thread. Everything happens inside the calls below, and events
+// reach the caller only inside poll. The managers know nothing of its wire
+// format; the lobby layer reaches it through the internal control channel and
+// decides with the key filter which keys may connect without being opened.
+
+#include "sdk/transport/Keys.h"
+#include "sdk/transport/Peer.h"
+#include "sdk/transport/Route.h"
+#include "sdk/transport/UdpSocket.h"
+#include "sdk/transport/Wire.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sdk::transport {
+
+struct TransportSettings {
+    std::uint16_t port = 0;                        // 0: any free port
+    std::vector<std::uint32_t> announcedAddresses; // empty: this machine's own
+    Milliseconds keepAliveInterval{1000};
+    Milliseconds peerTimeout{10000};
+    Milliseconds handshakeRetry{500};
+    bool allowAes = true;
+};
+
+enum class TransportStatus {
+    ok,
+    unknownPeer,
+    peerExists,
+    invalidRoute,
+    unknownChannel,
+    channelExists,
+    tooLarge,
+    queueFull,
+    notConnected,
+    sendFailed,
+};
+
+class TransportEvents {
+public:
+    virtual ~TransportEvents() = default;
+    virtual void onMessage(PeerId peer, Channel channel, std::span<const std::uint8_t> bytes) = 0;
+    virtual void onPeerConnected(PeerId) {}
+    // Silent past the time-out, closed by the other end, or never answered.
+    virtual void onPeerLost(PeerId) {}
+    virtual void onRouteChanged(const std::string& route) = 0;
+};
+
+class Transport {
+public:
+    // Throws std::runtime_error when the socket cannot be had.
+    explicit Transport(TransportSettings settings);
+    // Tells every connected peer at once that this end is going.
+    ~Transport();
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    PeerId peerId() const { return peerId_; }
+    const PublicKey& publicKey() const { return keys_.publicKey; }
+    const std::string& route() const { return route_; }
+    std::uint16_t port() const { return socket_.port(); }
+
+    TransportStatus openPeer(PeerId peer, std::string_view route);
+    TransportStatus updatePeer(PeerId peer, std::string_view route);
+    TransportStatus closePeer(PeerId peer);
+    TransportStatus openChannel(PeerId peer, Channel channel, Reliability reliability);
+    TransportStatus closeChannel(PeerId peer, Channel channel);
+    TransportStatus send(PeerId peer, Channel channel, std::span<const std::uint8_t> message);
+    void flush();
+    void poll(TransportEvents& events);
+
+    // Keys that may connect without being opened as a peer (the lobby's
+    // members); opened peers' keys are always accepted.
+    void setKeyFilter(std::function<bool(const PublicKey&)> filter) {
+        keyFilter_ = std::move(filter);
+    }
+
+    bool isConnected(PeerId peer) const;
+
+private:
+    struct LocalMessage {
+        Channel channel;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    Peer* find(PeerId peer) const;
+    Peer& addPeer(PeerId id, const PublicKey& key, bool opened);
+    std::uint32_t newIndex(Peer& peer);
+    void releaseIndex(std::uint32_t index);
+    void dropSessions(Peer& peer);
+    void startOver(Peer& peer, TransportEvents* events);
+    void markLost(Peer& peer, TransportEvents* events);
+    void markConnected(Peer& peer, TransportEvents& events);
+    void addSession(Peer& peer, std::unique_ptr<Session> session);
+    std::uint64_t nextTimestamp();
+
+    // Sending (TransportSend.cpp).
+    bool sendFrame(Peer& peer, const Frame& frame);
+    void sendInitiation(Peer& peer, TimePoint now);
+    void sendReliable(Peer& peer, TimePoint now);
+    void sendAcknowledgements(Peer& peer);
+
+    // Receiving (TransportReceive.cpp).
+    void receiveDatagrams(TransportEvents& events);
+    void handleDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                        TransportEvents& events);
+    void handleInitiation(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                          TransportEvents& events);
+    void handleResponse(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                        TransportEvents& events);
+    void handleData(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                    TransportEvents& events);
+    void handleFrame(Peer& peer, const Frame& frame, TransportEvents& events);
+    void deliverLocal(TransportEvents& events);
+
+    // Timers (TransportTimers.cpp).
+    void refreshRoute(TimePoint now, TransportEvents& events);
+    void service(Peer& peer, TimePoint now, TransportEvents& events);
+
+    TransportSettings settings_;
+    UdpSocket socket_;
+    KeyPair keys_;
+    PeerId peerId_;
+    std::uint8_t ciphers_;
+    std::string route_;
+    std::string reportedRoute_;
+    TimePoint lastRouteCheck_{};
+    TimePoint pollTime_{}; // when the latest poll began: the clock of liveness
+    std::uint64_t lastTimestamp_ = 0;
+    std::map<PeerId, std::unique_ptr<Peer>> peers_;
+    std::map<std::uint32_t, PeerId> indices_;
+    std::deque<LocalMessage> localMessages_;
+    std::size_t localBytes_ = 0;
+    std::function<bool(const PublicKey&)> keyFilter_;
+    std::vector<std::uint8_t> receiveBuffer_;
+    std::vector<std::uint8_t> plaintext_;
+    std::vector<std::uint8_t> datagram_;
+};
+
+} // namespace sdk::transport

@@ -1,0 +1,186 @@
+#include "sdk/transport/Transport.h"
+
+namespace sdk::transport {
+
+namespace {
+// Enough for a burst, short enough that a flood cannot hold the caller.
+constexpr int maxDatagramsPerPoll = 4096;
+} // namespace
+
+void Transport::receiveDatagrams(TransportEvents& events) {
+    Endpoint from;
+    for (int i = 0; i < maxDatagramsPerPoll; ++i) {
+        const auto size = socket_.receive(receiveBuffer_, from);
+        if (!size)
+            break;
+        if (*size > maxDatagramSize)
+            continue;
+        handleDatagram(std::span(receiveBuffer_).first(*size), from, events);
+    }
+    for (auto& [id, peer] : peers_)
+        if (!peer->local && peer->current())
+            sendAcknowledgements(*peer);
+}
+
+void Transport::handleDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                               TransportEvents& events) {
+    switch (datagramTypeOf(datagram).value_or(DatagramType{0})) {
+    case DatagramType::initiation:
+        handleInitiation(datagram, from, events);
+        break;
+    case DatagramType::response:
+        handleResponse(datagram, from, events);
+        break;
+    case DatagramType::data:
+        handleData(datagram, from, events);
+        break;
+    default:
+        break; // not ours: no answer
+    }
+}
+
+void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                                 TransportEvents& events) {
+    const auto verified = verifyInitiation(keys_, datagram);
+    if (!verified)
+        return;
+    const Initiation& initiation = verified->initiation;
+    const PeerId id = peerIdOf(initiation.staticKey);
+    Peer* peer = find(id);
+    if (peer && peer->key != initiation.staticKey)
+        return;
+    if (!peer) {
+        if (!keyFilter_ || !keyFilter_(initiation.staticKey))
+            return; // a key this core does not accept
+        peer = &addPeer(id, initiation.staticKey, false);
+    }
+    if (initiation.timestamp <= peer->lastInitiationTimestamp)
+        return; // replayed
+    peer->lastInitiationTimestamp = initiation.timestamp;
+    if (peer->remoteIncarnation != 0 && peer->remoteIncarnation != initiation.incarnation)
+        startOver(*peer, &events);
+    peer->remoteIncarnation = initiation.incarnation;
+
+    const std::uint32_t index = newIndex(*peer);
+    auto response = makeResponse(keys_, initiation, index, peer->incarnation, ciphers_);
+    if (!response) {
+        releaseIndex(index);
+        return;
+    }
+    addSession(*peer, std::make_unique<Session>(index, initiation.senderIndex, response->cipher,
+                                                response->keys));
+    socket_.sendTo(from, response->datagram);
+}
+
+void Transport::handleResponse(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                               TransportEvents& events) {
+    const auto response = decodeResponse(datagram);
+    if (!response)
+        return;
+    const auto owner = indices_.find(response->receiverIndex);
+    if (owner == indices_.end())
+        return;
+    Peer* peer = find(owner->second);
+    if (!peer || !peer->handshake || peer->handshake->localIndex != response->receiverIndex)
+        return;
+    const auto accepted = acceptResponse(keys_, peer->key, *peer->handshake, datagram);
+    if (!accepted)
+        return;
+    if (peer->remoteIncarnation != 0 && peer->remoteIncarnation != response->incarnation)
+        startOver(*peer, &events);
+    peer->remoteIncarnation = response->incarnation;
+
+    auto session = std::make_unique<Session>(peer->handshake->localIndex, response->senderIndex,
+                                             accepted->cipher, accepted->keys);
+    session->confirmed = true;
+    session->confirmedAt = Clock::now();
+    peer->handshake.reset(); // its index lives on in the session
+    addSession(*peer, std::move(session));
+    peer->endpoint = from;
+    peer->lastReceived = pollTime_;
+    markConnected(*peer, events);
+    // The responder confirms the session at our first datagram: send one now.
+    const std::uint64_t sentBefore = peer->current()->nextCounter;
+    sendReliable(*peer, Clock::now());
+    if (peer->current()->nextCounter == sentBefore)
+        sendFrame(*peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}});
+}
+
+void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                           TransportEvents& events) {
+    const auto header = decodeDataHeader(datagram);
+    if (!header)
+        return;
+    const auto owner = indices_.find(header->receiverIndex);
+    if (owner == indices_.end())
+        return;
+    Peer* peer = find(owner->second);
+    Session* session = peer ? peer->sessionByIndex(header->receiverIndex) : nullptr;
+    if (!session || !session->replay.isFresh(header->counter))
+        return;
+    const auto sealed = datagram.subspan(dataHeaderSize);
+    if (!session->receiver.open(header->counter, datagram.first(dataHeaderSize), sealed,
+                                plaintext_.data()))
+        return;
+    session->replay.accept(header->counter);
+    const auto frame = decodeFrame(std::span(plaintext_).first(sealed.size() - aeadTagSize));
+    if (!frame)
+        return;
+    if (!session->confirmed) {
+        session->confirmed = true;
+        session->confirmedAt = Clock::now();
+    }
+    peer->endpoint = from;
+    peer->lastReceived = pollTime_;
+    if (frame->kind == FrameKind::close) {
+        markLost(*peer, &events);
+        return;
+    }
+    markConnected(*peer, events);
+    handleFrame(*peer, *frame, events);
+}
+
+void Transport::handleFrame(Peer& peer, const Frame& frame, TransportEvents& events) {
+    switch (frame.kind) {
+    case FrameKind::keepAlive:
+    case FrameKind::close:
+        return;
+    case FrameKind::unreliable:
+        events.onMessage(peer.id, frame.channel, frame.payload);
+        return;
+    case FrameKind::reliablePart:
+    case FrameKind::reliableEnd: {
+        auto& channel = peer.channels[frame.channel.key()];
+        channel.reliability = Reliability::reliable;
+        channel.acknowledgementDue = true;
+        channel.receiver.receive(frame.sequence, frame.kind == FrameKind::reliableEnd,
+                                 frame.payload, [&](std::span<const std::uint8_t> message) {
+                                     events.onMessage(peer.id, frame.channel, message);
+                                 });
+        return;
+    }
+    case FrameKind::acknowledgement: {
+        const auto found = peer.channels.find(frame.channel.key());
+        if (found == peer.channels.end())
+            return;
+        const TimePoint now = Clock::now();
+        found->second.sender.acknowledge(frame.sequence, frame.receivedAfter, now, peer.roundTrip);
+        found->second.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
+            sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart,
+                                  frame.channel, part.sequence, 0, part.bytes});
+        });
+        return;
+    }
+    }
+}
+
+void Transport::deliverLocal(TransportEvents& events) {
+    // Only what was queued before this poll; what its handlers send waits.
+    std::deque<LocalMessage> messages;
+    messages.swap(localMessages_);
+    localBytes_ = 0;
+    for (const auto& message : messages)
+        events.onMessage(peerId_, message.channel, message.bytes);
+}
+
+} // namespace sdk::transport

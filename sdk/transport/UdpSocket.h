@@ -1,0 +1,35 @@
+#pragma once
+
+// The core's one UDP socket: bound on every IPv4 address, 4 MiB buffers,
+// sends that wait for buffer space, receives that never wait.
+
+#include "sdk/transport/Types.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace sdk::transport {
+
+class UdpSocket {
+public:
+    static constexpr int bufferSize = 4 * 1024 * 1024;
+
+    // Throws std::runtime_error with the reason when the port cannot be had.
+    explicit UdpSocket(std::uint16_t port);
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    bool sendTo(const Endpoint& to, std::span<const std::uint8_t> datagram);
+    // The size of the next waiting datagram (cut to the buffer), or nothing.
+    std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, Endpoint& from);
+
+private:
+    int descriptor_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+} // namespace sdk::transport

@@ -1,0 +1,107 @@
+#pragma once
+
+// The datagram formats. All integers are little-endian.
+//
+//   initiation (105 bytes): type 1, 3 zero bytes, sender index (4),
+//       initiator static key (32), initiator ephemeral key (32), timestamp (8),
+//       incarnation (8), cipher mask (1), MAC (16)
+//   response (69 bytes):    type 2, 3 zero bytes, sender index (4),
+//       receiver index (4), responder ephemeral key (32), incarnation (8),
+//       chosen cipher (1), MAC (16)
+//   data (29 + frame):      type 3, receiver index (4), counter (8),
+//       sealed frame (frame + 16-byte tag); the first 13 bytes are the
+//       associated data and the counter is the nonce
+//
+// A data datagram's plaintext is one frame; its first byte is the kind, with
+// bit 7 set for the transport's internal channels:
+//   keep-alive:        kind 0
+//   unreliable:        kind 1, channel, message
+//   reliable part:     kind 2, channel, sequence (4), bytes (more parts follow)
+//   reliable end:      kind 3, channel, sequence (4), bytes (last part of a message)
+//   acknowledgement:   kind 4, channel, next expected sequence (4),
+//                      received-after bitmap (8, bit i = next expected + 1 + i)
+//   close:             kind 5
+
+#include "sdk/transport/Types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace sdk::transport {
+
+constexpr std::size_t maxDatagramSize = 1472; // UDP payload on a 1500-byte link
+constexpr std::size_t dataHeaderSize = 13;
+constexpr std::size_t dataOverhead = dataHeaderSize + 16;
+constexpr std::size_t maxFrameSize = maxDatagramSize - dataOverhead;
+constexpr std::size_t unreliableHeaderSize = 2;
+constexpr std::size_t reliableHeaderSize = 6;
+constexpr std::size_t maxUnreliableMessage = maxFrameSize - unreliableHeaderSize; // 1441
+constexpr std::size_t maxReliablePart = maxFrameSize - reliableHeaderSize;        // 1437
+constexpr std::size_t initiationSize = 105;
+constexpr std::size_t responseSize = 69;
+constexpr std::size_t macSize = 16;
+
+enum class DatagramType : std::uint8_t { initiation = 1, response = 2, data = 3 };
+
+struct Initiation {
+    std::uint32_t senderIndex = 0;
+    PublicKey staticKey{};
+    PublicKey ephemeralKey{};
+    std::uint64_t timestamp = 0;
+    std::uint64_t incarnation = 0;
+    std::uint8_t ciphers = 0;
+};
+
+struct Response {
+    std::uint32_t senderIndex = 0;
+    std::uint32_t receiverIndex = 0;
+    PublicKey ephemeralKey{};
+    std::uint64_t incarnation = 0;
+    std::uint8_t cipher = 0;
+};
+
+struct DataHeader {
+    std::uint32_t receiverIndex = 0;
+    std::uint64_t counter = 0;
+};
+
+// Encoders write the whole datagram except the MAC, which Handshake appends.
+std::vector<std::uint8_t> encodeInitiation(const Initiation& value);
+std::vector<std::uint8_t> encodeResponse(const Response& value);
+void encodeDataHeader(const DataHeader& value, std::uint8_t* out);
+
+std::optional<DatagramType> datagramTypeOf(std::span<const std::uint8_t> datagram);
+std::optional<Initiation> decodeInitiation(std::span<const std::uint8_t> datagram);
+std::optional<Response> decodeResponse(std::span<const std::uint8_t> datagram);
+std::optional<DataHeader> decodeDataHeader(std::span<const std::uint8_t> datagram);
+
+enum class FrameKind : std::uint8_t {
+    keepAlive = 0,
+    unreliable = 1,
+    reliablePart = 2,
+    reliableEnd = 3,
+    acknowledgement = 4,
+    close = 5,
+};
+
+struct Frame {
+    FrameKind kind = FrameKind::keepAlive;
+    Channel channel;
+    std::uint32_t sequence = 0;      // reliable parts; next expected in acknowledgements
+    std::uint64_t receivedAfter = 0; // acknowledgements
+    std::span<const std::uint8_t> payload;
+};
+
+// Writes a frame into out (at least maxFrameSize bytes); returns its size.
+std::size_t encodeFrame(const Frame& frame, std::uint8_t* out);
+std::optional<Frame> decodeFrame(std::span<const std::uint8_t> plaintext);
+
+void putUint32(std::uint8_t* out, std::uint32_t value);
+void putUint64(std::uint8_t* out, std::uint64_t value);
+std::uint32_t getUint32(const std::uint8_t* in);
+std::uint64_t getUint64(const std::uint8_t* in);
+
+} // namespace sdk::transport
