@@ -17,11 +17,13 @@ constexpr int margin = 8;
 constexpr int buttonWidth = 72;
 constexpr int fieldWidth = width - 3 * margin - buttonWidth;
 
-wxString fromUtf8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
+wxString fromUtf8(const std::string& text) {
+    return wxString::FromUTF8(text.data(), text.size());
+}
 
 wxStaticText* addLabel(wxWindow* parent, int id, const wxColour& colour) {
-    auto* label = new wxStaticText(parent, id, "", wxPoint(margin, 0), wxSize(width - 2 * margin, -1),
-                                   wxST_NO_AUTORESIZE);
+    auto* label = new wxStaticText(parent, id, "", wxPoint(margin, 0),
+                                   wxSize(width - 2 * margin, -1), wxST_NO_AUTORESIZE);
     label->SetForegroundColour(colour);
     return label;
 }
@@ -105,7 +107,9 @@ void ClientFrame::showState(const ControlState& state) {
     layOut();
 }
 
-void ClientFrame::showStatus(const wxString& text) { statusLabel->SetLabel(text); }
+void ClientFrame::showStatus(const wxString& text) {
+    statusLabel->SetLabel(text);
+}
 
 void ClientFrame::onPoll(wxTimerEvent&) {
     const bool open = client->poll();
@@ -142,8 +146,8 @@ void ClientFrame::onCopy(wxCommandEvent&) {
 }
 
 void ClientFrame::onJoin(wxCommandEvent&) {
-    const wxScopedCharBuffer utf8 = joinField->GetValue().ToUTF8();
-    const std::string invitation(trimWhiteSpace(std::string_view(utf8.data(), utf8.length())));
+    const std::string pasted = joinField->GetValue().utf8_string();
+    const std::string invitation(trimWhiteSpace(pasted));
     if (const auto problem = invitationProblem(invitation)) {
         std::string text = *problem;
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));

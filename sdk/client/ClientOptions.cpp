@@ -28,7 +28,8 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
 
 } // namespace
 
-std::variant<ClientOptions, std::string> parseClientOptions(const std::vector<std::string>& arguments) {
+std::variant<ClientOptions, std::string>
+parseClientOptions(const std::vector<std::string>& arguments) {
     ClientOptions options;
     std::vector<std::string> words;
     bool timeoutGiven = false;

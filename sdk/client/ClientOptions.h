@@ -16,7 +16,8 @@ struct ClientOptions {
 };
 
 // The options, or a text saying what is wrong with the arguments.
-std::variant<ClientOptions, std::string> parseClientOptions(const std::vector<std::string>& arguments);
+std::variant<ClientOptions, std::string>
+parseClientOptions(const std::vector<std::string>& arguments);
 
 extern const char* const clientUsage;
 

@@ -17,7 +17,9 @@ extern char** environ;
 
 namespace {
 
-bool isExecutable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+bool isExecutable(const std::string& path) {
+    return ::access(path.c_str(), X_OK) == 0;
+}
 
 std::string directoryOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -48,7 +50,9 @@ bool isTurnedOff(const std::string& value) {
     return value == "0" || value == "no" || value == "off" || value == "false";
 }
 
-bool hasValue(const std::optional<std::string>& value) { return value && !value->empty(); }
+bool hasValue(const std::optional<std::string>& value) {
+    return value && !value->empty();
+}
 
 } // namespace
 
@@ -97,11 +101,12 @@ ClientLaunch startClientProcess(const std::string& socketPath, const SettingLook
     std::string socketArgument = socketPath;
     char* arguments[] = {programPath.data(), socketOption.data(), socketArgument.data(), nullptr};
     pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, programPath.c_str(), &actions, nullptr, arguments, environ);
+    const int error =
+        ::posix_spawn(&pid, programPath.c_str(), &actions, nullptr, arguments, environ);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
-        return {nullptr, "cannot start the client window " + programPath + ": " +
-                             std::strerror(error)};
+        return {nullptr,
+                "cannot start the client window " + programPath + ": " + std::strerror(error)};
     return {std::make_unique<ClientProcess>(pid), "started " + programPath};
 }
 

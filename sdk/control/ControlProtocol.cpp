@@ -48,8 +48,9 @@ std::string helloArgument(int version) {
 }
 
 std::int32_t clampParty(std::int32_t members) {
-    return members < 0 ? 0 : members > controlLimits::partyMembers ? controlLimits::partyMembers
-                                                                    : members;
+    return members < 0                             ? 0
+           : members > controlLimits::partyMembers ? controlLimits::partyMembers
+                                                   : members;
 }
 
 // A party count: plain decimal digits, no sign, no leading zeros.
@@ -145,8 +146,12 @@ std::string_view trimWhiteSpace(std::string_view text) {
 std::string encodeServerMessage(const ServerMessage& message) {
     using namespace controlLimits;
     struct Encoder {
-        std::string operator()(const HelloMessage& m) { return line("hello", helloArgument(m.version)); }
-        std::string operator()(const UserMessage& m) { return line("user", sanitizeText(m.name, textBytes)); }
+        std::string operator()(const HelloMessage& m) {
+            return line("hello", helloArgument(m.version));
+        }
+        std::string operator()(const UserMessage& m) {
+            return line("user", sanitizeText(m.name, textBytes));
+        }
         std::string operator()(const ActivityMessage& m) {
             return line("activity", sanitizeText(m.state, textBytes));
         }
@@ -160,7 +165,9 @@ std::string encodeServerMessage(const ServerMessage& message) {
         std::string operator()(const StateEndMessage&) { return line("end"); }
         std::string operator()(const OpenInviteMessage&) { return line("open-invite"); }
         std::string operator()(const OkMessage&) { return line("ok"); }
-        std::string operator()(const ErrorMessage& m) { return line("error", sanitizeText(m.text, textBytes)); }
+        std::string operator()(const ErrorMessage& m) {
+            return line("error", sanitizeText(m.text, textBytes));
+        }
     };
     return std::visit(Encoder{}, message);
 }

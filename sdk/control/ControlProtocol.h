@@ -44,10 +44,10 @@ inline constexpr std::string_view invitationPrefix = "vaskor1.";
 // What the client window shows.
 struct ControlState {
     std::string userName;
-    std::string activityState;    // for example "Hosting a VPN"
-    std::int32_t partySize = 0;   // 0 when there is no party
+    std::string activityState;  // for example "Hosting a VPN"
+    std::int32_t partySize = 0; // 0 when there is no party
     std::int32_t partyCapacity = 0;
-    std::string invitation;       // empty until the program opened the invitation
+    std::string invitation; // empty until the program opened the invitation
 
     bool operator==(const ControlState&) const = default;
 };

@@ -19,7 +19,9 @@ namespace {
 constexpr std::size_t readChunk = 4096;
 constexpr int chunksPerPoll = 4;
 
-std::string answer(const ServerMessage& message) { return encodeServerMessage(message); }
+std::string answer(const ServerMessage& message) {
+    return encodeServerMessage(message);
+}
 
 } // namespace
 
@@ -113,8 +115,8 @@ void ControlServer::poll() {
 
 void ControlServer::acceptAll() {
     for (;;) {
-        FileDescriptor socket(::accept4(listener.get(), nullptr, nullptr,
-                                        SOCK_NONBLOCK | SOCK_CLOEXEC));
+        FileDescriptor socket(
+            ::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!socket.valid())
             return;
         uid_t uid = 0;

@@ -67,7 +67,8 @@ FileDescriptor listenUnixSocket(const std::string& path) {
             throw ControlError("another game SDK core already listens on the control socket " +
                                path);
         if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
-            throw ControlError("cannot use " + path + " as the control socket: a file that is not "
+            throw ControlError("cannot use " + path +
+                               " as the control socket: a file that is not "
                                "a socket is in the way");
         ::unlink(path.c_str());
         if (bindTo() != 0)

@@ -30,8 +30,9 @@ struct CommandResult {
 
 // Runs the command on its own thread while this one serves the socket, as the
 // core's loop would; atStart runs once the command is under way.
-CommandResult runWhileServing(ControlServer& server, const ClientOptions& options,
-                              const std::function<void()>& atStart = [] {}) {
+CommandResult runWhileServing(
+    ControlServer& server, const ClientOptions& options,
+    const std::function<void()>& atStart = [] {}) {
     CommandResult result;
     std::atomic<bool> done{false};
     std::ostringstream out, err;

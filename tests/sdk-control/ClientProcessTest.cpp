@@ -79,8 +79,8 @@ TEST_F(ClientLauncher, StartsTheProgramForTheSocketAndStopsItAtTheEnd) {
 }
 
 TEST_F(ClientLauncher, AProgramThatEndsByItselfIsNoticed) {
-    ClientLaunch launch =
-        startClientProcess("/run/core.sock", settings({{"DISPLAY", ":5"}, {clientPathSetting, "/bin/true"}}));
+    ClientLaunch launch = startClientProcess(
+        "/run/core.sock", settings({{"DISPLAY", ":5"}, {clientPathSetting, "/bin/true"}}));
     ASSERT_TRUE(launch.process) << launch.note;
     bool running = true;
     for (int i = 0; i < 500 && running; ++i) {
@@ -99,12 +99,20 @@ TEST_F(ClientLauncher, StartsOnlyWithADisplayAndWhenAllowed) {
     const std::vector<Case> cases = {
         {{{"DISPLAY", ":5"}, {clientPathSetting, program}}, true, "started"},
         {{{"WAYLAND_DISPLAY", "wayland-0"}, {clientPathSetting, program}}, true, "started"},
-        {{{"DISPLAY", ":5"}, {clientPathSetting, program}, {clientEnabledSetting, "1"}}, true, "started"},
+        {{{"DISPLAY", ":5"}, {clientPathSetting, program}, {clientEnabledSetting, "1"}},
+         true,
+         "started"},
         {{{clientPathSetting, program}}, false, "no display"},
         {{{"DISPLAY", ""}, {clientPathSetting, program}}, false, "no display"},
-        {{{"DISPLAY", ":5"}, {clientPathSetting, program}, {clientEnabledSetting, "0"}}, false, "turned off"},
-        {{{"DISPLAY", ":5"}, {clientPathSetting, program}, {clientEnabledSetting, "off"}}, false, "turned off"},
-        {{{"DISPLAY", ":5"}, {clientPathSetting, directory.file("missing")}}, false, "cannot start"},
+        {{{"DISPLAY", ":5"}, {clientPathSetting, program}, {clientEnabledSetting, "0"}},
+         false,
+         "turned off"},
+        {{{"DISPLAY", ":5"}, {clientPathSetting, program}, {clientEnabledSetting, "off"}},
+         false,
+         "turned off"},
+        {{{"DISPLAY", ":5"}, {clientPathSetting, directory.file("missing")}},
+         false,
+         "cannot start"},
     };
     for (const auto& c : cases) {
         const ClientLaunch launch = startClientProcess("/run/core.sock", settings(c.values));

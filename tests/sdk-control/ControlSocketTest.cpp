@@ -33,7 +33,8 @@ protected:
     // A client's answer to its last request.
     ControlAnswer answerOf(ControlClient& client) {
         std::optional<ControlAnswer> answer;
-        EXPECT_TRUE(pumpUntil(server, {&client}, [&] { return (answer = client.takeAnswer()).has_value(); }));
+        EXPECT_TRUE(pumpUntil(server, {&client},
+                              [&] { return (answer = client.takeAnswer()).has_value(); }));
         return answer.value_or(ControlAnswer{false, "no answer"});
     }
 };
@@ -224,9 +225,7 @@ TEST(ControlSocketPath, EveryCoreGetsItsOwnSocketInAPrivateDirectory) {
     EXPECT_EQ(info.st_mode & 07777, 0700u);
 
     ControlServer a(first), b(second);
-    {
-        ControlServer gone(newControlSocketPath());
-    }
+    { ControlServer gone(newControlSocketPath()); }
     std::filesystem::copy_file("/etc/hostname", controlSocketDirectory() + "/junk.sock");
     EXPECT_EQ(findLiveControlSockets(), (std::vector<std::string>{first, second}));
 
