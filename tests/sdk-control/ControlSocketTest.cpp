@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -67,6 +68,29 @@ TEST_F(ControlSocket, ChangesReachEveryClient) {
     server.openInvitation("vaskor1.secret");
     ASSERT_TRUE(pumpUntil(server, {window.get()}, [&] { return window->takeInvitationOpened(); }));
     EXPECT_FALSE(window->takeStateChanged());
+}
+
+// A core that sleeps on pollFd() wakes for a new client and for a request,
+// and forgets a client that left.
+TEST_F(ControlSocket, ThePollDescriptorWakesTheCoreForWork) {
+    const auto readable = [&] {
+        pollfd waiting{server.pollFd(), POLLIN, 0};
+        return ::poll(&waiting, 1, 1000) == 1;
+    };
+    server.poll();
+    auto client = std::make_unique<ControlClient>(path);
+    EXPECT_TRUE(readable());
+    ASSERT_TRUE(pumpUntil(server, {client.get()}, [&] { return client->hasState(); }));
+    pollfd idle{server.pollFd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&idle, 1, 0), 0) << "nothing to do, yet the descriptor is readable";
+    client->sendJoin("vaskor1.wake");
+    EXPECT_TRUE(readable());
+    server.poll();
+    EXPECT_EQ(server.takeJoin(), "vaskor1.wake");
+
+    client.reset();
+    EXPECT_TRUE(readable());
+    EXPECT_TRUE(pumpUntil(server, {}, [&] { return server.clientCount() == 0; }));
 }
 
 TEST_F(ControlSocket, AReceivedInvitationIsQueuedExactlyOnce) {
