@@ -13,6 +13,8 @@ const char* const clientUsage =
     "           prints the invitation once the program has opened it (waits 10 s)\n"
     "       vaskor-sdk-client join INVITATION [--socket PATH] [--timeout SECONDS]\n"
     "           gives the program an invitation received from a friend\n"
+    "       vaskor-sdk-client status [--socket PATH]\n"
+    "           prints the user, the activity and the invitation\n"
     "PATH defaults to $VASKOR_SDK_CONTROL_SOCKET, else the one running core of this user.\n"
     "Exit status: 0 done, 1 refused or nothing in time, 2 wrong usage, 3 no core to talk to.\n";
 
@@ -67,6 +69,12 @@ parseClientOptions(const std::vector<std::string>& arguments) {
         options.mode = ClientOptions::Mode::printInvitation;
         if (!timeoutGiven)
             options.timeout = 10s;
+        return options;
+    }
+    if (words[0] == "status" && words.size() == 1) {
+        options.mode = ClientOptions::Mode::printStatus;
+        if (!timeoutGiven)
+            options.timeout = 5s;
         return options;
     }
     if (words[0] == "join" && words.size() == 2) {

@@ -39,6 +39,27 @@ int printInvitation(ControlClient& client, const ClientOptions& options, std::os
     }
 }
 
+int printStatus(ControlClient& client, const ClientOptions& options, std::ostream& out,
+                std::ostream& err) {
+    const auto deadline = Clock::now() + options.timeout;
+    while (client.poll() && !client.hasState() && Clock::now() < deadline)
+        client.waitAndPoll(left(deadline));
+    if (!client.hasState()) {
+        err << prefix
+            << (client.connected() ? "the program did not answer in time" : client.endReason())
+            << std::endl;
+        return exitStatus::refused;
+    }
+    const ControlState& state = client.state();
+    out << "user: " << state.userName << "\n"
+        << "activity: " << state.activityState << "\n";
+    if (state.partyCapacity > 0)
+        out << "party: " << state.partySize << " of " << state.partyCapacity << "\n";
+    out << "invitation: " << (state.invitation.empty() ? "(none yet)" : state.invitation)
+        << std::endl;
+    return exitStatus::done;
+}
+
 int deliverInvitation(ControlClient& client, const ClientOptions& options, std::ostream& err) {
     const std::string invitation(trimWhiteSpace(options.invitation));
     if (const auto problem = invitationProblem(invitation)) {
@@ -84,5 +105,7 @@ int runControlCommand(const ClientOptions& options, std::ostream& out, std::ostr
     }
     if (options.mode == ClientOptions::Mode::printInvitation)
         return printInvitation(*client, options, out, err);
+    if (options.mode == ClientOptions::Mode::printStatus)
+        return printStatus(*client, options, out, err);
     return deliverInvitation(*client, options, err);
 }

@@ -12,6 +12,6 @@ inline constexpr int usage = 2;
 inline constexpr int noCore = 3;
 } // namespace exitStatus
 
-// Runs the printInvitation or join command; returns the exit status. The
+// Runs the printInvitation, join or printStatus command; returns the exit status. The
 // invitation goes to out alone, everything for a person to err.
 int runControlCommand(const ClientOptions& options, std::ostream& out, std::ostream& err);

@@ -72,6 +72,18 @@ TEST_F(CommandLine, PrintsTheInvitationOnceTheProgramOpensIt) {
     EXPECT_EQ(result.out, "vaskor1.AbC-_09\n");
 }
 
+TEST_F(CommandLine, PrintsWhatTheWindowWouldShow) {
+    server.setUserName("Ana");
+    server.setActivity("Hosting a VPN", 2, 8);
+    auto result = runWhileServing(server, command(ClientOptions::Mode::printStatus, path, 5s));
+    EXPECT_EQ(result.status, exitStatus::done) << result.err;
+    EXPECT_EQ(result.out,
+              "user: Ana\nactivity: Hosting a VPN\nparty: 2 of 8\ninvitation: (none yet)\n");
+    server.openInvitation("vaskor1.x");
+    result = runWhileServing(server, command(ClientOptions::Mode::printStatus, path, 5s));
+    EXPECT_NE(result.out.find("invitation: vaskor1.x\n"), std::string::npos) << result.out;
+}
+
 TEST_F(CommandLine, SaysSoWhenNoInvitationComesInTime) {
     const auto result =
         runWhileServing(server, command(ClientOptions::Mode::printInvitation, path, 0s));
@@ -156,6 +168,8 @@ TEST(ClientArguments, AreReadOrRefusedWithAReason) {
         {{"join", "vaskor1.x"}, Mode::join, "", 5s},
         {{"--socket", "/s", "join", "vaskor1.x", "--timeout", "2"}, Mode::join, "/s", 2s},
         {{"--help"}, Mode::help},
+        {{"status"}, Mode::printStatus, "", 5s},
+        {{"status", "now"}, std::nullopt},
         {{"join"}, std::nullopt},
         {{"join", "a", "b"}, std::nullopt},
         {{"invitation", "x"}, std::nullopt},
