@@ -34,6 +34,16 @@ int place(wxWindow* window, int x, int y, int gap) {
     return y + window->GetSize().GetHeight() + gap;
 }
 
+// A message of the core or of the checks, as a sentence for the status line.
+wxString sentence(const std::string& text) {
+    wxString shown = fromUtf8(text);
+    if (!shown.empty())
+        shown[0] = wxToupper(shown[0]);
+    if (!shown.EndsWith("."))
+        shown += ".";
+    return shown;
+}
+
 } // namespace
 
 ClientFrame::ClientFrame(std::unique_ptr<ControlClient> controlClient)
@@ -125,7 +135,7 @@ void ClientFrame::onPoll(wxTimerEvent&) {
             joinField->Clear();
             showStatus("The program is joining.");
         } else {
-            showStatus(fromUtf8(answer->error));
+            showStatus(sentence(answer->error));
         }
     }
     if (!open) {
@@ -149,9 +159,7 @@ void ClientFrame::onJoin(wxCommandEvent&) {
     const std::string pasted = joinField->GetValue().utf8_string();
     const std::string invitation(trimWhiteSpace(pasted));
     if (const auto problem = invitationProblem(invitation)) {
-        std::string text = *problem;
-        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        showStatus(fromUtf8(text) + ".");
+        showStatus(sentence(*problem));
         return;
     }
     client->sendJoin(invitation);
