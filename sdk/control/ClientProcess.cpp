@@ -100,9 +100,20 @@ ClientLaunch startClientProcess(const std::string& socketPath, const SettingLook
     std::string programPath = *program;
     std::string socketArgument = socketPath;
     char* arguments[] = {programPath.data(), socketOption.data(), socketArgument.data(), nullptr};
+    // Whatever the core's thread blocks or ignores, the window takes signals
+    // as a fresh program does, so that stopping it works.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     const int error =
-        ::posix_spawn(&pid, programPath.c_str(), &actions, nullptr, arguments, environ);
+        ::posix_spawn(&pid, programPath.c_str(), &actions, &attributes, arguments, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         return {nullptr,

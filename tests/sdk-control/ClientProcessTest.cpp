@@ -46,6 +46,8 @@ protected:
         // descriptors, then stays until it is stopped.
         std::ofstream(program) << "#!/bin/sh\n"
                                << "ls /proc/$$/fd > " << directory.file("fds") << "\n"
+                               << "grep -E '^Sig(Blk|Ign)' /proc/self/status > "
+                               << directory.file("signals") << "\n"
                                << "echo \"$@\" > " << directory.file("arguments") << "\n"
                                << "exec sleep 30\n";
         ::chmod(program.c_str(), 0755);
@@ -58,8 +60,16 @@ protected:
 TEST_F(ClientLauncher, StartsTheProgramForTheSocketAndStopsItAtTheEnd) {
     int pipeEnds[2];
     ASSERT_EQ(::pipe(pipeEnds), 0); // not close-on-exec, like a careless descriptor of the core
+    // A core's thread that blocks and ignores SIGTERM.
+    sigset_t terminate, previousMask;
+    sigemptyset(&terminate);
+    sigaddset(&terminate, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &terminate, &previousMask);
+    const auto previousAction = ::signal(SIGTERM, SIG_IGN);
     ClientLaunch launch = startClientProcess(
         "/run/core.sock", settings({{"DISPLAY", ":5"}, {clientPathSetting, program}}));
+    ::signal(SIGTERM, previousAction);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     ASSERT_TRUE(launch.process) << launch.note;
     const pid_t pid = launch.process->processId();
     ASSERT_TRUE(waitForFile(directory.file("arguments")));
@@ -69,6 +79,12 @@ TEST_F(ClientLauncher, StartsTheProgramForTheSocketAndStopsItAtTheEnd) {
     for (std::string fd; fds >> fd;)
         EXPECT_TRUE(fd != std::to_string(pipeEnds[0]) && fd != std::to_string(pipeEnds[1]))
             << "the client inherited descriptor " << fd;
+    ASSERT_TRUE(waitForFile(directory.file("signals")));
+    std::istringstream signals(readFile(directory.file("signals")));
+    for (std::string name, mask; signals >> name >> mask;) {
+        const unsigned long long bits = std::stoull(mask, nullptr, 16);
+        EXPECT_EQ(bits & (1ull << (SIGTERM - 1)), 0u) << name << " " << mask;
+    }
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
 
