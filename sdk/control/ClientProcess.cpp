@@ -50,6 +50,10 @@ bool isTurnedOff(const std::string& value) {
     return value == "0" || value == "no" || value == "off" || value == "false";
 }
 
+bool isTurnedOn(const std::string& value) {
+    return value.empty() || value == "1" || value == "yes" || value == "on" || value == "true";
+}
+
 bool hasValue(const std::optional<std::string>& value) {
     return value && !value->empty();
 }
@@ -81,9 +85,13 @@ std::optional<std::string> findClientProgram(const SettingLookup& setting) {
 }
 
 ClientLaunch startClientProcess(const std::string& socketPath, const SettingLookup& setting) {
-    if (const auto enabled = setting(clientEnabledSetting); enabled && isTurnedOff(*enabled))
-        return {nullptr, "the client window is turned off (" + std::string(clientEnabledSetting) +
-                             "=" + *enabled + ")"};
+    if (const auto enabled = setting(clientEnabledSetting); enabled && !isTurnedOn(*enabled)) {
+        if (isTurnedOff(*enabled))
+            return {nullptr, "the client window is turned off (" +
+                                 std::string(clientEnabledSetting) + "=" + *enabled + ")"};
+        return {nullptr, "the client window is not started: " + std::string(clientEnabledSetting) +
+                             " is '" + *enabled + "', not 1, yes, on, true, 0, no, off or false"};
+    }
     if (!hasValue(setting("DISPLAY")) && !hasValue(setting("WAYLAND_DISPLAY")))
         return {nullptr, "no display for the client window"};
     const auto program = findClientProgram(setting);

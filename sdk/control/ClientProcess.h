@@ -1,7 +1,9 @@
 #pragma once
 
 // Starting the client window for a core:
-//   VASKOR_SDK_CLIENT        "0", "no", "off" or "false" never start it; default on
+//   VASKOR_SDK_CLIENT        "1", "yes", "on", "true" (the default) start it,
+//                            "0", "no", "off", "false" never; another value
+//                            is a mistake, and the window is not started
 //   VASKOR_SDK_CLIENT_PATH   the program to start; default vaskor-sdk-client
 //                            next to the SDK library, else next to the running
 //                            program, else the copy this build made
