@@ -8,6 +8,7 @@
 #include <wx/app.h>
 #include <wx/log.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -41,6 +42,14 @@ int main(int argc, char** argv) {
     if (options.mode != ClientOptions::Mode::window)
         return runControlCommand(options, std::cout, std::cerr);
 
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!display || !*display) && (!wayland || !*wayland)) {
+        std::cerr << "vaskor-sdk-client: the window needs a display; without one use the "
+                     "commands:\n"
+                  << clientUsage;
+        return exitStatus::usage;
+    }
     std::unique_ptr<ControlClient> client;
     try {
         client = std::make_unique<ControlClient>(resolveSocketPath(options));

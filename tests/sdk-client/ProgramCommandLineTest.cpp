@@ -123,7 +123,7 @@ TEST(ProgramCommandLine, TellsAPersonWhatWentWrong) {
         {{"join", "vaskor1.x", "--socket", directory.file("none.sock")},
          exitStatus::noCore,
          "no game SDK core listens"},
-        {{"--socket", directory.file("none.sock")}, exitStatus::noCore, "no game SDK core listens"},
+        {{"--socket", directory.file("none.sock")}, exitStatus::usage, "needs a display"},
     };
     for (const auto& c : cases) {
         const auto result = runProgram(c.arguments, nullptr);
