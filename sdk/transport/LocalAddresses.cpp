@@ -14,8 +14,11 @@ std::vector<std::uint32_t> localIpv4Addresses() {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) == 0) {
         for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+            // Point-to-point interfaces are tunnels, this program's own adapter
+            // among them: a peer reached through one would be reached through us.
             if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET ||
-                !(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
+                !(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK) ||
+                (entry->ifa_flags & IFF_POINTOPOINT))
                 continue;
             const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
             const std::uint32_t value = ntohl(address->sin_addr.s_addr);

@@ -18,6 +18,7 @@ PREFIX="vke$$"
 WORK=$(mktemp -d)
 cleanup() {
   status=$?
+  set +e
   for pidfile in "$WORK"/m*.pid; do
     [ -e "$pidfile" ] && kill -TERM "$(cat "$pidfile")" 2>/dev/null
   done
