@@ -10,7 +10,7 @@ start_machine() {
   mkfifo "$WORK/m$i.in"
   VASKOR_SDK_CLIENT=0 VASKOR_SDK_USER_NAME="machine$i" \
     VASKOR_SDK_CONTROL_SOCKET="$WORK/m$i.sock" \
-    netns_exec "$PREFIX" "$i" "$DRIVER" "$role" <"$WORK/m$i.in" >"$WORK/m$i.log" 2>"$WORK/m$i.err" &
+    ip netns exec "$PREFIX-$i" "$DRIVER" "$role" <"$WORK/m$i.in" >"$WORK/m$i.log" 2>"$WORK/m$i.err" &
   echo $! >"$WORK/m$i.pid"
   exec {fd}>"$WORK/m$i.in" # keeps the driver's input open
   echo "$fd" >"$WORK/m$i.infd"

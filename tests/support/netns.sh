@@ -4,7 +4,8 @@
 #
 #   netns_create PREFIX COUNT   makes PREFIX-sw (the switch) and PREFIX-1 ..
 #                               PREFIX-COUNT, machine i at 10.231.0.i/24 on eth0
-#   netns_exec PREFIX I CMD...  runs CMD in machine I
+#   netns_exec PREFIX I CMD...  runs CMD in machine I (a function: to keep the
+#                               pid of a background command, call ip netns exec)
 #   netns_remove PREFIX         removes every namespace named PREFIX-*
 
 netns_create() {
