@@ -151,8 +151,14 @@ TEST_F(RunStart, HostRunHasInviteThatReachesTheRun) {
     EXPECT_EQ(invite->GetLabel(), "Invite");
     EXPECT_EQ(invite->GetParent(), frame->networkPanel);
     EXPECT_EQ(invite->GetSize().GetWidth(), 224);
-    std::printf("status panel heights: member %d, host %d\n",
-                invite->GetPosition().y - 16 + 8, frame->networkPanel->GetSize().GetHeight());
+    NetworkPanel* panel = frame->networkPanel;
+    EXPECT_EQ(invite->GetPosition().y, panel->receivedText->GetPosition().y +
+                                           panel->receivedText->GetSize().GetHeight() + 16);
+    EXPECT_EQ(panel->GetSize().GetHeight(),
+              invite->GetPosition().y + invite->GetSize().GetHeight() + 8);
+    std::printf("status panel: lines %d high, Invite %d high, host panel 240x%d\n",
+                panel->addressText->GetSize().GetHeight(), invite->GetSize().GetHeight(),
+                panel->GetSize().GetHeight());
 
     click(ID_INVITE);
     click(ID_INVITE);
