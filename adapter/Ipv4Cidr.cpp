@@ -13,8 +13,12 @@ constexpr std::uint32_t swapIfLittleEndian(std::uint32_t value) {
         return value;
 }
 
-std::uint32_t hostToNetwork(std::uint32_t value) { return swapIfLittleEndian(value); }
-std::uint32_t networkToHost(std::uint32_t value) { return swapIfLittleEndian(value); }
+std::uint32_t hostToNetwork(std::uint32_t value) {
+    return swapIfLittleEndian(value);
+}
+std::uint32_t networkToHost(std::uint32_t value) {
+    return swapIfLittleEndian(value);
+}
 
 } // namespace
 

@@ -50,8 +50,8 @@ HostJoinSelectPanel::HostJoinSelectPanel(wxWindow* parent)
     advancedButton->SetSize(240, created.GetHeight());
     advancedButton->Move(at.x, 136 - created.GetHeight());
 
-    auto* label = new wxStaticText(this, wxID_ANY, "Host IP CIDR", wxPoint(8, 148),
-                                   wxDefaultSize, 0, "staticText");
+    auto* label = new wxStaticText(this, wxID_ANY, "Host IP CIDR", wxPoint(8, 148), wxDefaultSize,
+                                   0, "staticText");
     label->SetSize(224, label->GetSize().GetHeight());
 
     addressField = new wxTextCtrl(this, wxID_ANY, "192.168.42.1/24", wxPoint(8, yBelow(label, 8)),

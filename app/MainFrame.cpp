@@ -25,26 +25,28 @@ wxBEGIN_EVENT_TABLE(MainFrame, wxFrame)
     EVT_TIMER(ID_STATUS_TIMER, MainFrame::onStatusTimer)
     EVT_BUTTON(ID_SHOW_ADVANCED, MainFrame::onShowAdvanced)
 wxEND_EVENT_TABLE()
-// clang-format on
+    // clang-format on
 
-namespace {
+    namespace {
 
-constexpr long errorStyle = wxOK | wxICON_ERROR;
-constexpr long informationStyle = wxOK | wxICON_INFORMATION;
+    constexpr long errorStyle = wxOK | wxICON_ERROR;
+    constexpr long informationStyle = wxOK | wxICON_INFORMATION;
 
-// The engine's texts are narrow, in the C library's encoding.
-wxString fromNarrow(const std::string& text) { return wxString(text.c_str(), wxConvLibc); }
+    // The engine's texts are narrow, in the C library's encoding.
+    wxString fromNarrow(const std::string& text) {
+        return wxString(text.c_str(), wxConvLibc);
+    }
 
-std::string toNarrow(const wxString& text) {
-    const wxCharBuffer converted = text.mb_str(wxConvLibc);
-    return converted.data() ? std::string(converted.data()) : std::string();
-}
+    std::string toNarrow(const wxString& text) {
+        const wxCharBuffer converted = text.mb_str(wxConvLibc);
+        return converted.data() ? std::string(converted.data()) : std::string();
+    }
 
-unsigned lastOctet(const Ipv4Cidr& value) {
-    unsigned char octets[4];
-    std::memcpy(octets, &value.address, sizeof octets);
-    return octets[3];
-}
+    unsigned lastOctet(const Ipv4Cidr& value) {
+        unsigned char octets[4];
+        std::memcpy(octets, &value.address, sizeof octets);
+        return octets[3];
+    }
 
 } // namespace
 
@@ -60,7 +62,9 @@ MainFrame::MainFrame()
     CentreOnScreen(wxBOTH);
 }
 
-void MainFrame::fitToPanel(const wxWindow* panel) { SetClientSize(panel->GetSize()); }
+void MainFrame::fitToPanel(const wxWindow* panel) {
+    SetClientSize(panel->GetSize());
+}
 
 void MainFrame::onShowAdvanced(wxCommandEvent&) {
     hostJoinPanel->advancedButton->Destroy();

@@ -9,8 +9,8 @@
 namespace {
 
 wxStaticText* addStatusLine(wxWindow* parent, const wxString& text, int y) {
-    auto* line = new wxStaticText(parent, wxID_ANY, text, wxPoint(8, y), wxDefaultSize, 0,
-                                  "staticText");
+    auto* line =
+        new wxStaticText(parent, wxID_ANY, text, wxPoint(8, y), wxDefaultSize, 0, "staticText");
     line->SetSize(224, line->GetSize().GetHeight());
     return line;
 }

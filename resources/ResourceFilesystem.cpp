@@ -4,8 +4,7 @@
 
 #include <cerrno>
 
-const ResourceEntry* ResourceDirectory::addFile(const std::string& name,
-                                                const unsigned char* begin,
+const ResourceEntry* ResourceDirectory::addFile(const std::string& name, const unsigned char* begin,
                                                 const unsigned char* end) {
     const ResourceFile& record = files.emplace_back(ResourceFile{begin, end});
     auto [position, inserted] = entries.try_emplace(name, ResourceEntry{&record});

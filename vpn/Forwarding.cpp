@@ -31,16 +31,12 @@ void NetworkRun::forwardOutbound() {
 }
 
 bool NetworkRun::lobbyHasAnotherMember() {
-    discord::LobbyManager& lobbies = core->LobbyManager();
-    std::int32_t memberCount = 0;
-    lobbies.MemberCount(lobby.GetId(), &memberCount);
-    for (std::int32_t index = 0; index < memberCount; ++index) {
-        discord::UserId userId = 0;
-        lobbies.GetMemberUserId(lobby.GetId(), index, &userId);
-        if (userId != currentUser.GetId())
-            return true;
-    }
-    return false;
+    bool found = false;
+    visitMembers([&](discord::UserId userId) {
+        found = userId != currentUser.GetId();
+        return !found;
+    });
+    return found;
 }
 
 void NetworkRun::deliverInbound(discord::NetworkPeerId peerId, const std::uint8_t* data,

@@ -54,14 +54,10 @@ void NetworkRun::onLobbyConnected(discord::Result result, const discord::Lobby& 
         return;
 
     // Reach every member that has already published itself.
-    discord::LobbyManager& lobbies = core->LobbyManager();
-    std::int32_t memberCount = 0;
-    lobbies.MemberCount(lobby.GetId(), &memberCount);
-    for (std::int32_t index = 0; index < memberCount; ++index) {
-        discord::UserId userId = 0;
-        lobbies.GetMemberUserId(lobby.GetId(), index, &userId);
+    visitMembers([this](discord::UserId userId) {
         onMemberUpdate(lobby.GetId(), userId);
-    }
+        return true;
+    });
     publishOwnMetadata();
 
     activity.SetDetails("");
@@ -69,13 +65,17 @@ void NetworkRun::onLobbyConnected(discord::Result result, const discord::Lobby& 
     core->ActivityManager().UpdateActivity(activity, [](discord::Result) {});
 }
 
-void NetworkRun::onLobbyDeleteStop(discord::LobbyId, std::uint32_t) { vpn.requestStop(); }
+void NetworkRun::onLobbyDeleteStop(discord::LobbyId, std::uint32_t) {
+    vpn.requestStop();
+}
 
 void NetworkRun::onLobbyDeleteReport(discord::LobbyId, std::uint32_t) {
     vpn.fail("Lobby disconnected.");
 }
 
-void NetworkRun::onCurrentUserUpdate() { core->UserManager().GetCurrentUser(&currentUser); }
+void NetworkRun::onCurrentUserUpdate() {
+    core->UserManager().GetCurrentUser(&currentUser);
+}
 
 // A run without its adapter cannot do anything: its failure ends the run with
 // the adapter's own text.

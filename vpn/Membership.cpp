@@ -60,9 +60,13 @@ void NetworkRun::sendNextAddress(discord::NetworkPeerId peerId) {
     }
 }
 
-void NetworkRun::onMemberConnect(discord::LobbyId, discord::UserId) { renewPartySize(); }
+void NetworkRun::onMemberConnect(discord::LobbyId, discord::UserId) {
+    renewPartySize();
+}
 
-void NetworkRun::onMemberDisconnect(discord::LobbyId, discord::UserId) { renewPartySize(); }
+void NetworkRun::onMemberDisconnect(discord::LobbyId, discord::UserId) {
+    renewPartySize();
+}
 
 void NetworkRun::renewPartySize() {
     if (!vpn.isHostRun())

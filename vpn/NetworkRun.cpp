@@ -24,7 +24,9 @@ NetworkRun::~NetworkRun() {
     adapter.reset();
 }
 
-void NetworkRun::failRun(const char* text) { vpn.fail(text); }
+void NetworkRun::failRun(const char* text) {
+    vpn.fail(text);
+}
 
 void NetworkRun::run() {
     if (!createCore())

@@ -60,14 +60,16 @@ private:
     void onControlMessage(const std::uint8_t* data, std::uint32_t length);
     void sendNextAddress(discord::NetworkPeerId peerId);
     void renewPartySize();
-    std::string memberMetadata(discord::LobbyId lobbyId, discord::UserId userId,
-                               const char* key);
+    std::string memberMetadata(discord::LobbyId lobbyId, discord::UserId userId, const char* key);
 
     // Packets (Forwarding.cpp).
     void forwardOutbound();
     void deliverInbound(discord::NetworkPeerId peerId, const std::uint8_t* data,
                         std::uint32_t length);
     bool lobbyHasAnotherMember();
+    // Calls visit with each member's user id, in the lobby's order, until it
+    // returns false.
+    template <typename Visit> void visitMembers(Visit visit);
 
     Vpn& vpn;
 
@@ -83,6 +85,18 @@ private:
     discord::Activity activity;
     UnicastRoutes unicastRoutes;
 };
+
+template <typename Visit> void NetworkRun::visitMembers(Visit visit) {
+    discord::LobbyManager& lobbies = core->LobbyManager();
+    std::int32_t memberCount = 0;
+    lobbies.MemberCount(lobby.GetId(), &memberCount);
+    for (std::int32_t index = 0; index < memberCount; ++index) {
+        discord::UserId userId = 0;
+        lobbies.GetMemberUserId(lobby.GetId(), index, &userId);
+        if (!visit(userId))
+            return;
+    }
+}
 
 template <typename... Args> auto NetworkRun::guarded(void (NetworkRun::*handler)(Args...)) {
     return [this, handler](Args... args) {

@@ -20,7 +20,9 @@ std::uint32_t addressAt(const std::uint8_t* packet, std::size_t offset) {
 
 } // namespace
 
-std::string addressMessage(const Ipv4Cidr& address) { return addressPrefix + address.toString(); }
+std::string addressMessage(const Ipv4Cidr& address) {
+    return addressPrefix + address.toString();
+}
 
 std::optional<Ipv4Cidr> readAddressMessage(const std::uint8_t* data, std::size_t length) {
     if (length < addressPrefixLength || std::memcmp(data, addressPrefix, addressPrefixLength) != 0)
@@ -37,7 +39,9 @@ std::optional<Ipv4Cidr> readAddressMessage(const std::uint8_t* data, std::size_t
     }
 }
 
-std::string peerIdText(std::uint64_t peerId) { return std::to_string(peerId); }
+std::string peerIdText(std::uint64_t peerId) {
+    return std::to_string(peerId);
+}
 
 std::optional<std::uint64_t> readPeerId(const std::string& text) {
     const char* begin = text.c_str();
@@ -53,8 +57,12 @@ bool isIpv4Packet(const std::uint8_t* packet, std::size_t length) {
     return length >= 20 && (packet[0] >> 4) == 4;
 }
 
-std::uint32_t sourceAddress(const std::uint8_t* packet) { return addressAt(packet, 12); }
+std::uint32_t sourceAddress(const std::uint8_t* packet) {
+    return addressAt(packet, 12);
+}
 
-std::uint32_t destinationAddress(const std::uint8_t* packet) { return addressAt(packet, 16); }
+std::uint32_t destinationAddress(const std::uint8_t* packet) {
+    return addressAt(packet, 16);
+}
 
 } // namespace peer

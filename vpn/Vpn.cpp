@@ -8,7 +8,9 @@ Vpn::Vpn(Ipv4Cidr hostAddress) : hostAddress(hostAddress), isHost(true) {
     workerThread = std::thread(NetworkWorker, this); // last: the worker sees a complete run
 }
 
-Vpn::Vpn() : hostAddress(), isHost(false) { workerThread = std::thread(NetworkWorker, this); }
+Vpn::Vpn() : hostAddress(), isHost(false) {
+    workerThread = std::thread(NetworkWorker, this);
+}
 
 Vpn::~Vpn() {
     stopFlag = true;

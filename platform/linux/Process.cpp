@@ -1,3 +1,5 @@
 #include "platform/Process.h"
 
-bool isWow64Process() { return false; }
+bool isWow64Process() {
+    return false;
+}

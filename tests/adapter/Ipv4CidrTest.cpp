@@ -56,8 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"192.168.42.1/24 and more words", "192.168.42.1/24"},
         ParseCase{"+10.0.0.1/8", "10.0.0.1/8"}, ParseCase{"-0.0.0.0/0", "0.0.0.0/0"},
         ParseCase{"010.001.000.001/8", "10.1.0.1/8"},
-        ParseCase{"255.255.255.255/32", "255.255.255.255/32"},
-        ParseCase{"0.0.0.0/0", "0.0.0.0/0"},
+        ParseCase{"255.255.255.255/32", "255.255.255.255/32"}, ParseCase{"0.0.0.0/0", "0.0.0.0/0"},
         // out of range
         ParseCase{"256.0.0.1/24", std::nullopt}, ParseCase{"1.256.0.1/24", std::nullopt},
         ParseCase{"1.0.256.1/24", std::nullopt}, ParseCase{"1.0.0.256/24", std::nullopt},
@@ -80,8 +79,8 @@ TEST(Ipv4Cidr, Netmask) {
     struct Case {
         unsigned prefix;
         const char* mask;
-    } cases[] = {{0, "0.0.0.0"}, {1, "128.0.0.0"}, {8, "255.0.0.0"}, {24, "255.255.255.0"},
-                 {31, "255.255.255.254"}, {32, "255.255.255.255"}};
+    } cases[] = {{0, "0.0.0.0"},        {1, "128.0.0.0"},        {8, "255.0.0.0"},
+                 {24, "255.255.255.0"}, {31, "255.255.255.254"}, {32, "255.255.255.255"}};
     for (const Case& c : cases)
         EXPECT_EQ(Ipv4Cidr({0, static_cast<std::uint8_t>(c.prefix)}).netmask(),
                   cidr(c.mask, 0).address)
@@ -107,7 +106,8 @@ TEST(Ipv4Cidr, OffsetStaysInsideTheNetwork) {
     };
     for (const Case& c : cases) {
         if (c.expected) {
-            EXPECT_EQ(c.from.offset(c.n).toString(), *c.expected) << c.from.toString() << " + " << c.n;
+            EXPECT_EQ(c.from.offset(c.n).toString(), *c.expected)
+                << c.from.toString() << " + " << c.n;
         } else {
             EXPECT_EQ(rangeErrorOf([&] { c.from.offset(c.n); }), "resultant CIDR out of range")
                 << c.from.toString() << " + " << c.n;

@@ -1,6 +1,6 @@
+#include "app/MainFrame.h"
 #include "app/HostJoinSelectPanel.h"
 #include "app/Identifiers.h"
-#include "app/MainFrame.h"
 #include "tests/app/WindowTesting.h"
 
 #include <gtest/gtest.h>

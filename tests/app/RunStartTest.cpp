@@ -24,9 +24,10 @@ struct ShownBox {
     long style;
 };
 
-constexpr long errorStyle = 516;       // wxOK | wxICON_ERROR
+constexpr long errorStyle = 516;        // wxOK | wxICON_ERROR
 constexpr long informationStyle = 2052; // wxOK | wxICON_INFORMATION
-const char* const serviceMissing = "Cannot instantiate discord service. Make sure discord is running.";
+const char* const serviceMissing =
+    "Cannot instantiate discord service. Make sure discord is running.";
 
 // A fresh frame per test, whose message boxes are recorded instead of shown.
 class RunStart : public testing::Test {
@@ -133,8 +134,8 @@ TEST_F(RunStart, MemberRunShowsWaitingThenCountersWithoutInvite) {
     EXPECT_EQ(panel->receivedText->GetLabel(), "");
     EXPECT_EQ(frame->FindWindow(ID_INVITE), nullptr);
     EXPECT_EQ(frame->GetClientSize(), panel->GetSize());
-    EXPECT_EQ(panel->GetSize().GetHeight(),
-              panel->receivedText->GetPosition().y + panel->receivedText->GetSize().GetHeight() + 8);
+    EXPECT_EQ(panel->GetSize().GetHeight(), panel->receivedText->GetPosition().y +
+                                                panel->receivedText->GetSize().GetHeight() + 8);
 
     ASSERT_TRUE(waitForTick());
     EXPECT_TRUE(boxes.empty());

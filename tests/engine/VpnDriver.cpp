@@ -23,7 +23,9 @@ namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
 
-void onSignal(int) { stopSignal = 1; }
+void onSignal(int) {
+    stopSignal = 1;
+}
 
 void say(const std::string& line) {
     std::fputs((line + "\n").c_str(), stdout);

@@ -66,7 +66,7 @@ TEST(ResourceFilesystem, PathsThatNameNoFileFailWithTheCallersPath) {
         {".\\icon.png", ".\\icon.png: no such file or directory"},
         {"\\icon.png", "\\icon.png: no such file or directory"},
         {"a//b", "a//b: no such file or directory"},
-        {"/", "/: no such file or directory"},  // the root is a directory
+        {"/", "/: no such file or directory"}, // the root is a directory
         {"//", "//: no such file or directory"},
         {"", "no such file or directory"},
     };
@@ -78,8 +78,8 @@ TEST(ResourceFilesystem, NormalizePath) {
     struct Case {
         const char* in;
         const char* out;
-    } cases[] = {{"", ""},         {"/", ""},         {"///", ""},         {"a", "a"},
-                 {"/a/", "a"},     {"a//b", "a/b"},   {"a///b//c", "a/b/c"}, {"./a", "./a"},
+    } cases[] = {{"", ""},          {"/", ""},       {"///", ""},           {"a", "a"},
+                 {"/a/", "a"},      {"a//b", "a/b"}, {"a///b//c", "a/b/c"}, {"./a", "./a"},
                  {"\\a\\", "\\a\\"}};
     for (const Case& c : cases)
         EXPECT_EQ(normalizePath(c.in), c.out) << '"' << c.in << '"';

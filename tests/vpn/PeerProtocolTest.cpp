@@ -42,8 +42,8 @@ TEST(PeerProtocol, OnlyAddressControlMessagesWithAnAddressAreApplied) {
         {"ipv4x10.1.2.3/24", nullptr},
         {"IPV4 10.1.2.3/24", nullptr},
         {"ipv4 ", nullptr},
-        {"ipv4 hello", nullptr},               // no address: not applied
-        {"ipv4 300.1.2.3/24", nullptr},        // out of range: not applied
+        {"ipv4 hello", nullptr},        // no address: not applied
+        {"ipv4 300.1.2.3/24", nullptr}, // out of range: not applied
         {"ipv4 10.1.2.3/99", nullptr},
         {"hello world", nullptr},
         {"", nullptr},
@@ -115,8 +115,8 @@ TEST(UnicastRoutes, LearnedAddressesGoToTheirOwnerAndMove) {
 TEST(UnicastRoutes, GroupAddressesAlwaysGoToEveryone) {
     UnicastRoutes routes;
     routes.setLocalNetwork(Ipv4Cidr::parse("192.168.42.1/24"));
-    for (const char* address : {"255.255.255.255", "192.168.42.255", "224.0.0.251",
-                                "239.255.255.250", "0.0.0.0"}) {
+    for (const char* address :
+         {"255.255.255.255", "192.168.42.255", "224.0.0.251", "239.255.255.250", "0.0.0.0"}) {
         routes.learn(ip(address), 20);
         EXPECT_FALSE(routes.ownerOf(ip(address))) << address;
     }

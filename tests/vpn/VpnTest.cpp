@@ -11,7 +11,9 @@
 
 // Each run maps its own copy of the SDK library, kept for the life of the
 // process by design.
-extern "C" const char* __lsan_default_suppressions() { return "leak:DiscordCreate\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:DiscordCreate\n";
+}
 
 namespace {
 
@@ -74,7 +76,8 @@ TEST_F(VpnRun, ErrorOfAnEndedWorkerCanStillBeTaken) {
     Vpn run(Ipv4Cidr::parse("192.168.42.1/24"));
     std::optional<std::runtime_error> error;
     ASSERT_TRUE(waitFor([&] { return (error = run.takeError()).has_value(); }));
-    EXPECT_STREQ(error->what(), "Cannot instantiate discord service. Make sure discord is running.");
+    EXPECT_STREQ(error->what(),
+                 "Cannot instantiate discord service. Make sure discord is running.");
     EXPECT_TRUE(run.stopRequested());
     EXPECT_TRUE(run.isHostRun());
     EXPECT_EQ(run.configuredHostAddress(), Ipv4Cidr::parse("192.168.42.1/24"));
