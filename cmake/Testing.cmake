@@ -3,7 +3,7 @@ find_package(Threads REQUIRED)
 
 set(VASKOR_TEST_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support)
 
-# vaskor_add_test(<name> SOURCES ... [LIBS ...] [LABELS ...] [XVFB])
+# vaskor_add_test(<name> SOURCES ... [LIBS ...] [DEFINES ...] [LABELS ...] [XVFB])
 #
 # One GoogleTest program run by CTest. Label "unit" for the tests that also run
 # under the sanitizers, "window" for those that need a display (XVFB starts a
@@ -13,9 +13,10 @@ function(vaskor_add_test name)
     if(VASKOR_FUZZ)
         return()
     endif()
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "XVFB" "" "SOURCES;LIBS;LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "XVFB" "" "SOURCES;LIBS;DEFINES;LABELS")
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock Threads::Threads)
+    target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
     if(NOT ARG_SOURCES MATCHES "Main\\.cpp")
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()

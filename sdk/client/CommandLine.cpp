@@ -1,0 +1,111 @@
+#include "sdk/client/CommandLine.h"
+
+#include "sdk/control/ControlClient.h"
+#include "sdk/control/ControlError.h"
+
+#include <chrono>
+#include <memory>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr const char* prefix = "vaskor-sdk-client: ";
+
+std::chrono::milliseconds left(Clock::time_point deadline) {
+    const auto remaining =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return std::max(remaining, std::chrono::milliseconds(0));
+}
+
+int printInvitation(ControlClient& client, const ClientOptions& options, std::ostream& out,
+                    std::ostream& err) {
+    const auto deadline = Clock::now() + options.timeout;
+    for (;;) {
+        const bool open = client.poll();
+        if (client.hasState() && !client.state().invitation.empty()) {
+            out << client.state().invitation << std::endl;
+            return exitStatus::done;
+        }
+        if (!open) {
+            err << prefix << client.endReason() << std::endl;
+            return exitStatus::refused;
+        }
+        if (Clock::now() >= deadline) {
+            err << prefix << "there is no invitation yet: the program shows one after you press "
+                << "its Invite button" << std::endl;
+            return exitStatus::refused;
+        }
+        client.waitAndPoll(left(deadline));
+    }
+}
+
+int printStatus(ControlClient& client, const ClientOptions& options, std::ostream& out,
+                std::ostream& err) {
+    const auto deadline = Clock::now() + options.timeout;
+    while (client.poll() && !client.hasState() && Clock::now() < deadline)
+        client.waitAndPoll(left(deadline));
+    if (!client.hasState()) {
+        err << prefix
+            << (client.connected() ? "the program did not answer in time" : client.endReason())
+            << std::endl;
+        return exitStatus::refused;
+    }
+    const ControlState& state = client.state();
+    out << "user: " << state.userName << "\n"
+        << "activity: " << state.activityState << "\n";
+    if (state.partyCapacity > 0)
+        out << "party: " << state.partySize << " of " << state.partyCapacity << "\n";
+    out << "invitation: " << (state.invitation.empty() ? "(none yet)" : state.invitation)
+        << std::endl;
+    return exitStatus::done;
+}
+
+int deliverInvitation(ControlClient& client, const ClientOptions& options, std::ostream& err) {
+    const std::string invitation(trimWhiteSpace(options.invitation));
+    if (const auto problem = invitationProblem(invitation)) {
+        err << prefix << *problem << std::endl;
+        return exitStatus::refused;
+    }
+    client.sendJoin(invitation);
+    const auto deadline = Clock::now() + options.timeout;
+    for (;;) {
+        const bool open = client.poll();
+        // Answers come in order; only the hello can bring an error first.
+        if (client.hasState())
+            if (const auto answer = client.takeAnswer()) {
+                if (answer->accepted) {
+                    err << prefix << "invitation delivered" << std::endl;
+                    return exitStatus::done;
+                }
+                err << prefix << "the program refused the invitation: " << answer->error
+                    << std::endl;
+                return exitStatus::refused;
+            }
+        if (!open) {
+            err << prefix << client.endReason() << std::endl;
+            return exitStatus::refused;
+        }
+        if (Clock::now() >= deadline) {
+            err << prefix << "the program did not answer in time" << std::endl;
+            return exitStatus::refused;
+        }
+        client.waitAndPoll(left(deadline));
+    }
+}
+
+} // namespace
+
+int runControlCommand(const ClientOptions& options, std::ostream& out, std::ostream& err) {
+    std::unique_ptr<ControlClient> client;
+    try {
+        client = std::make_unique<ControlClient>(resolveSocketPath(options));
+    } catch (const ControlError& error) {
+        err << prefix << error.what() << std::endl;
+        return exitStatus::noCore;
+    }
+    if (options.mode == ClientOptions::Mode::printInvitation)
+        return printInvitation(*client, options, out, err);
+    if (options.mode == ClientOptions::Mode::printStatus)
+        return printStatus(*client, options, out, err);
+    return deliverInvitation(*client, options, err);
+}

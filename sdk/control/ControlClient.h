@@ -1,0 +1,66 @@
+#pragma once
+
+#include "sdk/control/ControlProtocol.h"
+#include "sdk/control/FileDescriptor.h"
+#include "sdk/control/LineReader.h"
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The core's answer to one request, in the order of the requests.
+struct ControlAnswer {
+    bool accepted = false;
+    std::string error; // why not, when not accepted
+};
+
+// A client window's or the command line's end of a core's control socket.
+class ControlClient {
+public:
+    // Connects to the core at path; throws ControlError with a text for a person.
+    explicit ControlClient(const std::string& path);
+
+    // For an event loop that waits on the socket.
+    int fd() const { return socket.get(); }
+
+    // Sends what is queued and handles what has arrived, without blocking.
+    // False once the connection has ended: the core is gone, or refused us.
+    bool poll();
+    // Waits up to timeout for the socket, then polls. For the command line.
+    bool waitAndPoll(std::chrono::milliseconds timeout);
+
+    bool connected() const { return socket.valid(); }
+    // Why the connection ended: the core's last error, or what was seen.
+    const std::string& endReason() const { return ended; }
+
+    // Whether a complete snapshot has arrived, and the last one.
+    bool hasState() const { return stateComplete; }
+    const ControlState& state() const { return current; }
+    // Each true once after a new snapshot, or after the program opened the invitation.
+    bool takeStateChanged() { return std::exchange(stateChanged, false); }
+    bool takeInvitationOpened() { return std::exchange(invitationOpened, false); }
+
+    // Delivers an invitation received from a friend; the answer follows.
+    void sendJoin(std::string_view invitation);
+    std::optional<ControlAnswer> takeAnswer();
+
+private:
+    void handleLine(const std::string& line);
+    void close(std::string reason);
+    void flush();
+
+    FileDescriptor socket;
+    LineReader reader{controlLimits::lineBytes};
+    std::string unsent;
+    std::string ended;
+    std::string lastError;
+    bool greeted = false;
+    ControlState incoming;
+    ControlState current;
+    bool stateComplete = false;
+    bool stateChanged = false;
+    bool invitationOpened = false;
+    std::deque<ControlAnswer> answers;
+};

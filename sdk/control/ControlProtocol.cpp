@@ -1,0 +1,244 @@
+#include "sdk/control/ControlProtocol.h"
+
+#include <charconv>
+
+namespace {
+
+bool inRange(unsigned char byte, unsigned char low, unsigned char high) {
+    return byte >= low && byte <= high;
+}
+
+// Length of the valid UTF-8 character at text[at] that is not a control
+// character (C0, DEL or C1), or 0 when there is none.
+std::size_t printableCharacterLength(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) -> unsigned char {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+    };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return lead >= 0x20 && lead != 0x7f ? 1 : 0;
+    const auto continuation = [&](std::size_t i) { return inRange(byte(i), 0x80, 0xbf); };
+    if (inRange(lead, 0xc2, 0xdf))
+        return continuation(1) && !(lead == 0xc2 && byte(1) < 0xa0) ? 2 : 0;
+    if (inRange(lead, 0xe0, 0xef)) {
+        const unsigned char low = lead == 0xe0 ? 0xa0 : 0x80;
+        const unsigned char high = lead == 0xed ? 0x9f : 0xbf;
+        return inRange(byte(1), low, high) && continuation(2) ? 3 : 0;
+    }
+    if (inRange(lead, 0xf0, 0xf4)) {
+        const unsigned char low = lead == 0xf0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xf4 ? 0x8f : 0xbf;
+        return inRange(byte(1), low, high) && continuation(2) && continuation(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+std::string line(std::string_view word, std::string_view argument = {}) {
+    std::string text(word);
+    if (!argument.empty()) {
+        text += ' ';
+        text += argument;
+    }
+    text += '\n';
+    return text;
+}
+
+std::string helloArgument(int version) {
+    return std::string(controlProtocolName) + " " + std::to_string(version);
+}
+
+std::int32_t clampParty(std::int32_t members) {
+    return members < 0                             ? 0
+           : members > controlLimits::partyMembers ? controlLimits::partyMembers
+                                                   : members;
+}
+
+// A party count: plain decimal digits, no sign, no leading zeros.
+std::optional<std::int32_t> parsePartyCount(std::string_view text) {
+    if (text.empty() || text.size() > 6 || (text.size() > 1 && text[0] == '0') ||
+        text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+template <typename Message> Decoded<Message> failure(std::string error) {
+    return {std::nullopt, std::move(error)};
+}
+
+struct SplitLine {
+    std::string_view word;
+    std::string_view argument;
+    bool hasArgument = false;
+};
+
+SplitLine split(std::string_view line) {
+    const auto space = line.find(' ');
+    if (space == std::string_view::npos)
+        return {line, {}, false};
+    return {line.substr(0, space), line.substr(space + 1), true};
+}
+
+Decoded<ServerMessage> decodeText(std::string_view argument, std::size_t maxBytes, auto make) {
+    if (!isProtocolText(argument, maxBytes))
+        return failure<ServerMessage>("text too long or not printable UTF-8");
+    return {make(std::string(argument)), {}};
+}
+
+} // namespace
+
+bool isProtocolText(std::string_view text, std::size_t maxBytes) {
+    if (text.size() > maxBytes)
+        return false;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = printableCharacterLength(text, at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string sanitizeText(std::string_view text, std::size_t maxBytes) {
+    std::string clean;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = printableCharacterLength(text, at);
+        std::string_view character = text.substr(at, length);
+        if (length == 0) {
+            length = 1;
+            character = static_cast<unsigned char>(text[at]) < 0x80 ? " " : "?";
+        }
+        if (clean.size() + character.size() > maxBytes)
+            break;
+        clean += character;
+        at += length;
+    }
+    return clean;
+}
+
+std::optional<std::string> invitationProblem(std::string_view text) {
+    if (text.empty())
+        return "the invitation is empty";
+    if (text.size() > controlLimits::invitationBytes)
+        return "the invitation is too long (at most " +
+               std::to_string(controlLimits::invitationBytes) + " characters)";
+    for (const char c : text)
+        if (c <= ' ' || c > '~')
+            return "the invitation holds a character that is never in one (a space, a line break "
+                   "or a non-ASCII letter)";
+    if (!text.starts_with(invitationPrefix))
+        return "this is not a Vaskor invitation: they begin with " + std::string(invitationPrefix);
+    return std::nullopt;
+}
+
+std::string_view trimWhiteSpace(std::string_view text) {
+    constexpr std::string_view whiteSpace = " \t\r\n\v\f";
+    const auto first = text.find_first_not_of(whiteSpace);
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(whiteSpace);
+    return text.substr(first, last - first + 1);
+}
+
+std::string encodeServerMessage(const ServerMessage& message) {
+    using namespace controlLimits;
+    struct Encoder {
+        std::string operator()(const HelloMessage& m) {
+            return line("hello", helloArgument(m.version));
+        }
+        std::string operator()(const UserMessage& m) {
+            return line("user", sanitizeText(m.name, textBytes));
+        }
+        std::string operator()(const ActivityMessage& m) {
+            return line("activity", sanitizeText(m.state, textBytes));
+        }
+        std::string operator()(const PartyMessage& m) {
+            return line("party", std::to_string(clampParty(m.size)) + " " +
+                                     std::to_string(clampParty(m.capacity)));
+        }
+        std::string operator()(const InvitationMessage& m) {
+            return line("invitation", sanitizeText(m.text, invitationBytes));
+        }
+        std::string operator()(const StateEndMessage&) { return line("end"); }
+        std::string operator()(const OpenInviteMessage&) { return line("open-invite"); }
+        std::string operator()(const OkMessage&) { return line("ok"); }
+        std::string operator()(const ErrorMessage& m) {
+            return line("error", sanitizeText(m.text, textBytes));
+        }
+    };
+    return std::visit(Encoder{}, message);
+}
+
+std::string encodeJoinRequest(const JoinRequest& request) {
+    return line("join", sanitizeText(request.invitation, controlLimits::invitationBytes));
+}
+
+std::string encodeState(const ControlState& state) {
+    return encodeServerMessage(UserMessage{state.userName}) +
+           encodeServerMessage(ActivityMessage{state.activityState}) +
+           encodeServerMessage(PartyMessage{state.partySize, state.partyCapacity}) +
+           encodeServerMessage(InvitationMessage{state.invitation}) +
+           encodeServerMessage(StateEndMessage{});
+}
+
+Decoded<ServerMessage> decodeServerMessage(std::string_view text) {
+    using namespace controlLimits;
+    if (text.size() > lineBytes)
+        return failure<ServerMessage>("line too long");
+    const SplitLine parts = split(text);
+    const auto noArgument = [&](ServerMessage message) -> Decoded<ServerMessage> {
+        if (parts.hasArgument)
+            return failure<ServerMessage>("'" + std::string(parts.word) + "' takes no argument");
+        return {std::move(message), {}};
+    };
+    if (parts.word == "hello") {
+        const std::string_view prefix = controlProtocolName;
+        const std::string_view argument = parts.argument;
+        if (!argument.starts_with(prefix) || argument.size() <= prefix.size() + 1 ||
+            argument[prefix.size()] != ' ')
+            return failure<ServerMessage>("not a vaskor-sdk-control greeting");
+        const auto version = parsePartyCount(argument.substr(prefix.size() + 1));
+        if (!version)
+            return failure<ServerMessage>("bad protocol version");
+        return {HelloMessage{*version}, {}};
+    }
+    if (parts.word == "user")
+        return decodeText(parts.argument, textBytes, [](std::string s) { return UserMessage{s}; });
+    if (parts.word == "activity")
+        return decodeText(parts.argument, textBytes,
+                          [](std::string s) { return ActivityMessage{s}; });
+    if (parts.word == "invitation")
+        return decodeText(parts.argument, invitationBytes,
+                          [](std::string s) { return InvitationMessage{s}; });
+    if (parts.word == "error")
+        return decodeText(parts.argument, textBytes, [](std::string s) { return ErrorMessage{s}; });
+    if (parts.word == "party") {
+        const SplitLine counts = split(parts.argument);
+        const auto size = parsePartyCount(counts.word);
+        const auto capacity = parsePartyCount(counts.argument);
+        if (!counts.hasArgument || !size || !capacity)
+            return failure<ServerMessage>("'party' needs two counts");
+        return {PartyMessage{*size, *capacity}, {}};
+    }
+    if (parts.word == "end")
+        return noArgument(StateEndMessage{});
+    if (parts.word == "open-invite")
+        return noArgument(OpenInviteMessage{});
+    if (parts.word == "ok")
+        return noArgument(OkMessage{});
+    return failure<ServerMessage>("unknown message");
+}
+
+Decoded<JoinRequest> decodeJoinRequest(std::string_view text) {
+    if (text.size() > controlLimits::lineBytes)
+        return failure<JoinRequest>("line too long");
+    const SplitLine parts = split(text);
+    if (parts.word != "join")
+        return failure<JoinRequest>("unknown request (the only one is: join INVITATION)");
+    if (!isProtocolText(parts.argument, controlLimits::invitationBytes))
+        return failure<JoinRequest>("the invitation is too long or not printable text");
+    return {JoinRequest{std::string(parts.argument)}, {}};
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "sdk/control/ControlProtocol.h"
+#include "sdk/control/FileDescriptor.h"
+#include "sdk/control/LineReader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+// The core's end of the control socket. The core sets what the client window
+// shows, and takes the invitations that a person gave to the window or to the
+// command line. Single-threaded: everything, poll() included, runs on the
+// thread that runs the core's callbacks, and nothing here calls back.
+class ControlServer {
+public:
+    // Listens on path (see ControlSocketPath.h) with mode 0600; connections
+    // of other users are refused. Throws ControlError.
+    explicit ControlServer(std::string path);
+    // Closes every connection (the client window then ends) and removes the
+    // socket file.
+    ~ControlServer();
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+
+    const std::string& path() const { return socketPath; }
+
+    // Readable when poll() has work to do; for a core that waits.
+    int pollFd() const { return events.get(); }
+
+    // Accepts, reads requests, answers and sends state changes. Never blocks.
+    void poll();
+
+    void setUserName(std::string_view name);
+    // state: for example "Hosting a VPN"; partySize 0 for no party.
+    void setActivity(std::string_view state, std::int32_t partySize, std::int32_t partyCapacity);
+    // The program asked to show the invitation: the window shows text with a
+    // Copy button and comes to the front; the command line can read it.
+    void openInvitation(std::string_view invitation);
+    void clearInvitation();
+
+    const ControlState& state() const { return shown; }
+
+    // The oldest invitation received and not yet taken; each one exactly once.
+    std::optional<std::string> takeJoin();
+
+    std::size_t clientCount() const { return connections.size(); }
+
+    // Invitations held for the core before further ones are refused.
+    static constexpr std::size_t maxWaitingJoins = 16;
+    // Bytes held for a client that does not read before it is dropped.
+    static constexpr std::size_t maxUnsentBytes = 64 * 1024;
+
+private:
+    struct Connection {
+        FileDescriptor socket;
+        LineReader reader{controlLimits::lineBytes};
+        std::string unsent;
+        bool closeWhenSent = false;
+        bool watchingWrites = false;
+    };
+
+    void acceptAll();
+    void serve(int fd);
+    void handleLine(Connection& connection, const std::string& line);
+    void send(Connection& connection, std::string_view bytes);
+    void flush(int fd);
+    void updateWriteInterest(int fd, Connection& connection);
+    void drop(int fd);
+    void broadcast(std::string_view bytes);
+
+    std::string socketPath;
+    FileDescriptor listener;
+    FileDescriptor events;
+    dev_t socketDevice = 0;
+    ino_t socketInode = 0;
+    std::map<int, Connection> connections;
+    ControlState shown;
+    bool stateChanged = false;
+    bool invitationOpened = false;
+    std::deque<std::string> joins;
+};
