@@ -112,7 +112,7 @@ void LobbySession::hostRemoveMember(std::int64_t userId) {
         return;
     const auto peer = member->peer;
     std::erase_if(members_, [&](const LobbyMember& m) { return m.record.userId == userId; });
-    transport_.closePeer(peer, transport::PeerUse::lobby);
+    closeLater(peer);
     broadcast(MemberLeft{userId}, transport_.peerId());
     events_.memberDisconnected(lobby_.id, userId);
 }

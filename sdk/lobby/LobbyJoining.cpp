@@ -104,7 +104,7 @@ void LobbySession::finishJoining(DiscordResultCode result, const LobbySettings& 
     const auto hostPeer = joining_->hostPeer;
     joining_.reset();
     role_ = Role::none;
-    transport_.closePeer(hostPeer, transport::PeerUse::lobby);
+    closeLater(hostPeer);
     done(result, lobby);
 }
 
@@ -133,7 +133,7 @@ void LobbySession::memberReceive(LobbyMessage& message) {
             return;
         const auto peer = member->peer;
         std::erase_if(members_, [&](const LobbyMember& m) { return m.record.userId == left->userId; });
-        transport_.closePeer(peer, transport::PeerUse::lobby);
+        closeLater(peer);
         events_.memberDisconnected(id, left->userId);
     }
 }

@@ -6,6 +6,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace sdk::lobby {
 
@@ -135,7 +136,7 @@ void LobbySession::onPeerLost(transport::PeerId peer) {
             hostRemoveMember(member->record.userId);
         } else if (findCandidate(peer)) {
             std::erase_if(candidates_, [&](const Candidate& c) { return c.peer == peer; });
-            transport_.closePeer(peer, transport::PeerUse::lobby);
+            closeLater(peer);
         }
         break;
     case Role::joining:
@@ -155,22 +156,25 @@ void LobbySession::onPeerLost(transport::PeerId peer) {
 }
 
 void LobbySession::tick(transport::TimePoint now) {
-    if (role_ == Role::joining && now >= joining_->deadline) {
+    if (role_ == Role::joining && now >= joining_->deadline)
         finishJoining(DiscordResult_NetworkError, {});
-        return;
-    }
-    if (role_ != Role::host)
-        return;
     for (auto it = candidates_.begin(); it != candidates_.end();) {
         if (now >= it->deadline) {
             const auto peer = it->peer;
             it = candidates_.erase(it);
             if (!findMemberByPeer(peer))
-                transport_.closePeer(peer, transport::PeerUse::lobby);
+                closeLater(peer);
         } else {
             ++it;
         }
     }
+    for (const auto peer : std::exchange(closing_, {}))
+        transport_.closePeer(peer, transport::PeerUse::lobby);
+}
+
+void LobbySession::closeLater(transport::PeerId peer) {
+    if (peer != transport_.peerId())
+        closing_.push_back(peer);
 }
 
 bool LobbySession::acceptsKey(const transport::PublicKey& key) const {
@@ -213,9 +217,9 @@ void LobbySession::send(transport::PeerId peer, const LobbyMessage& message) {
 // Forgets the lobby; the program's own peers stay as the program left them.
 void LobbySession::leaveLobby() {
     if (role_ == Role::member)
-        transport_.closePeer(hostPeer_, transport::PeerUse::lobby);
+        closeLater(hostPeer_);
     for (const auto& candidate : candidates_)
-        transport_.closePeer(candidate.peer, transport::PeerUse::lobby);
+        closeLater(candidate.peer);
     role_ = Role::none;
     lobby_ = {};
     members_.clear();

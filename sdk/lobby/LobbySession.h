@@ -103,6 +103,9 @@ private:
     LobbyMember* findMember(std::int64_t userId);
     LobbyMember* findMemberByPeer(transport::PeerId peer);
     void send(transport::PeerId peer, const LobbyMessage& message);
+    // Peers are closed in tick, after the transport's poll: the transport may
+    // be inside a loop over its peers when it tells us about one.
+    void closeLater(transport::PeerId peer);
     void leaveLobby();
 
     // Hosting (LobbyHosting.cpp).
@@ -135,6 +138,7 @@ private:
     std::optional<Joining> joining_;    // joining
     transport::PeerId hostPeer_ = 0;    // member
     std::string joinedWith_;            // member: the secret it joined with
+    std::vector<transport::PeerId> closing_;
 };
 
 } // namespace sdk::lobby
