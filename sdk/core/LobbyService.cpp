@@ -109,7 +109,8 @@ DiscordLobby recordOf(SdkCore& core, const lobby::LobbySettings& settings) {
     record.ownerId = settings.ownerId;
     record.capacity = settings.capacity;
     record.locked = settings.locked;
-    copyText(record.secret, sizeof record.secret, core.lobbies().activitySecret(settings.id).c_str());
+    copyText(record.secret, sizeof record.secret,
+             core.lobbies().activitySecret(settings.id).c_str());
     return record;
 }
 
@@ -175,8 +176,8 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
         }
         const auto* settings = static_cast<const LobbyTransactionState*>(transaction);
         lobby::LobbySettings created;
-        const auto result = core.lobbies().create(settings->type, settings->capacity,
-                                                  settings->locked, created);
+        const auto result =
+            core.lobbies().create(settings->type, settings->capacity, settings->locked, created);
         completeLobby(core, callback, data, result,
                       result == DiscordResult_Ok ? recordOf(core, created) : DiscordLobby{});
     };
@@ -189,8 +190,8 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
                              DiscordResultCallback callback) {
         coreOf(self).complete(callback, data, DiscordResult_NotSupported);
     };
-    service.connectLobby = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId,
-                              const char* secret, void* data, DiscordLobbyCallback callback) {
+    service.connectLobby = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId, const char* secret,
+                              void* data, DiscordLobbyCallback callback) {
         SdkCore& core = coreOf(self);
         const auto parsed = lobby::parseJoinSecret(secret ? secret : "");
         if (parsed && parsed->lobbyId != lobbyId) {
@@ -276,7 +277,8 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
             return;
         }
         const auto& changes = *static_cast<const MemberTransactionState*>(transaction);
-        core.complete(callback, data, core.lobbies().updateMember(lobbyId, userId, changesOf(changes)));
+        core.complete(callback, data,
+                      core.lobbies().updateMember(lobbyId, userId, changesOf(changes)));
     };
     service.sendLobbyMessage = [](DiscordLobbyManager* self, DiscordLobbyId, const std::uint8_t*,
                                   std::uint32_t, void* data, DiscordResultCallback callback) {

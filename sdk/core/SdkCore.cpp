@@ -261,12 +261,13 @@ void SdkCore::onPeerLost(transport::PeerId peer) {
     lobbySession_.onPeerLost(peer);
 }
 
-void SdkCore::queueMemberEvent(
-    void (*DiscordLobbyEvents::*event)(void*, DiscordLobbyId, DiscordUserId), std::int64_t lobbyId,
-    std::int64_t userId) {
+void SdkCore::queueMemberEvent(void (*DiscordLobbyEvents::*event)(void*, DiscordLobbyId,
+                                                                  DiscordUserId),
+                               std::int64_t lobbyId, std::int64_t userId) {
     if (events_.lobby.*event)
-        callbacks_.push(
-            [this, event, lobbyId, userId] { (events_.lobby.*event)(events_.data, lobbyId, userId); });
+        callbacks_.push([this, event, lobbyId, userId] {
+            (events_.lobby.*event)(events_.data, lobbyId, userId);
+        });
 }
 
 void SdkCore::memberConnected(std::int64_t lobbyId, std::int64_t userId) {

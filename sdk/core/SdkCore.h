@@ -93,7 +93,7 @@ private:
     lobby::LobbySession lobbySession_;
     CallbackQueue callbacks_;
     DiscordActivity activity_{};
-    std::unique_ptr<ControlServer> control_;       // none when the socket cannot be had
+    std::unique_ptr<ControlServer> control_;      // none when the socket cannot be had
     std::unique_ptr<ClientProcess> clientWindow_; // none without a display
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 

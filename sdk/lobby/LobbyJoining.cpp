@@ -48,8 +48,12 @@ void LobbySession::connect(std::string_view text, ConnectDone done) {
         return;
     }
     role_ = Role::joining;
-    joining_ = Joining{std::move(*secret), std::string(text), hostPeer, freshNonce(),
-                       transport::Clock::now() + timeout_, std::move(done)};
+    joining_ = Joining{std::move(*secret),
+                       std::string(text),
+                       hostPeer,
+                       freshNonce(),
+                       transport::Clock::now() + timeout_,
+                       std::move(done)};
     send(hostPeer, JoinRequest{joining_->secret.lobbyId, joining_->memberNonce, ownUserId_});
 }
 
@@ -58,7 +62,8 @@ void LobbySession::joinReceive(LobbyMessage& message) {
         const AdmissionTranscript transcript{joining_->secret.lobbyId, joining_->secret.hostKey,
                                              transport_.publicKey(),   joining_->memberNonce,
                                              challenge->hostNonce,     ownUserId_};
-        send(joining_->hostPeer, AdmissionProof{proveAdmission(joining_->secret.lobbyKey, transcript)});
+        send(joining_->hostPeer,
+             AdmissionProof{proveAdmission(joining_->secret.lobbyKey, transcript)});
     } else if (const auto* refusal = std::get_if<Refusal>(&message)) {
         finishJoining(resultOf(refusal->reason), {});
     } else if (auto* welcome = std::get_if<Welcome>(&message)) {
@@ -132,7 +137,8 @@ void LobbySession::memberReceive(LobbyMessage& message) {
         if (!member)
             return;
         const auto peer = member->peer;
-        std::erase_if(members_, [&](const LobbyMember& m) { return m.record.userId == left->userId; });
+        std::erase_if(members_,
+                      [&](const LobbyMember& m) { return m.record.userId == left->userId; });
         closeLater(peer);
         events_.memberDisconnected(id, left->userId);
     }

@@ -133,7 +133,7 @@ private:
     Role role_ = Role::none;
     LobbySettings lobby_;
     std::vector<LobbyMember> members_;
-    LobbyKey key_{};                  // host
+    LobbyKey key_{};                    // host
     std::vector<Candidate> candidates_; // host
     std::optional<Joining> joining_;    // joining
     transport::PeerId hostPeer_ = 0;    // member

@@ -21,7 +21,8 @@ protected:
     }
 
     // Pumps the core and the client until done() holds.
-    static bool pumpWith(LobbyNode& node, ControlClient& client, const std::function<bool()>& done) {
+    static bool pumpWith(LobbyNode& node, ControlClient& client,
+                         const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + 3s;
         while (std::chrono::steady_clock::now() < end) {
             node.run();
@@ -105,7 +106,8 @@ TEST_F(ActivityTest, InvitationGivenToTheClientBecomesOneJoinEventAndConnects) {
     EXPECT_EQ(member->joins.size(), 1u) << "each invitation once";
 
     member->connect(member->joins.front());
-    ASSERT_TRUE(pumpUntil({host.get(), member.get()}, [&] { return member->completion.has_value(); }));
+    ASSERT_TRUE(
+        pumpUntil({host.get(), member.get()}, [&] { return member->completion.has_value(); }));
     EXPECT_TRUE(member->connected());
 }
 

@@ -1,5 +1,5 @@
-#include "sdk/lobby/Admission.h"
 #include "sdk/lobby/JoinSecret.h"
+#include "sdk/lobby/Admission.h"
 
 #include <gtest/gtest.h>
 

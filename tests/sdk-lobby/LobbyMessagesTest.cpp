@@ -51,12 +51,12 @@ std::vector<std::uint8_t> withByteAt(std::vector<std::uint8_t> bytes, std::size_
 TEST(LobbyMessages, RefusesValuesBeyondTheLimits) {
     const auto nulInKey = encodeLobbyMessage(MemberUpdated{1, {{std::string("a\0b", 3), "v"}}});
     const auto emptyKey = encodeLobbyMessage(MetadataUpdate{{{"", "v"}}});
-    const auto longValue =
-        encodeLobbyMessage(MetadataUpdate{{{"k", std::string(4096, 'v')}}});
+    const auto longValue = encodeLobbyMessage(MetadataUpdate{{{"k", std::string(4096, 'v')}}});
     // Welcome: capacity at byte 21, member count at byte 26.
     const auto welcome = encodeLobbyMessage(everyKind()[3]);
     const auto left = encodeLobbyMessage(MemberLeft{1});
-    std::vector<std::uint8_t> twice = encodeLobbyMessage(MemberUpdated{1, {{"a", "1"}, {"b", "2"}}});
+    std::vector<std::uint8_t> twice =
+        encodeLobbyMessage(MemberUpdated{1, {{"a", "1"}, {"b", "2"}}});
     twice[twice.size() - 4] = 'a'; // the second key "b" becomes "a": one key twice
     const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> cases{
         {"NUL in a key", nulInKey},

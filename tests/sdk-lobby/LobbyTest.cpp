@@ -65,7 +65,8 @@ TEST_F(LobbyTest, CreatedLobbyIsTheHostsWithItsSettingsAndSecret) {
     const std::string secret = host_->secret();
     EXPECT_TRUE(secret.starts_with("vaskor1."));
     EXPECT_LE(secret.size(), 127u);
-    EXPECT_TRUE(std::all_of(secret.begin(), secret.end(), [](char c) { return c > ' ' && c < 127; }));
+    EXPECT_TRUE(
+        std::all_of(secret.begin(), secret.end(), [](char c) { return c > ' ' && c < 127; }));
     const auto parsed = sdk::lobby::parseJoinSecret(secret);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->lobbyId, lobby.GetId());
@@ -140,9 +141,9 @@ TEST_F(LobbyTest, MissingMetadataLeavesTheBufferAndOthersCannotBeWritten) {
     settle();
     char value[discordMetadataValueSize];
     std::fill(std::begin(value), std::end(value), 'x');
-    EXPECT_EQ(member.lobbies().GetMemberMetadataValue(member.lobbyId(), host_->userId, "absent",
-                                                      value),
-              Result::NotFound);
+    EXPECT_EQ(
+        member.lobbies().GetMemberMetadataValue(member.lobbyId(), host_->userId, "absent", value),
+        Result::NotFound);
     EXPECT_EQ(value[0], 'x');
     EXPECT_EQ(member.lobbies().GetMemberMetadataValue(member.lobbyId(), 12345, "$net.route", value),
               Result::NotFound);
@@ -154,9 +155,9 @@ TEST_F(LobbyTest, MissingMetadataLeavesTheBufferAndOthersCannotBeWritten) {
     EXPECT_EQ(host_->metadata(member.userId, "key"), longest);
 
     discord::LobbyMemberTransaction transaction;
-    ASSERT_EQ(member.lobbies().GetMemberUpdateTransaction(member.lobbyId(), host_->userId,
-                                                          &transaction),
-              Result::Ok);
+    ASSERT_EQ(
+        member.lobbies().GetMemberUpdateTransaction(member.lobbyId(), host_->userId, &transaction),
+        Result::Ok);
     transaction.SetMetadata("key", "forged");
     std::optional<Result> answer;
     member.lobbies().UpdateMember(member.lobbyId(), host_->userId, transaction,
@@ -176,9 +177,14 @@ TEST_F(LobbyTest, LeavingOrSilentMembersDisconnectEverywhere) {
 
     const UserId leavingId = leaving.userId;
     leaving.destroy();
-    ASSERT_TRUE(pumpUntil(all(), [&] {
-        return !staying.eventsOf("disconnect").empty() && !host_->eventsOf("disconnect").empty();
-    }, 1000ms)) << "a core that is destroyed says so at once";
+    ASSERT_TRUE(pumpUntil(
+        all(),
+        [&] {
+            return !staying.eventsOf("disconnect").empty() &&
+                   !host_->eventsOf("disconnect").empty();
+        },
+        1000ms))
+        << "a core that is destroyed says so at once";
     EXPECT_EQ(host_->eventsOf("disconnect"),
               (std::vector<LobbyEvent>{{"disconnect", lobby, leavingId}}));
 
@@ -186,7 +192,8 @@ TEST_F(LobbyTest, LeavingOrSilentMembersDisconnectEverywhere) {
     const UserId silentId = silent.userId;
     Nodes others{host_.get(), &staying};
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(pumpUntil(others, [&] { return staying.eventsOf("disconnect").size() == 2; }, 4000ms));
+    ASSERT_TRUE(pumpUntil(
+        others, [&] { return staying.eventsOf("disconnect").size() == 2; }, 4000ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms) << "not before the time-out";
     EXPECT_EQ(staying.eventsOf("disconnect").back(), (LobbyEvent{"disconnect", lobby, silentId}));
     for (auto* node : others)
@@ -270,8 +277,8 @@ TEST_F(LobbyTest, WrongSecretsFailWithinTheTimeOutAndAdmitNobody) {
         auto member = LobbyNode::create({shortTimeout});
         member->connect(c.secret);
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(pumpUntil({host_.get(), member.get()},
-                              [&] { return member->completion.has_value(); }, 3000ms));
+        ASSERT_TRUE(pumpUntil(
+            {host_.get(), member.get()}, [&] { return member->completion.has_value(); }, 3000ms));
         EXPECT_LE(std::chrono::steady_clock::now() - start, 2500ms);
         EXPECT_EQ(member->completion->result, c.expected);
         std::int32_t count = -1;
@@ -289,7 +296,8 @@ TEST_F(LobbyTest, SecretOfAGoneHostFailsWithinTheTimeOut) {
     auto member = LobbyNode::create({shortTimeout});
     member->connect(stale);
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(pumpUntil({member.get()}, [&] { return member->completion.has_value(); }, 3000ms));
+    ASSERT_TRUE(pumpUntil(
+        {member.get()}, [&] { return member->completion.has_value(); }, 3000ms));
     EXPECT_LE(std::chrono::steady_clock::now() - start, 2000ms);
     EXPECT_EQ(member->completion->result, Result::NetworkError);
 }
@@ -301,9 +309,10 @@ TEST_F(LobbyTest, DestroyedHostDeletesTheLobbyForEveryMemberWithinASecond) {
     settle();
     const auto lobby = host_->lobbyId();
     host_->destroy();
-    ASSERT_TRUE(pumpUntil(all(), [&] {
-        return !first.eventsOf("delete").empty() && !second.eventsOf("delete").empty();
-    }, 1000ms));
+    ASSERT_TRUE(pumpUntil(
+        all(),
+        [&] { return !first.eventsOf("delete").empty() && !second.eventsOf("delete").empty(); },
+        1000ms));
     for (auto* member : {&first, &second}) {
         EXPECT_EQ(member->eventsOf("delete"), (std::vector<LobbyEvent>{{"delete", lobby, 0}}));
         std::int32_t count = -1;
@@ -317,7 +326,8 @@ TEST_F(LobbyTest, SilentHostIsNoticedByTheTimeOut) {
     auto& member = join({shortTimeout});
     settle();
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(pumpUntil({&member}, [&] { return !member.eventsOf("delete").empty(); }, 4000ms));
+    ASSERT_TRUE(pumpUntil(
+        {&member}, [&] { return !member.eventsOf("delete").empty(); }, 4000ms));
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 1000ms);
     EXPECT_LE(waited, 3000ms);

@@ -83,6 +83,7 @@ public:
                 sdktest::expectInsideRunCallbacks();
                 EXPECT_FALSE(completion) << "a connection completes once";
                 completion = Completion{result, lobby};
+                completedAt = std::chrono::steady_clock::now();
             });
     }
 
@@ -142,6 +143,7 @@ public:
 
     UserId userId = 0;
     std::optional<Completion> completion;
+    std::chrono::steady_clock::time_point completedAt{};
     std::vector<LobbyEvent> events;
     std::vector<std::string> joins;
 
