@@ -54,7 +54,6 @@ public:
     // A loopback core without a client window; extra settings if given.
     static std::unique_ptr<LobbyNode>
     create(std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
-        sdktest::ScopedEnvironment quiet{{"VASKOR_SDK_CLIENT", "0"}};
         auto node = Node::create(settings);
         return node ? std::make_unique<LobbyNode>(std::move(node)) : nullptr;
     }
