@@ -57,7 +57,6 @@ public:
     ~SdkCore() override;
 
     CallbackQueue& callbacks() { return callbacks_; }
-    const EventTables& events() const { return events_; }
     transport::Transport& transport() { return transport_; }
     const DiscordUser& currentUser() const { return currentUser_; }
     lobby::LobbySession& lobbies() { return lobbySession_; }

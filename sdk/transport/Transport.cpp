@@ -30,32 +30,6 @@ std::uint64_t randomNonZero64() {
 }
 } // namespace
 
-const char* describe(TransportStatus status) {
-    switch (status) {
-    case TransportStatus::ok:
-        return "ok";
-    case TransportStatus::unknownPeer:
-        return "no such peer";
-    case TransportStatus::peerExists:
-        return "peer already open";
-    case TransportStatus::invalidRoute:
-        return "route is not valid for this peer";
-    case TransportStatus::unknownChannel:
-        return "channel not open";
-    case TransportStatus::channelExists:
-        return "channel already open with another reliability";
-    case TransportStatus::tooLarge:
-        return "message too large";
-    case TransportStatus::queueFull:
-        return "send queue full";
-    case TransportStatus::notConnected:
-        return "peer not connected";
-    case TransportStatus::sendFailed:
-        return "datagram could not be sent";
-    }
-    return "unknown";
-}
-
 Transport::Transport(TransportSettings settings)
     : settings_(std::move(settings)), socket_(settings_.port) {
     if (sodium_init() < 0)
@@ -67,6 +41,7 @@ Transport::Transport(TransportSettings settings)
         settings_.announcedAddresses.empty() ? localIpv4Addresses() : settings_.announcedAddresses;
     route_ = routeOf(keys_.publicKey, addresses, socket_.port());
     lastRouteCheck_ = Clock::now();
+    pollTime_ = lastRouteCheck_;
     receiveBuffer_.resize(maxDatagramSize + 1);
     plaintext_.resize(maxDatagramSize);
     datagram_.resize(maxDatagramSize);
@@ -237,6 +212,7 @@ TransportStatus Transport::closePeer(PeerId id, PeerUse use) {
         releaseIndex(peer->handshake->localIndex);
     if (peer->local)
         localMessages_.clear();
+    localBytes_ = 0;
     peers_.erase(id);
     return TransportStatus::ok;
 }
@@ -276,6 +252,11 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
     if (message.size() > (reliable ? maxReliableMessage : maxUnreliableMessage))
         return TransportStatus::tooLarge;
     if (peer->local) {
+        // The same bound as a reliable channel's queue: a program that sends
+        // to itself without running callbacks cannot grow it without end.
+        if (localBytes_ + message.size() > maxReliableQueued)
+            return TransportStatus::queueFull;
+        localBytes_ += message.size();
         localMessages_.push_back(LocalMessage{channel, {message.begin(), message.end()}});
         return TransportStatus::ok;
     }
@@ -305,6 +286,7 @@ void Transport::flush() {
 
 void Transport::poll(TransportEvents& events) {
     const TimePoint now = Clock::now();
+    pollTime_ = now;
     refreshRoute(now, events);
     deliverLocal(events);
     receiveDatagrams(events);

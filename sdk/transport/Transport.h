@@ -148,16 +148,16 @@ private:
     std::string route_;
     std::string reportedRoute_;
     TimePoint lastRouteCheck_{};
+    TimePoint pollTime_{}; // when the latest poll began: the clock of liveness
     std::uint64_t lastTimestamp_ = 0;
     std::map<PeerId, std::unique_ptr<Peer>> peers_;
     std::map<std::uint32_t, PeerId> indices_;
     std::deque<LocalMessage> localMessages_;
+    std::size_t localBytes_ = 0;
     std::function<bool(const PublicKey&)> keyFilter_;
     std::vector<std::uint8_t> receiveBuffer_;
     std::vector<std::uint8_t> plaintext_;
     std::vector<std::uint8_t> datagram_;
 };
-
-const char* describe(TransportStatus status);
 
 } // namespace sdk::transport

@@ -97,12 +97,12 @@ void Transport::handleResponse(std::span<const std::uint8_t> datagram, const End
     peer->handshake.reset(); // its index lives on in the session
     addSession(*peer, std::move(session));
     peer->endpoint = from;
-    peer->lastReceived = Clock::now();
+    peer->lastReceived = pollTime_;
     markConnected(*peer, events);
     // The responder confirms the session at our first datagram: send one now.
-    const TimePoint now = Clock::now();
-    sendReliable(*peer, now);
-    if (peer->lastSent < now)
+    const std::uint64_t sentBefore = peer->current()->nextCounter;
+    sendReliable(*peer, Clock::now());
+    if (peer->current()->nextCounter == sentBefore)
         sendFrame(*peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}});
 }
 
@@ -131,7 +131,7 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoin
         session->confirmedAt = Clock::now();
     }
     peer->endpoint = from;
-    peer->lastReceived = Clock::now();
+    peer->lastReceived = pollTime_;
     if (frame->kind == FrameKind::close) {
         markLost(*peer, &events);
         return;
@@ -178,6 +178,7 @@ void Transport::deliverLocal(TransportEvents& events) {
     // Only what was queued before this poll; what its handlers send waits.
     std::deque<LocalMessage> messages;
     messages.swap(localMessages_);
+    localBytes_ = 0;
     for (const auto& message : messages)
         events.onMessage(peerId_, message.channel, message.bytes);
 }

@@ -8,12 +8,14 @@ bool Transport::sendFrame(Peer& peer, const Frame& frame) {
     Session* session = peer.current();
     if (!session || !peer.endpoint)
         return false;
-    const std::size_t frameSize = encodeFrame(frame, plaintext_.data());
+    // The frame is written where its ciphertext goes and sealed in place.
+    std::uint8_t* body = datagram_.data() + dataHeaderSize;
+    const std::size_t frameSize = encodeFrame(frame, body);
     const DataHeader header{session->remoteIndex, session->nextCounter++};
     encodeDataHeader(header, datagram_.data());
     session->sender.seal(header.counter, std::span(datagram_).first(dataHeaderSize),
-                         std::span(plaintext_).first(frameSize), datagram_.data() + dataHeaderSize);
-    peer.lastSent = Clock::now();
+                         std::span(body, frameSize), body);
+    peer.lastSent = pollTime_;
     return socket_.sendTo(*peer.endpoint,
                           std::span(datagram_).first(dataHeaderSize + frameSize + aeadTagSize));
 }

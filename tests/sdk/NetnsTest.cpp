@@ -260,3 +260,39 @@ TEST_F(NetnsTest, RandomBytesChangeNothingAndGetNoAnswer) {
 }
 
 } // namespace
+
+namespace {
+
+// The route lists the machine's own addresses and follows their changes.
+// The core is made and run on one thread inside the namespace, as a program
+// on that machine would.
+TEST(NetnsRoute, ListsTheMachinesAddressesAndReportsAChange) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    NamespacePair pair;
+    ASSERT_TRUE(pair.ready);
+    const bool ok = pair.inside(pair.a, [&] {
+        auto node = Node::create({{"VASKOR_SDK_ADDRESSES", ""}});
+        if (!node)
+            return false;
+        testThread = std::this_thread::get_id(); // handlers run here, inside
+        pumpUntil({node.get()}, [&] { return node->routeUpdates > 0; });
+        const auto first = sdk::transport::parseRoute(node->route);
+        EXPECT_TRUE(first) << node->route;
+        if (!first)
+            return false;
+        EXPECT_EQ(first->endpoints.size(), 1u) << node->route;
+        EXPECT_EQ(first->endpoints.at(0).toString().rfind("10.77.0.1:", 0), 0u) << node->route;
+        netnstest::run("ip -n " + pair.a + " addr add 10.77.5.1/24 dev " + pair.linkA);
+        EXPECT_TRUE(pumpUntil(
+            {node.get()}, [&] { return node->routeUpdates == 2; },
+            std::chrono::milliseconds(4000)));
+        EXPECT_NE(node->route.find("10.77.5.1:"), std::string::npos) << node->route;
+        EXPECT_NE(node->route.find("10.77.0.1:"), std::string::npos) << node->route;
+        return true;
+    });
+    testThread = std::this_thread::get_id();
+    EXPECT_TRUE(ok);
+}
+
+} // namespace

@@ -35,6 +35,19 @@ TEST(SelfPeer, MessagesStayLocalAndArriveInTheNextRunCallbacks) {
     EXPECT_TRUE(node->received[2].bytes.empty());
     node->run();
     EXPECT_EQ(node->received.size(), 3u) << "delivered once";
+
+    // What waits for RunCallbacks is bounded like a reliable channel's queue.
+    const std::vector<std::uint8_t> large(256 * 1024);
+    Result result = Result::Ok;
+    int accepted = 0;
+    while ((result = node->network().SendMessage(node->peerId, 1, large.data(), large.size())) ==
+               Result::Ok &&
+           accepted < 100)
+        ++accepted;
+    EXPECT_EQ(result, Result::BufferFull);
+    EXPECT_EQ(accepted, 16);
+    node->run();
+    EXPECT_EQ(node->received.size(), 3u + accepted);
 }
 
 TEST(SelfPeer, MessageSentFromAHandlerWaitsForTheNextRunCallbacks) {

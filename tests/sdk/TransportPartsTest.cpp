@@ -281,6 +281,11 @@ TEST(Aead, SealedDatagramsOpenOnlyUnchanged) {
         EXPECT_TRUE(packet.open(9, header, sealed, opened.data()));
         EXPECT_EQ(opened, plain);
         EXPECT_FALSE(packet.open(10, header, sealed, opened.data())) << "another counter";
+        // The transport seals in place, where the frame was written.
+        std::vector<std::uint8_t> inPlace(plain);
+        inPlace.resize(plain.size() + aeadTagSize);
+        packet.seal(9, header, std::span(inPlace).first(plain.size()), inPlace.data());
+        EXPECT_EQ(inPlace, sealed);
         sealed[5] ^= 1;
         EXPECT_FALSE(packet.open(9, header, sealed, opened.data())) << "changed bytes";
     }

@@ -13,7 +13,7 @@ namespace {
 
 constexpr Channel reliable{1, false};
 
-std::pair<std::unique_ptr<Endpointed>, std::unique_ptr<Endpointed>>
+std::pair<std::unique_ptr<TransportNode>, std::unique_ptr<TransportNode>>
 openedPair(TransportSettings settings = loopbackSettings()) {
     auto a = makeNode(settings);
     auto b = makeNode(settings);
@@ -28,7 +28,7 @@ openedPair(TransportSettings settings = loopbackSettings()) {
     return {std::move(a), std::move(b)};
 }
 
-bool connect(Endpointed& a, Endpointed& b) {
+bool connect(TransportNode& a, TransportNode& b) {
     return pumpUntil({&a, &b}, [&] {
         return a.transport->isConnected(b.transport->peerId()) &&
                b.transport->isConnected(a.transport->peerId());

@@ -43,7 +43,7 @@ public:
     std::string route;
 };
 
-struct Endpointed {
+struct TransportNode {
     std::unique_ptr<Transport> transport;
     Recorder events;
     void poll() { transport->poll(events); }
@@ -58,13 +58,13 @@ inline TransportSettings loopbackSettings(Milliseconds timeout = Milliseconds(10
     return settings;
 }
 
-inline std::unique_ptr<Endpointed> makeNode(TransportSettings settings = loopbackSettings()) {
-    auto node = std::make_unique<Endpointed>();
+inline std::unique_ptr<TransportNode> makeNode(TransportSettings settings = loopbackSettings()) {
+    auto node = std::make_unique<TransportNode>();
     node->transport = std::make_unique<Transport>(settings);
     return node;
 }
 
-inline bool pumpUntil(const std::vector<Endpointed*>& nodes, const std::function<bool()>& done,
+inline bool pumpUntil(const std::vector<TransportNode*>& nodes, const std::function<bool()>& done,
                       std::chrono::milliseconds limit = std::chrono::milliseconds(5000),
                       const std::function<void()>& alongside = {}) {
     const auto end = std::chrono::steady_clock::now() + limit;
