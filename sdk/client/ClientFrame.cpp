@@ -2,6 +2,7 @@
 
 #include <wx/button.h>
 #include <wx/clipbrd.h>
+#include <wx/dcclient.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -119,6 +120,13 @@ void ClientFrame::showState(const ControlState& state) {
 
 void ClientFrame::showStatus(const wxString& text) {
     statusLabel->SetLabel(text);
+    statusLabel->Wrap(width - 2 * margin);
+    // The label's best size is its fixed size here, so measure the lines.
+    wxClientDC measure(statusLabel);
+    measure.SetFont(statusLabel->GetFont());
+    const wxSize lines = measure.GetMultiLineTextExtent(statusLabel->GetLabel());
+    statusLabel->SetSize(width - 2 * margin, lines.GetHeight());
+    layOut();
 }
 
 void ClientFrame::onPoll(wxTimerEvent&) {

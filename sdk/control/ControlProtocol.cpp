@@ -127,8 +127,8 @@ std::optional<std::string> invitationProblem(std::string_view text) {
                std::to_string(controlLimits::invitationBytes) + " characters)";
     for (const char c : text)
         if (c <= ' ' || c > '~')
-            return "the invitation holds a character that is never in one (a space, a line break "
-                   "or a non-ASCII letter)";
+            return "this text holds spaces, line breaks or other characters that an invitation "
+                   "never has";
     if (!text.starts_with(invitationPrefix))
         return "this is not a Vaskor invitation: they begin with " + std::string(invitationPrefix);
     return std::nullopt;

@@ -138,6 +138,10 @@ TEST_F(ClientWindow, TextThatIsNoInvitationIsNotGiven) {
     ASSERT_TRUE(runUntil([&] { return !label(ClientFrame::ID_STATUS).empty(); }));
     EXPECT_TRUE(label(ClientFrame::ID_STATUS).Contains("character"))
         << label(ClientFrame::ID_STATUS);
+    // The long message wraps, and the window grows to show all of it.
+    wxStaticText* status = control<wxStaticText>(ClientFrame::ID_STATUS);
+    EXPECT_GE(status->GetSize().GetHeight(), 2 * status->GetCharHeight());
+    EXPECT_TRUE(wxRect(frame->GetClientSize()).Contains(status->GetRect()));
     runFor(std::chrono::milliseconds(200));
     EXPECT_EQ(server->takeJoin(), std::nullopt);
 }
