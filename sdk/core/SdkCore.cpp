@@ -1,7 +1,6 @@
 #include "sdk/core/SdkCore.h"
 
 #include "sdk/control/ClientProcess.h"
-#include "sdk/control/ControlError.h"
 #include "sdk/control/ControlServer.h"
 #include "sdk/control/ControlSocketPath.h"
 
@@ -13,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 namespace sdk {
@@ -167,17 +167,18 @@ SdkCore::~SdkCore() {
 void SdkCore::startControl() {
     try {
         control_ = std::make_unique<ControlServer>(newControlSocketPath());
-    } catch (const ControlError& error) {
+    } catch (const std::exception& error) {
         reportNote(std::string("no client window or command line: ") + error.what());
         return;
     }
     control_->setUserName(currentUser_.username);
     auto launch = startClientProcess(control_->path());
     clientWindow_ = std::move(launch.process);
-    if (!clientWindow_ && hasDisplay() && launch.note.find("turned off") == std::string::npos)
+    if (!clientWindow_ && hasDisplay())
         reportNote(launch.note);
 }
 
+// Sends what the last pass changed and takes the invitations given since.
 void SdkCore::pollControl() {
     if (!control_)
         return;
@@ -230,8 +231,6 @@ DiscordResultCode SdkCore::runCallbacks() {
     pollControl();
     transport_.poll(*this);
     lobbySession_.tick(transport::Clock::now());
-    if (control_)
-        control_->poll(); // sends what this pass changed
     callbacks_.runWaiting(alive);
     return DiscordResult_Ok;
 }
