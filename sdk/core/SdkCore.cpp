@@ -256,6 +256,10 @@ void SdkCore::onMessage(transport::PeerId peer, transport::Channel channel,
     });
 }
 
+void SdkCore::onPeerConnected(transport::PeerId peer) {
+    lobbySession_.onPeerConnected(peer);
+}
+
 void SdkCore::onPeerLost(transport::PeerId peer) {
     lobbySession_.onPeerLost(peer);
 }

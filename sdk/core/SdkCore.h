@@ -74,6 +74,7 @@ private:
     void onMessage(transport::PeerId peer, transport::Channel channel,
                    std::span<const std::uint8_t> bytes) override;
     void onRouteChanged(const std::string& route) override;
+    void onPeerConnected(transport::PeerId peer) override;
     void onPeerLost(transport::PeerId peer) override;
 
     void memberConnected(std::int64_t lobbyId, std::int64_t userId) override;

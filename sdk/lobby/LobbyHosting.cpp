@@ -40,22 +40,24 @@ void LobbySession::hostJoinRequest(transport::PeerId peer, const JoinRequest& re
             return; // the key filter lets no more in; this one came by another way
         candidates_.push_back(Candidate{peer});
         candidate = &candidates_.back();
+        candidate->deadline = transport::Clock::now() + timeout_;
     }
+    if (candidate->refused)
+        return;
     candidate->userId = request.userId;
     candidate->memberNonce = request.memberNonce;
     candidate->hostNonce = freshNonce();
-    candidate->deadline = transport::Clock::now() + timeout_;
-    candidate->refused = false;
     if (request.lobbyId != lobby_.id) {
         hostRefuse(*candidate, RefusalReason::noSuchLobby);
         return;
     }
+    candidate->challenged = true;
     send(peer, Challenge{candidate->hostNonce});
 }
 
 void LobbySession::hostProof(transport::PeerId peer, const AdmissionProof& proof) {
     Candidate* candidate = findCandidate(peer);
-    if (!candidate || candidate->refused)
+    if (!candidate || candidate->refused || !candidate->challenged)
         return;
     const auto memberKey = transport_.keyOf(peer);
     if (!memberKey)

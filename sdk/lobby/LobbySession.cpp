@@ -129,6 +129,23 @@ void LobbySession::onControlMessage(transport::PeerId peer, std::span<const std:
     }
 }
 
+// On the host, a key that is neither a member nor the program's peer came in
+// through the filter to prove the lobby key: it has the time-out to do so, and
+// only so many may try at once.
+void LobbySession::onPeerConnected(transport::PeerId peer) {
+    if (role_ != Role::host || peer == transport_.peerId() || findMemberByPeer(peer) ||
+        findCandidate(peer) || transport_.isOpenedBy(peer, transport::PeerUse::program))
+        return;
+    if (candidates_.size() >= maxCandidates) {
+        closeLater(peer);
+        return;
+    }
+    Candidate candidate;
+    candidate.peer = peer;
+    candidate.deadline = transport::Clock::now() + timeout_;
+    candidates_.push_back(candidate);
+}
+
 void LobbySession::onPeerLost(transport::PeerId peer) {
     switch (role_) {
     case Role::host:

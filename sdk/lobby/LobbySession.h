@@ -73,6 +73,7 @@ public:
 
     // From the transport.
     void onControlMessage(transport::PeerId peer, std::span<const std::uint8_t> bytes);
+    void onPeerConnected(transport::PeerId peer);
     void onPeerLost(transport::PeerId peer);
     void tick(transport::TimePoint now);
     bool acceptsKey(const transport::PublicKey& key) const;
@@ -87,6 +88,7 @@ private:
         Nonce memberNonce{};
         Nonce hostNonce{};
         transport::TimePoint deadline{};
+        bool challenged = false;
         bool refused = false;
     };
 

@@ -333,6 +333,28 @@ TEST_F(LobbyTest, SilentHostIsNoticedByTheTimeOut) {
     EXPECT_LE(waited, 3000ms);
 }
 
+TEST_F(LobbyTest, ProgramHearsNoOneButMembersAndPeersItOpened) {
+    host(8, {shortTimeout});
+    auto& member = join({shortTimeout});
+    // A stranger who learnt the host's route (its key) but not the secret.
+    auto stranger = LobbyNode::create({shortTimeout});
+    Nodes nodes{host_.get(), &member, stranger.get()};
+    ASSERT_TRUE(pumpUntil(nodes, [&] {
+        return !host_->node().route.empty() && !member.node().route.empty() &&
+               !stranger->node().route.empty();
+    }));
+    stranger->node().open(host_->node());
+    member.node().open(host_->node());
+    const std::uint8_t byte = 7;
+    pumpFor(nodes, 300ms);
+    stranger->node().network().SendMessage(host_->node().peerId, 0, &byte, 1);
+    member.node().network().SendMessage(host_->node().peerId, 0, &byte, 1);
+    pumpFor(nodes, 300ms);
+    ASSERT_EQ(host_->node().received.size(), 1u);
+    EXPECT_EQ(host_->node().received[0].peer, member.node().peerId);
+    EXPECT_EQ(host_->memberIds(), (std::vector<UserId>{host_->userId, member.userId}));
+}
+
 TEST_F(LobbyTest, SecondLobbyOnOneCoreIsRefused) {
     host();
     auto& member = join();
