@@ -6,8 +6,8 @@
 #include <vector>
 
 // Lobbies with the host's core as the lobby (sdk/lobby/). Lobby transactions
-// carry the type, capacity and locked flag; their other setters keep values
-// that no lobby uses. Lobby metadata, lobby messages, lobby updates and
+// carry the type and capacity; their other setters keep values that no lobby
+// uses (owner, metadata, locked). Lobby metadata, lobby messages, lobby updates and
 // leaving or deleting a lobby other than by destroying the core are not
 // offered.
 
@@ -176,8 +176,7 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
         }
         const auto* settings = static_cast<const LobbyTransactionState*>(transaction);
         lobby::LobbySettings created;
-        const auto result =
-            core.lobbies().create(settings->type, settings->capacity, settings->locked, created);
+        const auto result = core.lobbies().create(settings->type, settings->capacity, created);
         completeLobby(core, callback, data, result,
                       result == DiscordResult_Ok ? recordOf(core, created) : DiscordLobby{});
     };

@@ -72,7 +72,8 @@ void LobbySession::hostProof(transport::PeerId peer, const AdmissionProof& proof
         hostRefuse(*candidate, RefusalReason::wrongProof);
         return;
     }
-    // The same user coming back from a new core replaces its old place.
+    // A user is in a lobby once: the host's own user cannot join it again,
+    // and a member coming back from a new core takes its old place.
     if (candidate->userId == ownUserId_) {
         hostRefuse(*candidate, RefusalReason::notExpected);
         return;

@@ -31,7 +31,7 @@ LobbySession::~LobbySession() {
     transport_.setKeyFilter(nullptr);
 }
 
-DiscordResultCode LobbySession::create(std::int32_t type, std::uint32_t capacity, bool locked,
+DiscordResultCode LobbySession::create(std::int32_t type, std::uint32_t capacity,
                                        LobbySettings& lobby) {
     if (role_ != Role::none)
         return DiscordResult_AlreadyExists;
@@ -39,7 +39,7 @@ DiscordResultCode LobbySession::create(std::int32_t type, std::uint32_t capacity
         (type != DiscordLobbyType_Private && type != DiscordLobbyType_Public))
         return DiscordResult_InvalidArgument;
     role_ = Role::host;
-    lobby_ = LobbySettings{freshLobbyId(), type, ownUserId_, capacity, locked};
+    lobby_ = LobbySettings{freshLobbyId(), type, ownUserId_, capacity, false};
     key_ = freshLobbyKey();
     members_.clear();
     members_.reserve(maxLobbyCapacity);

@@ -51,8 +51,8 @@ public:
     LobbySession& operator=(const LobbySession&) = delete;
 
     // Hosting: the lobby exists at once, with this core as its only member.
-    DiscordResultCode create(std::int32_t type, std::uint32_t capacity, bool locked,
-                             LobbySettings& lobby);
+    // Lobbies are never locked: a lobby admits while it has room.
+    DiscordResultCode create(std::int32_t type, std::uint32_t capacity, LobbySettings& lobby);
     // Joining: done is called exactly once, from this call (a secret that
     // cannot be used) or later from onControlMessage, onPeerLost or tick.
     void connect(std::string_view secret, ConnectDone done);
