@@ -89,12 +89,14 @@ private:
 
     EventTables events_;
     DiscordUser currentUser_{};
+    // Before the transport, so that they go after it: the peers hear of the
+    // end at once, whatever the window takes to close.
+    std::unique_ptr<ControlServer> control_;      // none when the socket cannot be had
+    std::unique_ptr<ClientProcess> clientWindow_; // none without a display
     transport::Transport transport_;
     lobby::LobbySession lobbySession_;
     CallbackQueue callbacks_;
     DiscordActivity activity_{};
-    std::unique_ptr<ControlServer> control_;      // none when the socket cannot be had
-    std::unique_ptr<ClientProcess> clientWindow_; // none without a display
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     Service<DiscordUserManager> users_;
