@@ -32,6 +32,8 @@ enum class Result : std::int32_t {
     NotConnected = DiscordResult_NotConnected,
     AlreadyExists = DiscordResult_AlreadyExists,
     InvalidRoute = DiscordResult_InvalidRoute,
+    LobbyFull = DiscordResult_LobbyFull,
+    InvalidSecret = DiscordResult_InvalidSecret,
 };
 
 enum class CreateFlags : std::uint64_t {

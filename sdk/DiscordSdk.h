@@ -27,6 +27,8 @@ enum DiscordResultValue : DiscordResultCode {
     DiscordResult_NotConnected = 10,
     DiscordResult_AlreadyExists = 11,
     DiscordResult_InvalidRoute = 12,
+    DiscordResult_LobbyFull = 13,
+    DiscordResult_InvalidSecret = 14,
 };
 
 enum DiscordCreateFlagValue : std::uint64_t {

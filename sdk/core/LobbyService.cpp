@@ -1,10 +1,15 @@
 #include "sdk/core/SdkCore.h"
 
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
-// Lobbies are not offered yet: transactions can be made and filled, and every
-// lobby operation answers "not supported" (completions through runCallbacks).
+// Lobbies with the host's core as the lobby (sdk/lobby/). Lobby transactions
+// carry the type and capacity; their other setters keep values that no lobby
+// uses (owner, metadata, locked). Lobby metadata, lobby messages, lobby updates and
+// leaving or deleting a lobby other than by destroying the core are not
+// offered.
 
 namespace sdk {
 
@@ -12,7 +17,7 @@ namespace {
 struct LobbyTransactionState : DiscordLobbyTransaction {
     std::int32_t type = DiscordLobbyType_Private;
     DiscordUserId ownerId = 0;
-    std::uint32_t capacity = 0;
+    std::uint32_t capacity = 8; // the program's lobbies, if it says nothing
     bool locked = false;
     std::map<std::string, std::string> metadata;
     std::map<std::string, bool> deleted;
@@ -97,17 +102,46 @@ DiscordLobbyMemberTransaction* newMemberTransaction() {
     return transaction;
 }
 
-void completeLobby(DiscordLobbyManager* self, DiscordLobbyCallback callback, void* data) {
+DiscordLobby recordOf(SdkCore& core, const lobby::LobbySettings& settings) {
+    DiscordLobby record{};
+    record.id = settings.id;
+    record.type = settings.type;
+    record.ownerId = settings.ownerId;
+    record.capacity = settings.capacity;
+    record.locked = settings.locked;
+    copyText(record.secret, sizeof record.secret,
+             core.lobbies().activitySecret(settings.id).c_str());
+    return record;
+}
+
+void completeLobby(SdkCore& core, DiscordLobbyCallback callback, void* data,
+                   DiscordResultCode result, const DiscordLobby& lobby) {
     if (callback)
-        coreOf(self).callbacks().push([callback, data] {
-            const DiscordLobby none{};
-            callback(data, DiscordResult_NotSupported, &none);
-        });
+        core.callbacks().push([callback, data, result, lobby] { callback(data, result, &lobby); });
+}
+
+// The completion of a connection, queued for the next runCallbacks.
+lobby::LobbySession::ConnectDone connectDone(SdkCore& core, DiscordLobbyCallback callback,
+                                             void* data) {
+    return [&core, callback, data](DiscordResultCode result, const lobby::LobbySettings& settings) {
+        const DiscordLobby record =
+            result == DiscordResult_Ok ? recordOf(core, settings) : DiscordLobby{};
+        completeLobby(core, callback, data, result, record);
+    };
 }
 
 void clearValue(char* value, std::size_t size) {
     if (value)
         copyText(value, size, "");
+}
+
+std::vector<lobby::MetadataChange> changesOf(const MemberTransactionState& transaction) {
+    std::vector<lobby::MetadataChange> changes;
+    for (const auto& [key, deleted] : transaction.deleted)
+        changes.push_back(lobby::MetadataChange{key, std::nullopt});
+    for (const auto& [key, value] : transaction.metadata)
+        changes.push_back(lobby::MetadataChange{key, value});
+    return changes;
 }
 } // namespace
 
@@ -133,9 +167,18 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
         *transaction = newMemberTransaction();
         return DiscordResultCode{DiscordResult_Ok};
     };
-    service.createLobby = [](DiscordLobbyManager* self, const DiscordLobbyTransaction*, void* data,
-                             DiscordLobbyCallback callback) {
-        completeLobby(self, callback, data);
+    service.createLobby = [](DiscordLobbyManager* self, const DiscordLobbyTransaction* transaction,
+                             void* data, DiscordLobbyCallback callback) {
+        SdkCore& core = coreOf(self);
+        if (!transaction) {
+            completeLobby(core, callback, data, DiscordResult_InvalidArgument, {});
+            return;
+        }
+        const auto* settings = static_cast<const LobbyTransactionState*>(transaction);
+        lobby::LobbySettings created;
+        const auto result = core.lobbies().create(settings->type, settings->capacity, created);
+        completeLobby(core, callback, data, result,
+                      result == DiscordResult_Ok ? recordOf(core, created) : DiscordLobby{});
     };
     service.updateLobby = [](DiscordLobbyManager* self, DiscordLobbyId,
                              const DiscordLobbyTransaction*, void* data,
@@ -146,53 +189,95 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
                              DiscordResultCallback callback) {
         coreOf(self).complete(callback, data, DiscordResult_NotSupported);
     };
-    service.connectLobby = [](DiscordLobbyManager* self, DiscordLobbyId, const char*, void* data,
-                              DiscordLobbyCallback callback) {
-        completeLobby(self, callback, data);
+    service.connectLobby = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId, const char* secret,
+                              void* data, DiscordLobbyCallback callback) {
+        SdkCore& core = coreOf(self);
+        const auto parsed = lobby::parseJoinSecret(secret ? secret : "");
+        if (parsed && parsed->lobbyId != lobbyId) {
+            completeLobby(core, callback, data, DiscordResult_NotFound, {});
+            return;
+        }
+        core.lobbies().connect(secret ? secret : "", connectDone(core, callback, data));
     };
-    service.connectLobbyWithActivitySecret = [](DiscordLobbyManager* self, const char*, void* data,
-                                                DiscordLobbyCallback callback) {
-        completeLobby(self, callback, data);
+    service.connectLobbyWithActivitySecret = [](DiscordLobbyManager* self, const char* secret,
+                                                void* data, DiscordLobbyCallback callback) {
+        SdkCore& core = coreOf(self);
+        core.lobbies().connect(secret ? secret : "", connectDone(core, callback, data));
     };
     service.disconnectLobby = [](DiscordLobbyManager* self, DiscordLobbyId, void* data,
                                  DiscordResultCallback callback) {
         coreOf(self).complete(callback, data, DiscordResult_NotSupported);
     };
-    service.getLobby = [](DiscordLobbyManager*, DiscordLobbyId, DiscordLobby* lobby) {
-        if (lobby)
-            *lobby = DiscordLobby{};
-        return DiscordResultCode{DiscordResult_NotFound};
+    service.getLobby = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId, DiscordLobby* lobby) {
+        if (!lobby)
+            return DiscordResultCode{DiscordResult_InvalidArgument};
+        SdkCore& core = coreOf(self);
+        const auto* settings = core.lobbies().lobby(lobbyId);
+        *lobby = settings ? recordOf(core, *settings) : DiscordLobby{};
+        return DiscordResultCode{settings ? DiscordResult_Ok : DiscordResult_NotFound};
     };
-    service.getLobbyActivitySecret = [](DiscordLobbyManager*, DiscordLobbyId,
+    service.getLobbyActivitySecret = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId,
                                         char secret[discordTextSize]) {
-        clearValue(secret, discordTextSize);
-        return DiscordResultCode{DiscordResult_NotFound};
+        if (!secret)
+            return DiscordResultCode{DiscordResult_InvalidArgument};
+        const std::string text = coreOf(self).lobbies().activitySecret(lobbyId);
+        copyText(secret, discordTextSize, text.c_str());
+        return DiscordResultCode{text.empty() ? DiscordResult_NotFound : DiscordResult_Ok};
     };
     service.getLobbyMetadataValue = [](DiscordLobbyManager*, DiscordLobbyId, const char*,
                                        char value[discordMetadataValueSize]) {
         clearValue(value, discordMetadataValueSize);
         return DiscordResultCode{DiscordResult_NotFound};
     };
-    service.memberCount = [](DiscordLobbyManager*, DiscordLobbyId, std::int32_t* count) {
-        if (count)
-            *count = 0;
-        return DiscordResultCode{DiscordResult_NotFound};
+    // The engine reads the member list for every packet it sends: these two
+    // neither allocate nor make a system call.
+    service.memberCount = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId,
+                             std::int32_t* count) {
+        if (!count)
+            return DiscordResultCode{DiscordResult_InvalidArgument};
+        const auto* members = coreOf(self).lobbies().members(lobbyId);
+        *count = members ? static_cast<std::int32_t>(members->size()) : 0;
+        return DiscordResultCode{members ? DiscordResult_Ok : DiscordResult_NotFound};
     };
-    service.getMemberUserId = [](DiscordLobbyManager*, DiscordLobbyId, std::int32_t,
-                                 DiscordUserId* userId) {
-        if (userId)
+    service.getMemberUserId = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId,
+                                 std::int32_t index, DiscordUserId* userId) {
+        if (!userId)
+            return DiscordResultCode{DiscordResult_InvalidArgument};
+        const auto* members = coreOf(self).lobbies().members(lobbyId);
+        if (!members || index < 0 || static_cast<std::size_t>(index) >= members->size()) {
             *userId = 0;
-        return DiscordResultCode{DiscordResult_NotFound};
+            return DiscordResultCode{DiscordResult_NotFound};
+        }
+        *userId = (*members)[static_cast<std::size_t>(index)].record.userId;
+        return DiscordResultCode{DiscordResult_Ok};
     };
-    service.getMemberMetadataValue = [](DiscordLobbyManager*, DiscordLobbyId, DiscordUserId,
-                                        const char*, char value[discordMetadataValueSize]) {
-        clearValue(value, discordMetadataValueSize);
-        return DiscordResultCode{DiscordResult_NotFound};
+    // A missing value leaves the caller's buffer as it was.
+    service.getMemberMetadataValue = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId,
+                                        DiscordUserId userId, const char* key,
+                                        char value[discordMetadataValueSize]) {
+        if (!key || !value)
+            return DiscordResultCode{DiscordResult_InvalidArgument};
+        const auto* member = coreOf(self).lobbies().member(lobbyId, userId);
+        if (!member)
+            return DiscordResultCode{DiscordResult_NotFound};
+        const auto found = member->record.metadata.find(std::string_view(key));
+        if (found == member->record.metadata.end())
+            return DiscordResultCode{DiscordResult_NotFound};
+        copyText(value, discordMetadataValueSize, found->second.c_str());
+        return DiscordResultCode{DiscordResult_Ok};
     };
-    service.updateMember = [](DiscordLobbyManager* self, DiscordLobbyId, DiscordUserId,
-                              const DiscordLobbyMemberTransaction*, void* data,
+    service.updateMember = [](DiscordLobbyManager* self, DiscordLobbyId lobbyId,
+                              DiscordUserId userId,
+                              const DiscordLobbyMemberTransaction* transaction, void* data,
                               DiscordResultCallback callback) {
-        coreOf(self).complete(callback, data, DiscordResult_NotSupported);
+        SdkCore& core = coreOf(self);
+        if (!transaction) {
+            core.complete(callback, data, DiscordResult_InvalidArgument);
+            return;
+        }
+        const auto& changes = *static_cast<const MemberTransactionState*>(transaction);
+        core.complete(callback, data,
+                      core.lobbies().updateMember(lobbyId, userId, changesOf(changes)));
     };
     service.sendLobbyMessage = [](DiscordLobbyManager* self, DiscordLobbyId, const std::uint8_t*,
                                   std::uint32_t, void* data, DiscordResultCallback callback) {

@@ -1,7 +1,8 @@
 #include "sdk/core/SdkCore.h"
 
-// There is no overlay yet: it reads as disabled and locked, and its
-// operations answer "not supported".
+// The overlay is the client window: it can show the invitation to the
+// program's lobby. It reads as disabled and locked, as it never draws over the
+// program.
 
 namespace sdk {
 
@@ -18,9 +19,10 @@ void initOverlayService(Service<DiscordOverlayManager>& service) {
                            DiscordResultCallback callback) {
         coreOf(self).complete(callback, data, DiscordResult_NotSupported);
     };
-    service.openActivityInvite = [](DiscordOverlayManager* self, std::int32_t, void* data,
-                                    DiscordResultCallback callback) {
-        coreOf(self).complete(callback, data, DiscordResult_NotSupported);
+    service.openActivityInvite = [](DiscordOverlayManager* self, std::int32_t actionType,
+                                    void* data, DiscordResultCallback callback) {
+        SdkCore& core = coreOf(self);
+        core.complete(callback, data, core.openInvitation(actionType));
     };
 }
 

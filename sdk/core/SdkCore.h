@@ -6,9 +6,13 @@
 #include "sdk/DiscordSdk.h"
 #include "sdk/core/CallbackQueue.h"
 #include "sdk/core/Settings.h"
+#include "sdk/lobby/LobbySession.h"
 #include "sdk/transport/Transport.h"
 
 #include <memory>
+
+class ClientProcess;
+class ControlServer;
 
 namespace sdk {
 
@@ -44,7 +48,9 @@ struct EventTables {
     DiscordAchievementEvents achievement{};
 };
 
-class SdkCore : public DiscordCoreInterface, private transport::TransportEvents {
+class SdkCore : public DiscordCoreInterface,
+                private transport::TransportEvents,
+                private lobby::LobbyEvents {
 public:
     // Throws std::runtime_error when the network cannot start.
     SdkCore(const DiscordCreateParams& params, const Settings& settings);
@@ -53,6 +59,12 @@ public:
     CallbackQueue& callbacks() { return callbacks_; }
     transport::Transport& transport() { return transport_; }
     const DiscordUser& currentUser() const { return currentUser_; }
+    lobby::LobbySession& lobbies() { return lobbySession_; }
+
+    // The activity as the program last set it, shown in the client window.
+    void setActivity(const DiscordActivity& activity);
+    // Shows the invitation to the program's lobby in the client window.
+    DiscordResultCode openInvitation(std::int32_t actionType);
 
     // Queues a completion; a null callback is allowed and queues nothing.
     void complete(DiscordResultCallback callback, void* data, DiscordResultCode result);
@@ -62,11 +74,29 @@ private:
     void onMessage(transport::PeerId peer, transport::Channel channel,
                    std::span<const std::uint8_t> bytes) override;
     void onRouteChanged(const std::string& route) override;
+    void onPeerConnected(transport::PeerId peer) override;
+    void onPeerLost(transport::PeerId peer) override;
+
+    void memberConnected(std::int64_t lobbyId, std::int64_t userId) override;
+    void memberUpdated(std::int64_t lobbyId, std::int64_t userId) override;
+    void memberDisconnected(std::int64_t lobbyId, std::int64_t userId) override;
+    void lobbyDeleted(std::int64_t lobbyId) override;
+    void queueMemberEvent(void (*DiscordLobbyEvents::*event)(void*, DiscordLobbyId, DiscordUserId),
+                          std::int64_t lobbyId, std::int64_t userId);
+
+    void startControl();
+    void pollControl();
 
     EventTables events_;
     DiscordUser currentUser_{};
+    // Before the transport, so that they go after it: the peers hear of the
+    // end at once, whatever the window takes to close.
+    std::unique_ptr<ControlServer> control_;      // none when the socket cannot be had
+    std::unique_ptr<ClientProcess> clientWindow_; // none without a display
     transport::Transport transport_;
+    lobby::LobbySession lobbySession_;
     CallbackQueue callbacks_;
+    DiscordActivity activity_{};
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     Service<DiscordUserManager> users_;

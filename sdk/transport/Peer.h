@@ -48,8 +48,9 @@ struct Peer {
 
     PeerId id = 0;
     PublicKey key{};
-    bool local = false;  // this core itself: messages stay in the process
-    bool opened = false; // opened by the program; otherwise let in by the key filter
+    bool local = false;    // this core itself: messages stay in the process
+    bool opened = false;   // opened by a user below; otherwise let in by the key filter
+    std::uint8_t uses = 0; // PeerUse bits: who opened it and keeps it open
     std::vector<Endpoint> routeEndpoints;
     std::optional<Endpoint> endpoint; // where the peer answered last
 

@@ -142,17 +142,35 @@ std::uint64_t Transport::nextTimestamp() {
     return lastTimestamp_;
 }
 
-TransportStatus Transport::openPeer(PeerId id, std::string_view routeText) {
-    if (find(id))
-        return TransportStatus::peerExists;
+TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerUse use) {
+    const auto useBit = static_cast<std::uint8_t>(use);
+    if (Peer* existing = find(id)) {
+        if (existing->uses & useBit)
+            return TransportStatus::peerExists;
+        if (!existing->local) {
+            const auto route = parseRoute(routeText);
+            if (!route || route->key != existing->key)
+                return TransportStatus::invalidRoute;
+            existing->routeEndpoints = route->endpoints;
+        }
+        existing->uses |= useBit;
+        if (!existing->opened) {
+            existing->opened = true;
+            existing->openedAt = Clock::now();
+            if (!existing->local && !existing->connected)
+                sendInitiation(*existing, existing->openedAt);
+        }
+        return TransportStatus::ok;
+    }
     if (id == peerId_) {
-        addPeer(id, keys_.publicKey, true);
+        addPeer(id, keys_.publicKey, true).uses = useBit;
         return TransportStatus::ok;
     }
     const auto route = parseRoute(routeText);
     if (!route || peerIdOf(route->key) != id)
         return TransportStatus::invalidRoute;
     Peer& peer = addPeer(id, route->key, true);
+    peer.uses = useBit;
     peer.routeEndpoints = route->endpoints;
     sendInitiation(peer, Clock::now());
     return TransportStatus::ok;
@@ -168,6 +186,8 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     if (!route || route->key != peer->key)
         return TransportStatus::invalidRoute;
     peer->routeEndpoints = route->endpoints;
+    if (!peer->opened)
+        peer->uses |= static_cast<std::uint8_t>(PeerUse::program);
     peer->opened = true;
     const bool stillThere =
         peer->endpoint && std::find(route->endpoints.begin(), route->endpoints.end(),
@@ -178,10 +198,13 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     return TransportStatus::ok;
 }
 
-TransportStatus Transport::closePeer(PeerId id) {
+TransportStatus Transport::closePeer(PeerId id, PeerUse use) {
     Peer* peer = find(id);
     if (!peer)
         return TransportStatus::unknownPeer;
+    peer->uses &= static_cast<std::uint8_t>(~static_cast<std::uint8_t>(use));
+    if (peer->uses != 0)
+        return TransportStatus::ok;
     if (peer->connected)
         sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
     dropSessions(*peer);
@@ -269,6 +292,18 @@ void Transport::poll(TransportEvents& events) {
     receiveDatagrams(events);
     for (auto& [id, peer] : peers_)
         service(*peer, now, events);
+}
+
+bool Transport::isOpenedBy(PeerId id, PeerUse use) const {
+    const Peer* peer = find(id);
+    return peer && (peer->uses & static_cast<std::uint8_t>(use)) != 0;
+}
+
+std::optional<PublicKey> Transport::keyOf(PeerId id) const {
+    const Peer* peer = find(id);
+    if (!peer)
+        return std::nullopt;
+    return peer->key;
 }
 
 bool Transport::isConnected(PeerId id) const {

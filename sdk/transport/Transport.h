@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,6 +48,10 @@ enum class TransportStatus {
     sendFailed,
 };
 
+// Who opened a peer: the program through the network manager, the lobby
+// layer for its host, or both. A peer stays open while anyone keeps it.
+enum class PeerUse : std::uint8_t { program = 1, lobby = 2 };
+
 class TransportEvents {
 public:
     virtual ~TransportEvents() = default;
@@ -71,9 +76,13 @@ public:
     const std::string& route() const { return route_; }
     std::uint16_t port() const { return socket_.port(); }
 
-    TransportStatus openPeer(PeerId peer, std::string_view route);
+    // Opening a peer that exists (let in by the key filter, or opened by the
+    // other user) takes it over with the new route; opening it twice for the
+    // same use answers peerExists.
+    TransportStatus openPeer(PeerId peer, std::string_view route, PeerUse use = PeerUse::program);
     TransportStatus updatePeer(PeerId peer, std::string_view route);
-    TransportStatus closePeer(PeerId peer);
+    // Drops one use; the peer goes when none is left.
+    TransportStatus closePeer(PeerId peer, PeerUse use = PeerUse::program);
     TransportStatus openChannel(PeerId peer, Channel channel, Reliability reliability);
     TransportStatus closeChannel(PeerId peer, Channel channel);
     TransportStatus send(PeerId peer, Channel channel, std::span<const std::uint8_t> message);
@@ -87,6 +96,9 @@ public:
     }
 
     bool isConnected(PeerId peer) const;
+    bool isOpenedBy(PeerId peer, PeerUse use) const;
+    // The static key a peer proved (or was opened with).
+    std::optional<PublicKey> keyOf(PeerId peer) const;
 
 private:
     struct LocalMessage {

@@ -83,7 +83,9 @@ public:
     // A core on loopback, with extra settings if given.
     static std::unique_ptr<Node>
     create(std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
-        ScopedEnvironment loopback{{"VASKOR_SDK_ADDRESSES", "127.0.0.1"}};
+        // No client window, even where a display is at hand.
+        ScopedEnvironment loopback{{"VASKOR_SDK_ADDRESSES", "127.0.0.1"},
+                                   {"VASKOR_SDK_CLIENT", "0"}};
         ScopedEnvironment extra(settings);
         discord::Core* core = nullptr;
         const auto result = discord::Core::Create(1, 1, &core);

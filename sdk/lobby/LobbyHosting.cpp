@@ -1,0 +1,137 @@
+#include "sdk/lobby/LobbySession.h"
+
+#include "sdk/transport/Keys.h"
+
+#include <algorithm>
+
+// The host's side: admission of newcomers and the spreading of every change.
+
+namespace sdk::lobby {
+
+namespace {
+// A refused newcomer keeps its session this long, so the refusal arrives.
+constexpr transport::Milliseconds refusalGrace{1000};
+} // namespace
+
+void LobbySession::hostReceive(transport::PeerId peer, LobbyMessage& message) {
+    if (LobbyMember* member = findMemberByPeer(peer)) {
+        if (const auto* update = std::get_if<MetadataUpdate>(&message);
+            update && peer != transport_.peerId())
+            hostMetadataUpdate(*member, *update);
+        return;
+    }
+    if (const auto* request = std::get_if<JoinRequest>(&message))
+        hostJoinRequest(peer, *request);
+    else if (const auto* proof = std::get_if<AdmissionProof>(&message))
+        hostProof(peer, *proof);
+}
+
+LobbySession::Candidate* LobbySession::findCandidate(transport::PeerId peer) {
+    for (auto& candidate : candidates_)
+        if (candidate.peer == peer)
+            return &candidate;
+    return nullptr;
+}
+
+void LobbySession::hostJoinRequest(transport::PeerId peer, const JoinRequest& request) {
+    Candidate* candidate = findCandidate(peer);
+    if (!candidate) {
+        if (candidates_.size() >= maxCandidates)
+            return; // the key filter lets no more in; this one came by another way
+        candidates_.push_back(Candidate{peer});
+        candidate = &candidates_.back();
+        candidate->deadline = transport::Clock::now() + timeout_;
+    }
+    if (candidate->refused)
+        return;
+    candidate->userId = request.userId;
+    candidate->memberNonce = request.memberNonce;
+    candidate->hostNonce = freshNonce();
+    if (request.lobbyId != lobby_.id) {
+        hostRefuse(*candidate, RefusalReason::noSuchLobby);
+        return;
+    }
+    candidate->challenged = true;
+    send(peer, Challenge{candidate->hostNonce});
+}
+
+void LobbySession::hostProof(transport::PeerId peer, const AdmissionProof& proof) {
+    Candidate* candidate = findCandidate(peer);
+    if (!candidate || candidate->refused || !candidate->challenged)
+        return;
+    const auto memberKey = transport_.keyOf(peer);
+    if (!memberKey)
+        return;
+    const AdmissionTranscript transcript{lobby_.id,
+                                         transport_.publicKey(),
+                                         *memberKey,
+                                         candidate->memberNonce,
+                                         candidate->hostNonce,
+                                         candidate->userId};
+    if (!verifyAdmission(key_, transcript, proof.proof)) {
+        hostRefuse(*candidate, RefusalReason::wrongProof);
+        return;
+    }
+    // A user is in a lobby once: the host's own user cannot join it again,
+    // and a member coming back from a new core takes its old place.
+    if (candidate->userId == ownUserId_) {
+        hostRefuse(*candidate, RefusalReason::notExpected);
+        return;
+    }
+    if (findMember(candidate->userId))
+        hostRemoveMember(candidate->userId);
+    if (members_.size() >= lobby_.capacity) {
+        hostRefuse(*candidate, RefusalReason::lobbyFull);
+        return;
+    }
+    const Candidate admitted = *candidate;
+    std::erase_if(candidates_, [&](const Candidate& c) { return c.peer == peer; });
+    hostAdmit(admitted, *memberKey);
+}
+
+void LobbySession::hostAdmit(const Candidate& candidate, const transport::PublicKey& key) {
+    members_.push_back(LobbyMember{MemberRecord{candidate.userId, key, {}}, candidate.peer});
+    Welcome welcome{lobby_, {}};
+    for (const auto& member : members_)
+        welcome.members.push_back(member.record);
+    send(candidate.peer, welcome);
+    broadcast(MemberJoined{candidate.userId, key}, candidate.peer);
+    events_.memberConnected(lobby_.id, candidate.userId);
+}
+
+void LobbySession::hostMetadataUpdate(LobbyMember& member, const MetadataUpdate& update) {
+    auto updated = applyChanges(member.record.metadata, update.changes);
+    if (!updated)
+        return;
+    member.record.metadata = std::move(*updated);
+    const auto userId = member.record.userId;
+    broadcast(MemberUpdated{userId, member.record.metadata}, transport_.peerId());
+    events_.memberUpdated(lobby_.id, userId);
+}
+
+void LobbySession::hostRemoveMember(std::int64_t userId) {
+    const LobbyMember* member = findMember(userId);
+    if (!member)
+        return;
+    const auto peer = member->peer;
+    std::erase_if(members_, [&](const LobbyMember& m) { return m.record.userId == userId; });
+    closeLater(peer);
+    broadcast(MemberLeft{userId}, transport_.peerId());
+    events_.memberDisconnected(lobby_.id, userId);
+}
+
+void LobbySession::hostRefuse(Candidate& candidate, RefusalReason reason) {
+    send(candidate.peer, Refusal{reason});
+    candidate.refused = true;
+    candidate.deadline = transport::Clock::now() + refusalGrace;
+}
+
+// To every member but the host itself and `except`.
+void LobbySession::broadcast(const LobbyMessage& message, transport::PeerId except) {
+    const auto bytes = encodeLobbyMessage(message);
+    for (const auto& member : members_)
+        if (member.peer != transport_.peerId() && member.peer != except)
+            transport_.send(member.peer, transport::Channel::control(), bytes);
+}
+
+} // namespace sdk::lobby
