@@ -22,6 +22,10 @@ std::atomic<long> allocations{0};
 
 } // namespace
 
+// The replaced operators pair malloc with free; GCC cannot see that the
+// memory it frees came from the replaced new.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* memory = std::malloc(size ? size : 1))
@@ -34,6 +38,7 @@ void operator delete(void* memory) noexcept {
 void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+#pragma GCC diagnostic pop
 
 namespace {
 

@@ -14,19 +14,6 @@
 namespace sdk {
 
 namespace {
-struct LobbyTransactionState : DiscordLobbyTransaction {
-    std::int32_t type = DiscordLobbyType_Private;
-    DiscordUserId ownerId = 0;
-    std::uint32_t capacity = 8; // the program's lobbies, if it says nothing
-    bool locked = false;
-    std::map<std::string, std::string> metadata;
-    std::map<std::string, bool> deleted;
-};
-
-struct MemberTransactionState : DiscordLobbyMemberTransaction {
-    std::map<std::string, std::string> metadata;
-    std::map<std::string, bool> deleted;
-};
 
 bool validKey(const char* key) {
     return key && *key && std::char_traits<char>::length(key) < discordMetadataKeySize;
@@ -34,6 +21,36 @@ bool validKey(const char* key) {
 bool validValue(const char* value) {
     return value && std::char_traits<char>::length(value) < discordMetadataValueSize;
 }
+
+// The metadata part of a lobby or member transaction: values set, keys deleted.
+struct MetadataEdit {
+    std::map<std::string, std::string> metadata;
+    std::map<std::string, bool> deleted;
+
+    DiscordResultCode set(const char* key, const char* value) {
+        if (!validKey(key) || !validValue(value))
+            return DiscordResult_InvalidArgument;
+        metadata[key] = value;
+        deleted.erase(key);
+        return DiscordResult_Ok;
+    }
+    DiscordResultCode erase(const char* key) {
+        if (!validKey(key))
+            return DiscordResult_InvalidArgument;
+        metadata.erase(key);
+        deleted[key] = true;
+        return DiscordResult_Ok;
+    }
+};
+
+struct LobbyTransactionState : DiscordLobbyTransaction, MetadataEdit {
+    std::int32_t type = DiscordLobbyType_Private;
+    DiscordUserId ownerId = 0;
+    std::uint32_t capacity = 8; // the program's lobbies, if it says nothing
+    bool locked = false;
+};
+
+struct MemberTransactionState : DiscordLobbyMemberTransaction, MetadataEdit {};
 
 LobbyTransactionState* state(DiscordLobbyTransaction* self) {
     return static_cast<LobbyTransactionState*>(self);
@@ -59,19 +76,9 @@ DiscordLobbyTransaction* newLobbyTransaction() {
         return DiscordResultCode{DiscordResult_Ok};
     };
     transaction->setMetadata = [](DiscordLobbyTransaction* self, const char* key,
-                                  const char* value) {
-        if (!validKey(key) || !validValue(value))
-            return DiscordResultCode{DiscordResult_InvalidArgument};
-        state(self)->metadata[key] = value;
-        state(self)->deleted.erase(key);
-        return DiscordResultCode{DiscordResult_Ok};
-    };
+                                  const char* value) { return state(self)->set(key, value); };
     transaction->deleteMetadata = [](DiscordLobbyTransaction* self, const char* key) {
-        if (!validKey(key))
-            return DiscordResultCode{DiscordResult_InvalidArgument};
-        state(self)->metadata.erase(key);
-        state(self)->deleted[key] = true;
-        return DiscordResultCode{DiscordResult_Ok};
+        return state(self)->erase(key);
     };
     transaction->setLocked = [](DiscordLobbyTransaction* self, bool locked) {
         state(self)->locked = locked;
@@ -84,19 +91,9 @@ DiscordLobbyTransaction* newLobbyTransaction() {
 DiscordLobbyMemberTransaction* newMemberTransaction() {
     auto* transaction = new MemberTransactionState;
     transaction->setMetadata = [](DiscordLobbyMemberTransaction* self, const char* key,
-                                  const char* value) {
-        if (!validKey(key) || !validValue(value))
-            return DiscordResultCode{DiscordResult_InvalidArgument};
-        state(self)->metadata[key] = value;
-        state(self)->deleted.erase(key);
-        return DiscordResultCode{DiscordResult_Ok};
-    };
+                                  const char* value) { return state(self)->set(key, value); };
     transaction->deleteMetadata = [](DiscordLobbyMemberTransaction* self, const char* key) {
-        if (!validKey(key))
-            return DiscordResultCode{DiscordResult_InvalidArgument};
-        state(self)->metadata.erase(key);
-        state(self)->deleted[key] = true;
-        return DiscordResultCode{DiscordResult_Ok};
+        return state(self)->erase(key);
     };
     transaction->release = [](DiscordLobbyMemberTransaction* self) { delete state(self); };
     return transaction;
