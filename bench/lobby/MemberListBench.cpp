@@ -25,7 +25,9 @@ std::atomic<long> allocations{0};
 // The replaced operators pair malloc with free; GCC cannot see that the
 // memory it frees came from the replaced new.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* memory = std::malloc(size ? size : 1))
