@@ -2,6 +2,7 @@
 // driven from outside with xdotool as a person would.
 #include "sdk/client/ClientFrame.h"
 #include "sdk/control/ClientProcess.h"
+#include "tests/sdk-client/ClientWindowTesting.h"
 #include "tests/sdk-control/ControlTesting.h"
 
 #include <gtest/gtest.h>
@@ -17,34 +18,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            text += buffer;
-        ::pclose(pipe);
-    }
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
-
-// Where a control lies in the window, from a window of the same build laid
-// out in this process (the program's own window gives xdotool no controls).
-wxPoint centreOf(int id) {
-    TemporaryDirectory directory;
-    ControlServer server(directory.file("layout.sock"));
-    auto* frame = new ClientFrame(std::make_unique<ControlClient>(server.path()));
-    const wxRect rect = frame->FindWindow(id)->GetRect();
-    frame->Destroy();
-    wxTheApp->ProcessPendingEvents();
-    return rect.GetPosition() + wxPoint(rect.width / 2, rect.height / 2);
-}
-
 TEST(ClientProgram, APersonPastesAnInvitationAndJoinsAndTheWindowEndsWithItsCore) {
-    const wxPoint field = centreOf(ClientFrame::ID_JOIN_FIELD);
-    const wxPoint join = centreOf(ClientFrame::ID_JOIN);
+    const wxPoint field = clientControlCentre(ClientFrame::ID_JOIN_FIELD);
+    const wxPoint join = clientControlCentre(ClientFrame::ID_JOIN);
 
     TemporaryDirectory directory;
     auto server = std::make_unique<ControlServer>(directory.file("core.sock"));
@@ -56,7 +32,8 @@ TEST(ClientProgram, APersonPastesAnInvitationAndJoinsAndTheWindowEndsWithItsCore
 
     std::string window;
     ASSERT_TRUE(pumpUntil(*server, {}, [&] {
-        window = output("xdotool search --onlyvisible --name '^Vaskor SDK$' 2>/dev/null | head -1");
+        window = commandOutput(
+            "xdotool search --onlyvisible --name '^Vaskor SDK$' 2>/dev/null | head -1");
         return !window.empty() && server->clientCount() == 1;
     })) << "no client window appeared";
 

@@ -5,6 +5,7 @@
 #include "LobbyTestSupport.h"
 
 #include "sdk/client/ClientFrame.h"
+#include "tests/sdk-client/ClientWindowTesting.h"
 #include "tests/sdk-control/ControlTesting.h"
 
 #include <wx/app.h>
@@ -16,38 +17,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            text += buffer;
-        ::pclose(pipe);
-    }
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
-
-// Where a control lies in the window, from a window of the same build laid
-// out in this process.
-wxPoint centreOf(int id) {
-    TemporaryDirectory directory;
-    ControlServer server(directory.file("layout.sock"));
-    auto* frame = new ClientFrame(std::make_unique<ControlClient>(server.path()));
-    const wxRect rect = frame->FindWindow(id)->GetRect();
-    frame->Destroy();
-    wxTheApp->ProcessPendingEvents();
-    return rect.GetPosition() + wxPoint(rect.width / 2, rect.height / 2);
-}
-
 std::string clientWindows() {
-    return output("xdotool search --onlyvisible --name '^Vaskor SDK$' 2>/dev/null | head -1");
+    return commandOutput(
+        "xdotool search --onlyvisible --name '^Vaskor SDK$' 2>/dev/null | head -1");
 }
 
 TEST(ClientWindow, CoreStartsItAndAPastedInvitationJoinsOnceAndItEndsWithTheCore) {
-    const wxPoint field = centreOf(ClientFrame::ID_JOIN_FIELD);
-    const wxPoint join = centreOf(ClientFrame::ID_JOIN);
+    const wxPoint field = clientControlCentre(ClientFrame::ID_JOIN_FIELD);
+    const wxPoint join = clientControlCentre(ClientFrame::ID_JOIN);
     ASSERT_TRUE(clientWindows().empty()) << "a client window from elsewhere is on this display";
 
     auto host = LobbyNode::create();
