@@ -15,18 +15,18 @@ void* holdResult(PendingCallbacks& pending, std::function<void(Result)> callback
 
 void ActivityManager::UpdateActivity(const Activity& activity,
                                      std::function<void(Result)> callback) {
-    const DiscordActivity internal = activity.Internal();
-    internal_->updateActivity(internal_, &internal, holdResult(*pending_, std::move(callback)),
-                              &PendingCallbacks::call<DiscordResultCode>);
-}
-
-void ActivityManager::ClearActivity(std::function<void(Result)> callback) {
-    internal_->clearActivity(internal_, holdResult(*pending_, std::move(callback)),
+    const DiscordActivity record = activity.Internal();
+    internal->updateActivity(internal, &record, holdResult(*pending, std::move(callback)),
                              &PendingCallbacks::call<DiscordResultCode>);
 }
 
+void ActivityManager::ClearActivity(std::function<void(Result)> callback) {
+    internal->clearActivity(internal, holdResult(*pending, std::move(callback)),
+                            &PendingCallbacks::call<DiscordResultCode>);
+}
+
 Result ActivityManager::RegisterCommand(const char* command) {
-    return resultOf(internal_->registerCommand(internal_, command));
+    return resultOf(internal->registerCommand(internal, command));
 }
 
 } // namespace discord

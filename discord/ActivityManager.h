@@ -18,8 +18,8 @@ public:
 
 private:
     friend class Core;
-    DiscordActivityManager* internal_ = nullptr;
-    PendingCallbacks* pending_ = nullptr;
+    DiscordActivityManager* internal = nullptr;
+    PendingCallbacks* pending = nullptr;
 };
 
 } // namespace discord

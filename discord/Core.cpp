@@ -9,45 +9,45 @@ struct Core::Events {
     static Core& core(void* data) { return *static_cast<Core*>(data); }
 
     static inline DiscordUserEvents user{
-        [](void* data) { core(data).userManager_.OnCurrentUserUpdate(); },
+        [](void* data) { core(data).userManager.OnCurrentUserUpdate(); },
     };
     static inline DiscordActivityEvents activity{
-        [](void* data, const char* secret) { core(data).activityManager_.OnActivityJoin(secret); },
+        [](void* data, const char* secret) { core(data).activityManager.OnActivityJoin(secret); },
         [](void* data, const char* secret) {
-            core(data).activityManager_.OnActivitySpectate(secret);
+            core(data).activityManager.OnActivitySpectate(secret);
         },
         [](void* data, const DiscordUser* user) {
-            core(data).activityManager_.OnActivityJoinRequest(user ? User(*user) : User());
+            core(data).activityManager.OnActivityJoinRequest(user ? User(*user) : User());
         },
     };
     static inline DiscordLobbyEvents lobby{
-        [](void* data, DiscordLobbyId lobbyId) { core(data).lobbyManager_.OnLobbyUpdate(lobbyId); },
+        [](void* data, DiscordLobbyId lobbyId) { core(data).lobbyManager.OnLobbyUpdate(lobbyId); },
         [](void* data, DiscordLobbyId lobbyId, std::uint32_t reason) {
-            core(data).lobbyManager_.OnLobbyDelete(lobbyId, reason);
+            core(data).lobbyManager.OnLobbyDelete(lobbyId, reason);
         },
         [](void* data, DiscordLobbyId lobbyId, DiscordUserId userId) {
-            core(data).lobbyManager_.OnMemberConnect(lobbyId, userId);
+            core(data).lobbyManager.OnMemberConnect(lobbyId, userId);
         },
         [](void* data, DiscordLobbyId lobbyId, DiscordUserId userId) {
-            core(data).lobbyManager_.OnMemberUpdate(lobbyId, userId);
+            core(data).lobbyManager.OnMemberUpdate(lobbyId, userId);
         },
         [](void* data, DiscordLobbyId lobbyId, DiscordUserId userId) {
-            core(data).lobbyManager_.OnMemberDisconnect(lobbyId, userId);
+            core(data).lobbyManager.OnMemberDisconnect(lobbyId, userId);
         },
         [](void* data, DiscordLobbyId lobbyId, DiscordUserId userId, std::uint8_t* bytes,
            std::uint32_t length) {
-            core(data).lobbyManager_.OnLobbyMessage(lobbyId, userId, bytes, length);
+            core(data).lobbyManager.OnLobbyMessage(lobbyId, userId, bytes, length);
         },
     };
     static inline DiscordNetworkEvents network{
         [](void* data, DiscordNetworkPeerId peerId, DiscordNetworkChannelId channelId,
            std::uint8_t* bytes, std::uint32_t length) {
-            core(data).networkManager_.OnMessage(peerId, channelId, bytes, length);
+            core(data).networkManager.OnMessage(peerId, channelId, bytes, length);
         },
-        [](void* data, const char* route) { core(data).networkManager_.OnRouteUpdate(route); },
+        [](void* data, const char* route) { core(data).networkManager.OnRouteUpdate(route); },
     };
     static inline DiscordOverlayEvents overlay{
-        [](void* data, bool locked) { core(data).overlayManager_.OnToggle(locked); },
+        [](void* data, bool locked) { core(data).overlayManager.OnToggle(locked); },
     };
     // Managers without a class here: their events have nowhere to go.
     static inline DiscordRelationshipEvents relationship{};
@@ -86,35 +86,35 @@ Result Core::Create(ClientId clientId, std::uint64_t flags, Core** instance) {
     params.achievementVersion = discordEventTableVersion;
 
     const Result result =
-        resultOf(DiscordCreate(discordInterfaceVersion, &params, &core->internal_));
-    if (result != Result::Ok || !core->internal_) {
-        if (core->internal_)
-            core->internal_->destroy(core->internal_);
-        core->internal_ = nullptr;
+        resultOf(DiscordCreate(discordInterfaceVersion, &params, &core->internal));
+    if (result != Result::Ok || !core->internal) {
+        if (core->internal)
+            core->internal->destroy(core->internal);
+        core->internal = nullptr;
         return result == Result::Ok ? Result::InternalError : result;
     }
-    DiscordCoreInterface* internal = core->internal_;
-    core->lobbyManager_.internal_ = internal->getLobbyManager(internal);
-    core->lobbyManager_.pending_ = &core->pending_;
-    core->userManager_.internal_ = internal->getUserManager(internal);
-    core->userManager_.pending_ = &core->pending_;
-    core->activityManager_.internal_ = internal->getActivityManager(internal);
-    core->activityManager_.pending_ = &core->pending_;
-    core->overlayManager_.internal_ = internal->getOverlayManager(internal);
-    core->overlayManager_.pending_ = &core->pending_;
-    core->networkManager_.internal_ = internal->getNetworkManager(internal);
+    DiscordCoreInterface* internal = core->internal;
+    core->lobbyManager.internal = internal->getLobbyManager(internal);
+    core->lobbyManager.pending = &core->pending;
+    core->userManager.internal = internal->getUserManager(internal);
+    core->userManager.pending = &core->pending;
+    core->activityManager.internal = internal->getActivityManager(internal);
+    core->activityManager.pending = &core->pending;
+    core->overlayManager.internal = internal->getOverlayManager(internal);
+    core->overlayManager.pending = &core->pending;
+    core->networkManager.internal = internal->getNetworkManager(internal);
     *instance = core.release();
     return Result::Ok;
 }
 
 Core::~Core() {
     // The SDK first, so that nothing calls back while the rest goes.
-    if (internal_)
-        internal_->destroy(internal_);
+    if (internal)
+        internal->destroy(internal);
 }
 
 Result Core::RunCallbacks() {
-    return resultOf(internal_->runCallbacks(internal_));
+    return resultOf(internal->runCallbacks(internal));
 }
 
 } // namespace discord

@@ -24,23 +24,23 @@ public:
 
     Result RunCallbacks();
 
-    discord::LobbyManager& LobbyManager() { return lobbyManager_; }
-    discord::UserManager& UserManager() { return userManager_; }
-    discord::ActivityManager& ActivityManager() { return activityManager_; }
-    discord::OverlayManager& OverlayManager() { return overlayManager_; }
-    discord::NetworkManager& NetworkManager() { return networkManager_; }
+    discord::LobbyManager& LobbyManager() { return lobbyManager; }
+    discord::UserManager& UserManager() { return userManager; }
+    discord::ActivityManager& ActivityManager() { return activityManager; }
+    discord::OverlayManager& OverlayManager() { return overlayManager; }
+    discord::NetworkManager& NetworkManager() { return networkManager; }
 
 private:
     Core() = default;
     struct Events;
 
-    DiscordCoreInterface* internal_ = nullptr;
-    PendingCallbacks pending_;
-    discord::LobbyManager lobbyManager_;
-    discord::UserManager userManager_;
-    discord::ActivityManager activityManager_;
-    discord::OverlayManager overlayManager_;
-    discord::NetworkManager networkManager_;
+    DiscordCoreInterface* internal = nullptr;
+    PendingCallbacks pending;
+    discord::LobbyManager lobbyManager;
+    discord::UserManager userManager;
+    discord::ActivityManager activityManager;
+    discord::OverlayManager overlayManager;
+    discord::NetworkManager networkManager;
 };
 
 } // namespace discord

@@ -15,31 +15,31 @@ public:
     using Token = int;
 
     Token Connect(std::function<void(Args...)> handler) {
-        const Token token = ++lastToken_;
-        slots_.push_back(Slot{token, std::move(handler)});
+        const Token token = ++lastToken;
+        slots.push_back(Slot{token, std::move(handler)});
         return token;
     }
 
     void Disconnect(Token token) {
-        for (auto& slot : slots_)
+        for (auto& slot : slots)
             if (slot.token == token)
                 slot.token = 0;
         compact();
     }
 
     void DisconnectAll() {
-        for (auto& slot : slots_)
+        for (auto& slot : slots)
             slot.token = 0;
         compact();
     }
 
     void operator()(Args... args) {
-        ++delivering_;
-        const std::size_t count = slots_.size(); // handlers connected now wait
+        ++delivering;
+        const std::size_t count = slots.size(); // handlers connected now wait
         for (std::size_t i = 0; i < count; ++i)
-            if (slots_[i].token != 0)
-                slots_[i].handler(args...);
-        --delivering_;
+            if (slots[i].token != 0)
+                slots[i].handler(args...);
+        --delivering;
         compact();
     }
 
@@ -51,13 +51,13 @@ private:
 
     // Removes disconnected handlers once none of them can be running.
     void compact() {
-        if (delivering_ == 0)
-            std::erase_if(slots_, [](const Slot& slot) { return slot.token == 0; });
+        if (delivering == 0)
+            std::erase_if(slots, [](const Slot& slot) { return slot.token == 0; });
     }
 
-    std::deque<Slot> slots_;
-    Token lastToken_ = 0;
-    int delivering_ = 0;
+    std::deque<Slot> slots;
+    Token lastToken = 0;
+    int delivering = 0;
 };
 
 } // namespace discord

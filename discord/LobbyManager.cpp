@@ -13,7 +13,7 @@ void* LobbyManager::holdLobby(LobbyCallback callback) {
             if (callback)
                 callback(resultOf(result), lobby ? Lobby(*lobby) : Lobby());
         };
-    return pending_->hold(std::move(adapter));
+    return pending->hold(std::move(adapter));
 }
 
 void* LobbyManager::holdResult(ResultCallback callback) {
@@ -22,20 +22,19 @@ void* LobbyManager::holdResult(ResultCallback callback) {
             if (callback)
                 callback(resultOf(result));
         };
-    return pending_->hold(std::move(adapter));
+    return pending->hold(std::move(adapter));
 }
 
 Result LobbyManager::GetLobbyCreateTransaction(LobbyTransaction* transaction) {
     if (!transaction)
         return Result::InvalidArgument;
-    return resultOf(internal_->getLobbyCreateTransaction(internal_, transaction->Receive()));
+    return resultOf(internal->getLobbyCreateTransaction(internal, transaction->Receive()));
 }
 
 Result LobbyManager::GetLobbyUpdateTransaction(LobbyId lobbyId, LobbyTransaction* transaction) {
     if (!transaction)
         return Result::InvalidArgument;
-    return resultOf(
-        internal_->getLobbyUpdateTransaction(internal_, lobbyId, transaction->Receive()));
+    return resultOf(internal->getLobbyUpdateTransaction(internal, lobbyId, transaction->Receive()));
 }
 
 Result LobbyManager::GetMemberUpdateTransaction(LobbyId lobbyId, UserId userId,
@@ -43,78 +42,78 @@ Result LobbyManager::GetMemberUpdateTransaction(LobbyId lobbyId, UserId userId,
     if (!transaction)
         return Result::InvalidArgument;
     return resultOf(
-        internal_->getMemberUpdateTransaction(internal_, lobbyId, userId, transaction->Receive()));
+        internal->getMemberUpdateTransaction(internal, lobbyId, userId, transaction->Receive()));
 }
 
 void LobbyManager::CreateLobby(const LobbyTransaction& transaction, LobbyCallback callback) {
-    internal_->createLobby(internal_, transaction.Internal(), holdLobby(std::move(callback)),
-                           lobbyCallback);
+    internal->createLobby(internal, transaction.Internal(), holdLobby(std::move(callback)),
+                          lobbyCallback);
 }
 
 void LobbyManager::UpdateLobby(LobbyId lobbyId, const LobbyTransaction& transaction,
                                ResultCallback callback) {
-    internal_->updateLobby(internal_, lobbyId, transaction.Internal(),
-                           holdResult(std::move(callback)), resultCallback);
+    internal->updateLobby(internal, lobbyId, transaction.Internal(),
+                          holdResult(std::move(callback)), resultCallback);
 }
 
 void LobbyManager::DeleteLobby(LobbyId lobbyId, ResultCallback callback) {
-    internal_->deleteLobby(internal_, lobbyId, holdResult(std::move(callback)), resultCallback);
+    internal->deleteLobby(internal, lobbyId, holdResult(std::move(callback)), resultCallback);
 }
 
 void LobbyManager::ConnectLobby(LobbyId lobbyId, LobbySecret secret, LobbyCallback callback) {
-    internal_->connectLobby(internal_, lobbyId, secret, holdLobby(std::move(callback)),
-                            lobbyCallback);
+    internal->connectLobby(internal, lobbyId, secret, holdLobby(std::move(callback)),
+                           lobbyCallback);
 }
 
 void LobbyManager::ConnectLobbyWithActivitySecret(LobbySecret activitySecret,
                                                   LobbyCallback callback) {
-    internal_->connectLobbyWithActivitySecret(internal_, activitySecret,
-                                              holdLobby(std::move(callback)), lobbyCallback);
+    internal->connectLobbyWithActivitySecret(internal, activitySecret,
+                                             holdLobby(std::move(callback)), lobbyCallback);
 }
 
 void LobbyManager::DisconnectLobby(LobbyId lobbyId, ResultCallback callback) {
-    internal_->disconnectLobby(internal_, lobbyId, holdResult(std::move(callback)), resultCallback);
+    internal->disconnectLobby(internal, lobbyId, holdResult(std::move(callback)), resultCallback);
 }
 
 Result LobbyManager::GetLobby(LobbyId lobbyId, Lobby* lobby) {
     if (!lobby)
         return Result::InvalidArgument;
-    return resultOf(internal_->getLobby(internal_, lobbyId, lobby->Internal()));
+    return resultOf(internal->getLobby(internal, lobbyId, lobby->Internal()));
 }
 
 Result LobbyManager::GetLobbyActivitySecret(LobbyId lobbyId, char secret[discordTextSize]) {
-    return resultOf(internal_->getLobbyActivitySecret(internal_, lobbyId, secret));
+    return resultOf(internal->getLobbyActivitySecret(internal, lobbyId, secret));
 }
 
 Result LobbyManager::GetLobbyMetadataValue(LobbyId lobbyId, MetadataKey key,
                                            char value[discordMetadataValueSize]) {
-    return resultOf(internal_->getLobbyMetadataValue(internal_, lobbyId, key, value));
+    return resultOf(internal->getLobbyMetadataValue(internal, lobbyId, key, value));
 }
 
 Result LobbyManager::MemberCount(LobbyId lobbyId, std::int32_t* count) {
-    return resultOf(internal_->memberCount(internal_, lobbyId, count));
+    return resultOf(internal->memberCount(internal, lobbyId, count));
 }
 
 Result LobbyManager::GetMemberUserId(LobbyId lobbyId, std::int32_t index, UserId* userId) {
-    return resultOf(internal_->getMemberUserId(internal_, lobbyId, index, userId));
+    return resultOf(internal->getMemberUserId(internal, lobbyId, index, userId));
 }
 
 Result LobbyManager::GetMemberMetadataValue(LobbyId lobbyId, UserId userId, MetadataKey key,
                                             char value[discordMetadataValueSize]) {
-    return resultOf(internal_->getMemberMetadataValue(internal_, lobbyId, userId, key, value));
+    return resultOf(internal->getMemberMetadataValue(internal, lobbyId, userId, key, value));
 }
 
 void LobbyManager::UpdateMember(LobbyId lobbyId, UserId userId,
                                 const LobbyMemberTransaction& transaction,
                                 ResultCallback callback) {
-    internal_->updateMember(internal_, lobbyId, userId, transaction.Internal(),
-                            holdResult(std::move(callback)), resultCallback);
+    internal->updateMember(internal, lobbyId, userId, transaction.Internal(),
+                           holdResult(std::move(callback)), resultCallback);
 }
 
 void LobbyManager::SendLobbyMessage(LobbyId lobbyId, const std::uint8_t* data,
                                     std::uint32_t dataLength, ResultCallback callback) {
-    internal_->sendLobbyMessage(internal_, lobbyId, data, dataLength,
-                                holdResult(std::move(callback)), resultCallback);
+    internal->sendLobbyMessage(internal, lobbyId, data, dataLength, holdResult(std::move(callback)),
+                               resultCallback);
 }
 
 } // namespace discord

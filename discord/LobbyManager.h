@@ -46,8 +46,8 @@ private:
     void* holdLobby(LobbyCallback callback);
     void* holdResult(ResultCallback callback);
 
-    DiscordLobbyManager* internal_ = nullptr;
-    PendingCallbacks* pending_ = nullptr;
+    DiscordLobbyManager* internal = nullptr;
+    PendingCallbacks* pending = nullptr;
 };
 
 } // namespace discord

@@ -23,7 +23,7 @@ public:
 
 private:
     friend class Core;
-    DiscordNetworkManager* internal_ = nullptr;
+    DiscordNetworkManager* internal = nullptr;
 };
 
 } // namespace discord

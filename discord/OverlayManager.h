@@ -19,8 +19,8 @@ private:
     friend class Core;
     void* holdResult(std::function<void(Result)> callback);
 
-    DiscordOverlayManager* internal_ = nullptr;
-    PendingCallbacks* pending_ = nullptr;
+    DiscordOverlayManager* internal = nullptr;
+    PendingCallbacks* pending = nullptr;
 };
 
 } // namespace discord

@@ -15,20 +15,20 @@ public:
     PendingCallbacks(const PendingCallbacks&) = delete;
     PendingCallbacks& operator=(const PendingCallbacks&) = delete;
     ~PendingCallbacks() {
-        for (auto* pending : pending_)
-            delete pending;
+        for (auto* callback : held)
+            delete callback;
     }
 
     template <typename... Args> void* hold(std::function<void(Args...)> handler) {
         auto* pending = new Holder<Args...>(*this, std::move(handler));
-        pending_.insert(pending);
+        held.insert(pending);
         return pending;
     }
 
     // The C callback that goes with hold's data: calls the handler once and frees it.
     template <typename... Args> static void call(void* data, Args... args) {
         auto* pending = static_cast<Holder<Args...>*>(data);
-        pending->owner.pending_.erase(pending);
+        pending->owner.held.erase(pending);
         if (pending->handler)
             pending->handler(args...);
         delete pending;
@@ -45,7 +45,7 @@ private:
         std::function<void(Args...)> handler;
     };
 
-    std::set<Base*> pending_;
+    std::set<Base*> held;
 };
 
 } // namespace discord

@@ -14,56 +14,56 @@ template <std::size_t size> void setText(char (&field)[size], const char* text) 
 } // namespace
 
 void User::SetUsername(const char* username) {
-    setText(internal_.username, username);
+    setText(internal.username, username);
 }
 void User::SetDiscriminator(const char* discriminator) {
-    setText(internal_.discriminator, discriminator);
+    setText(internal.discriminator, discriminator);
 }
 void User::SetAvatar(const char* avatar) {
-    setText(internal_.avatar, avatar);
+    setText(internal.avatar, avatar);
 }
 
 void Lobby::SetSecret(LobbySecret secret) {
-    setText(internal_.secret, secret);
+    setText(internal.secret, secret);
 }
 
 void ActivityAssets::SetLargeImage(const char* value) {
-    setText(internal_.largeImage, value);
+    setText(internal.largeImage, value);
 }
 void ActivityAssets::SetLargeText(const char* value) {
-    setText(internal_.largeText, value);
+    setText(internal.largeText, value);
 }
 void ActivityAssets::SetSmallImage(const char* value) {
-    setText(internal_.smallImage, value);
+    setText(internal.smallImage, value);
 }
 void ActivityAssets::SetSmallText(const char* value) {
-    setText(internal_.smallText, value);
+    setText(internal.smallText, value);
 }
 
-void ActivityParty::SetId(const char* id) {
-    setText(id_, id);
+void ActivityParty::SetId(const char* value) {
+    setText(id, value);
 }
 
 DiscordActivityParty ActivityParty::Internal() const {
     DiscordActivityParty party{};
-    std::memcpy(party.id, id_, sizeof id_);
-    party.size = size_.Internal();
+    std::memcpy(party.id, id, sizeof id);
+    party.size = size.Internal();
     return party;
 }
 
 void ActivitySecrets::SetMatch(const char* secret) {
-    setText(internal_.match, secret);
+    setText(internal.match, secret);
 }
 void ActivitySecrets::SetJoin(const char* secret) {
-    setText(internal_.join, secret);
+    setText(internal.join, secret);
 }
 void ActivitySecrets::SetSpectate(const char* secret) {
-    setText(internal_.spectate, secret);
+    setText(internal.spectate, secret);
 }
 
 Activity::Activity(const DiscordActivity& internal)
-    : type_(static_cast<ActivityType>(internal.type)), applicationId_(internal.applicationId),
-      instance_(internal.instance) {
+    : type(static_cast<ActivityType>(internal.type)), applicationId(internal.applicationId),
+      instance(internal.instance) {
     // Through the setters, so that a field without its NUL is still cut.
     char text[discordTextSize + 1] = {};
     const auto field = [&](const char(&from)[discordTextSize]) {
@@ -73,133 +73,133 @@ Activity::Activity(const DiscordActivity& internal)
     SetName(field(internal.name));
     SetState(field(internal.state));
     SetDetails(field(internal.details));
-    timestamps_.SetStart(internal.timestamps.start);
-    timestamps_.SetEnd(internal.timestamps.end);
-    assets_.SetLargeImage(field(internal.assets.largeImage));
-    assets_.SetLargeText(field(internal.assets.largeText));
-    assets_.SetSmallImage(field(internal.assets.smallImage));
-    assets_.SetSmallText(field(internal.assets.smallText));
-    party_.SetId(field(internal.party.id));
-    party_.GetSize().SetCurrentSize(internal.party.size.currentSize);
-    party_.GetSize().SetMaxSize(internal.party.size.maxSize);
-    secrets_.SetMatch(field(internal.secrets.match));
-    secrets_.SetJoin(field(internal.secrets.join));
-    secrets_.SetSpectate(field(internal.secrets.spectate));
+    timestamps.SetStart(internal.timestamps.start);
+    timestamps.SetEnd(internal.timestamps.end);
+    assets.SetLargeImage(field(internal.assets.largeImage));
+    assets.SetLargeText(field(internal.assets.largeText));
+    assets.SetSmallImage(field(internal.assets.smallImage));
+    assets.SetSmallText(field(internal.assets.smallText));
+    party.SetId(field(internal.party.id));
+    party.GetSize().SetCurrentSize(internal.party.size.currentSize);
+    party.GetSize().SetMaxSize(internal.party.size.maxSize);
+    secrets.SetMatch(field(internal.secrets.match));
+    secrets.SetJoin(field(internal.secrets.join));
+    secrets.SetSpectate(field(internal.secrets.spectate));
 }
 
-void Activity::SetName(const char* name) {
-    setText(name_, name);
+void Activity::SetName(const char* value) {
+    setText(name, value);
 }
-void Activity::SetState(const char* state) {
-    setText(state_, state);
+void Activity::SetState(const char* value) {
+    setText(state, value);
 }
-void Activity::SetDetails(const char* details) {
-    setText(details_, details);
+void Activity::SetDetails(const char* value) {
+    setText(details, value);
 }
 
 DiscordActivity Activity::Internal() const {
     DiscordActivity activity{};
-    activity.type = static_cast<std::int32_t>(type_);
-    activity.applicationId = applicationId_;
-    std::memcpy(activity.name, name_, sizeof name_);
-    std::memcpy(activity.state, state_, sizeof state_);
-    std::memcpy(activity.details, details_, sizeof details_);
-    activity.timestamps = timestamps_.Internal();
-    activity.assets = assets_.Internal();
-    activity.party = party_.Internal();
-    activity.secrets = secrets_.Internal();
-    activity.instance = instance_;
+    activity.type = static_cast<std::int32_t>(type);
+    activity.applicationId = applicationId;
+    std::memcpy(activity.name, name, sizeof name);
+    std::memcpy(activity.state, state, sizeof state);
+    std::memcpy(activity.details, details, sizeof details);
+    activity.timestamps = timestamps.Internal();
+    activity.assets = assets.Internal();
+    activity.party = party.Internal();
+    activity.secrets = secrets.Internal();
+    activity.instance = instance;
     return activity;
 }
 
 LobbyTransaction::~LobbyTransaction() {
-    if (internal_)
-        internal_->release(internal_);
+    if (internal)
+        internal->release(internal);
 }
 
 LobbyTransaction::LobbyTransaction(LobbyTransaction&& other) noexcept
-    : internal_(std::exchange(other.internal_, nullptr)) {}
+    : internal(std::exchange(other.internal, nullptr)) {}
 
 LobbyTransaction& LobbyTransaction::operator=(LobbyTransaction&& other) noexcept {
     if (this != &other) {
-        if (internal_)
-            internal_->release(internal_);
-        internal_ = std::exchange(other.internal_, nullptr);
+        if (internal)
+            internal->release(internal);
+        internal = std::exchange(other.internal, nullptr);
     }
     return *this;
 }
 
 DiscordLobbyTransaction** LobbyTransaction::Receive() {
-    if (internal_)
-        internal_->release(internal_);
-    internal_ = nullptr;
-    return &internal_;
+    if (internal)
+        internal->release(internal);
+    internal = nullptr;
+    return &internal;
 }
 
 Result LobbyTransaction::SetType(LobbyType type) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->setType(internal_, static_cast<std::int32_t>(type)));
+    return resultOf(internal->setType(internal, static_cast<std::int32_t>(type)));
 }
 Result LobbyTransaction::SetOwner(UserId ownerId) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->setOwner(internal_, ownerId));
+    return resultOf(internal->setOwner(internal, ownerId));
 }
 Result LobbyTransaction::SetCapacity(std::uint32_t capacity) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->setCapacity(internal_, capacity));
+    return resultOf(internal->setCapacity(internal, capacity));
 }
 Result LobbyTransaction::SetMetadata(MetadataKey key, MetadataValue value) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->setMetadata(internal_, key, value));
+    return resultOf(internal->setMetadata(internal, key, value));
 }
 Result LobbyTransaction::DeleteMetadata(MetadataKey key) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->deleteMetadata(internal_, key));
+    return resultOf(internal->deleteMetadata(internal, key));
 }
 Result LobbyTransaction::SetLocked(bool locked) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->setLocked(internal_, locked));
+    return resultOf(internal->setLocked(internal, locked));
 }
 
 LobbyMemberTransaction::~LobbyMemberTransaction() {
-    if (internal_)
-        internal_->release(internal_);
+    if (internal)
+        internal->release(internal);
 }
 
 LobbyMemberTransaction::LobbyMemberTransaction(LobbyMemberTransaction&& other) noexcept
-    : internal_(std::exchange(other.internal_, nullptr)) {}
+    : internal(std::exchange(other.internal, nullptr)) {}
 
 LobbyMemberTransaction& LobbyMemberTransaction::operator=(LobbyMemberTransaction&& other) noexcept {
     if (this != &other) {
-        if (internal_)
-            internal_->release(internal_);
-        internal_ = std::exchange(other.internal_, nullptr);
+        if (internal)
+            internal->release(internal);
+        internal = std::exchange(other.internal, nullptr);
     }
     return *this;
 }
 
 DiscordLobbyMemberTransaction** LobbyMemberTransaction::Receive() {
-    if (internal_)
-        internal_->release(internal_);
-    internal_ = nullptr;
-    return &internal_;
+    if (internal)
+        internal->release(internal);
+    internal = nullptr;
+    return &internal;
 }
 
 Result LobbyMemberTransaction::SetMetadata(MetadataKey key, MetadataValue value) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->setMetadata(internal_, key, value));
+    return resultOf(internal->setMetadata(internal, key, value));
 }
 Result LobbyMemberTransaction::DeleteMetadata(MetadataKey key) {
-    if (!internal_)
+    if (!internal)
         return Result::InvalidArgument;
-    return resultOf(internal_->deleteMetadata(internal_, key));
+    return resultOf(internal->deleteMetadata(internal, key));
 }
 
 } // namespace discord

@@ -65,116 +65,116 @@ inline Result resultOf(DiscordResultCode code) {
 class User {
 public:
     User() = default;
-    explicit User(const DiscordUser& internal) : internal_(internal) {}
+    explicit User(const DiscordUser& internal) : internal(internal) {}
 
-    void SetId(UserId id) { internal_.id = id; }
-    UserId GetId() const { return internal_.id; }
+    void SetId(UserId id) { internal.id = id; }
+    UserId GetId() const { return internal.id; }
     void SetUsername(const char* username);
-    const char* GetUsername() const { return internal_.username; }
+    const char* GetUsername() const { return internal.username; }
     void SetDiscriminator(const char* discriminator);
-    const char* GetDiscriminator() const { return internal_.discriminator; }
+    const char* GetDiscriminator() const { return internal.discriminator; }
     void SetAvatar(const char* avatar);
-    const char* GetAvatar() const { return internal_.avatar; }
-    void SetBot(bool bot) { internal_.bot = bot; }
-    bool GetBot() const { return internal_.bot; }
+    const char* GetAvatar() const { return internal.avatar; }
+    void SetBot(bool bot) { internal.bot = bot; }
+    bool GetBot() const { return internal.bot; }
 
-    DiscordUser* Internal() { return &internal_; }
-    const DiscordUser* Internal() const { return &internal_; }
+    DiscordUser* Internal() { return &internal; }
+    const DiscordUser* Internal() const { return &internal; }
 
 private:
-    DiscordUser internal_{};
+    DiscordUser internal{};
 };
 
 class Lobby {
 public:
     Lobby() = default;
-    explicit Lobby(const DiscordLobby& internal) : internal_(internal) {}
+    explicit Lobby(const DiscordLobby& internal) : internal(internal) {}
 
-    void SetId(LobbyId id) { internal_.id = id; }
-    LobbyId GetId() const { return internal_.id; }
-    void SetType(LobbyType type) { internal_.type = static_cast<std::int32_t>(type); }
-    LobbyType GetType() const { return static_cast<LobbyType>(internal_.type); }
-    void SetOwnerId(UserId ownerId) { internal_.ownerId = ownerId; }
-    UserId GetOwnerId() const { return internal_.ownerId; }
+    void SetId(LobbyId id) { internal.id = id; }
+    LobbyId GetId() const { return internal.id; }
+    void SetType(LobbyType type) { internal.type = static_cast<std::int32_t>(type); }
+    LobbyType GetType() const { return static_cast<LobbyType>(internal.type); }
+    void SetOwnerId(UserId ownerId) { internal.ownerId = ownerId; }
+    UserId GetOwnerId() const { return internal.ownerId; }
     void SetSecret(LobbySecret secret);
-    LobbySecret GetSecret() const { return internal_.secret; }
-    void SetCapacity(std::uint32_t capacity) { internal_.capacity = capacity; }
-    std::uint32_t GetCapacity() const { return internal_.capacity; }
-    void SetLocked(bool locked) { internal_.locked = locked; }
-    bool GetLocked() const { return internal_.locked; }
+    LobbySecret GetSecret() const { return internal.secret; }
+    void SetCapacity(std::uint32_t capacity) { internal.capacity = capacity; }
+    std::uint32_t GetCapacity() const { return internal.capacity; }
+    void SetLocked(bool locked) { internal.locked = locked; }
+    bool GetLocked() const { return internal.locked; }
 
-    DiscordLobby* Internal() { return &internal_; }
-    const DiscordLobby* Internal() const { return &internal_; }
+    DiscordLobby* Internal() { return &internal; }
+    const DiscordLobby* Internal() const { return &internal; }
 
 private:
-    DiscordLobby internal_{};
+    DiscordLobby internal{};
 };
 
 class ActivityTimestamps {
 public:
-    void SetStart(std::int64_t start) { internal_.start = start; }
-    std::int64_t GetStart() const { return internal_.start; }
-    void SetEnd(std::int64_t end) { internal_.end = end; }
-    std::int64_t GetEnd() const { return internal_.end; }
-    const DiscordActivityTimestamps& Internal() const { return internal_; }
+    void SetStart(std::int64_t start) { internal.start = start; }
+    std::int64_t GetStart() const { return internal.start; }
+    void SetEnd(std::int64_t end) { internal.end = end; }
+    std::int64_t GetEnd() const { return internal.end; }
+    const DiscordActivityTimestamps& Internal() const { return internal; }
 
 private:
-    DiscordActivityTimestamps internal_{};
+    DiscordActivityTimestamps internal{};
 };
 
 class ActivityAssets {
 public:
     void SetLargeImage(const char* value);
-    const char* GetLargeImage() const { return internal_.largeImage; }
+    const char* GetLargeImage() const { return internal.largeImage; }
     void SetLargeText(const char* value);
-    const char* GetLargeText() const { return internal_.largeText; }
+    const char* GetLargeText() const { return internal.largeText; }
     void SetSmallImage(const char* value);
-    const char* GetSmallImage() const { return internal_.smallImage; }
+    const char* GetSmallImage() const { return internal.smallImage; }
     void SetSmallText(const char* value);
-    const char* GetSmallText() const { return internal_.smallText; }
-    const DiscordActivityAssets& Internal() const { return internal_; }
+    const char* GetSmallText() const { return internal.smallText; }
+    const DiscordActivityAssets& Internal() const { return internal; }
 
 private:
-    DiscordActivityAssets internal_{};
+    DiscordActivityAssets internal{};
 };
 
 class PartySize {
 public:
-    void SetCurrentSize(std::int32_t size) { internal_.currentSize = size; }
-    std::int32_t GetCurrentSize() const { return internal_.currentSize; }
-    void SetMaxSize(std::int32_t size) { internal_.maxSize = size; }
-    std::int32_t GetMaxSize() const { return internal_.maxSize; }
-    const DiscordPartySize& Internal() const { return internal_; }
+    void SetCurrentSize(std::int32_t size) { internal.currentSize = size; }
+    std::int32_t GetCurrentSize() const { return internal.currentSize; }
+    void SetMaxSize(std::int32_t size) { internal.maxSize = size; }
+    std::int32_t GetMaxSize() const { return internal.maxSize; }
+    const DiscordPartySize& Internal() const { return internal; }
 
 private:
-    DiscordPartySize internal_{};
+    DiscordPartySize internal{};
 };
 
 class ActivityParty {
 public:
     void SetId(const char* id);
-    const char* GetId() const { return id_; }
-    PartySize& GetSize() { return size_; }
-    const PartySize& GetSize() const { return size_; }
+    const char* GetId() const { return id; }
+    PartySize& GetSize() { return size; }
+    const PartySize& GetSize() const { return size; }
     DiscordActivityParty Internal() const;
 
 private:
-    char id_[discordTextSize] = {};
-    PartySize size_;
+    char id[discordTextSize] = {};
+    PartySize size;
 };
 
 class ActivitySecrets {
 public:
     void SetMatch(const char* secret);
-    const char* GetMatch() const { return internal_.match; }
+    const char* GetMatch() const { return internal.match; }
     void SetJoin(const char* secret);
-    const char* GetJoin() const { return internal_.join; }
+    const char* GetJoin() const { return internal.join; }
     void SetSpectate(const char* secret);
-    const char* GetSpectate() const { return internal_.spectate; }
-    const DiscordActivitySecrets& Internal() const { return internal_; }
+    const char* GetSpectate() const { return internal.spectate; }
+    const DiscordActivitySecrets& Internal() const { return internal; }
 
 private:
-    DiscordActivitySecrets internal_{};
+    DiscordActivitySecrets internal{};
 };
 
 // Text fields are the SDK's fixed 128-byte fields: a longer text is cut to
@@ -184,40 +184,40 @@ public:
     Activity() = default;
     explicit Activity(const DiscordActivity& internal);
 
-    void SetType(ActivityType type) { type_ = type; }
-    ActivityType GetType() const { return type_; }
-    void SetApplicationId(ClientId id) { applicationId_ = id; }
-    ClientId GetApplicationId() const { return applicationId_; }
+    void SetType(ActivityType value) { type = value; }
+    ActivityType GetType() const { return type; }
+    void SetApplicationId(ClientId id) { applicationId = id; }
+    ClientId GetApplicationId() const { return applicationId; }
     void SetName(const char* name);
-    const char* GetName() const { return name_; }
+    const char* GetName() const { return name; }
     void SetState(const char* state);
-    const char* GetState() const { return state_; }
+    const char* GetState() const { return state; }
     void SetDetails(const char* details);
-    const char* GetDetails() const { return details_; }
-    ActivityTimestamps& GetTimestamps() { return timestamps_; }
-    const ActivityTimestamps& GetTimestamps() const { return timestamps_; }
-    ActivityAssets& GetAssets() { return assets_; }
-    const ActivityAssets& GetAssets() const { return assets_; }
-    ActivityParty& GetParty() { return party_; }
-    const ActivityParty& GetParty() const { return party_; }
-    ActivitySecrets& GetSecrets() { return secrets_; }
-    const ActivitySecrets& GetSecrets() const { return secrets_; }
-    void SetInstance(bool instance) { instance_ = instance; }
-    bool GetInstance() const { return instance_; }
+    const char* GetDetails() const { return details; }
+    ActivityTimestamps& GetTimestamps() { return timestamps; }
+    const ActivityTimestamps& GetTimestamps() const { return timestamps; }
+    ActivityAssets& GetAssets() { return assets; }
+    const ActivityAssets& GetAssets() const { return assets; }
+    ActivityParty& GetParty() { return party; }
+    const ActivityParty& GetParty() const { return party; }
+    ActivitySecrets& GetSecrets() { return secrets; }
+    const ActivitySecrets& GetSecrets() const { return secrets; }
+    void SetInstance(bool value) { instance = value; }
+    bool GetInstance() const { return instance; }
 
     DiscordActivity Internal() const;
 
 private:
-    ActivityType type_ = ActivityType::Playing;
-    ClientId applicationId_ = 0;
-    char name_[discordTextSize] = {};
-    char state_[discordTextSize] = {};
-    char details_[discordTextSize] = {};
-    ActivityTimestamps timestamps_;
-    ActivityAssets assets_;
-    ActivityParty party_;
-    ActivitySecrets secrets_;
-    bool instance_ = false;
+    ActivityType type = ActivityType::Playing;
+    ClientId applicationId = 0;
+    char name[discordTextSize] = {};
+    char state[discordTextSize] = {};
+    char details[discordTextSize] = {};
+    ActivityTimestamps timestamps;
+    ActivityAssets assets;
+    ActivityParty party;
+    ActivitySecrets secrets;
+    bool instance = false;
 };
 
 // An edit of a lobby, made by LobbyManager and used by CreateLobby or
@@ -237,10 +237,10 @@ public:
     Result SetLocked(bool locked);
 
     DiscordLobbyTransaction** Receive(); // frees any held transaction first
-    const DiscordLobbyTransaction* Internal() const { return internal_; }
+    const DiscordLobbyTransaction* Internal() const { return internal; }
 
 private:
-    DiscordLobbyTransaction* internal_ = nullptr;
+    DiscordLobbyTransaction* internal = nullptr;
 };
 
 class LobbyMemberTransaction {
@@ -254,10 +254,10 @@ public:
     Result DeleteMetadata(MetadataKey key);
 
     DiscordLobbyMemberTransaction** Receive();
-    const DiscordLobbyMemberTransaction* Internal() const { return internal_; }
+    const DiscordLobbyMemberTransaction* Internal() const { return internal; }
 
 private:
-    DiscordLobbyMemberTransaction* internal_ = nullptr;
+    DiscordLobbyMemberTransaction* internal = nullptr;
 };
 
 } // namespace discord

@@ -5,7 +5,7 @@ namespace discord {
 Result UserManager::GetCurrentUser(User* currentUser) {
     if (!currentUser)
         return Result::InvalidArgument;
-    return resultOf(internal_->getCurrentUser(internal_, currentUser->Internal()));
+    return resultOf(internal->getCurrentUser(internal, currentUser->Internal()));
 }
 
 void UserManager::GetUser(UserId userId, std::function<void(Result, const User&)> callback) {
@@ -14,8 +14,8 @@ void UserManager::GetUser(UserId userId, std::function<void(Result, const User&)
             if (callback)
                 callback(resultOf(result), user ? User(*user) : User());
         };
-    internal_->getUser(internal_, userId, pending_->hold(std::move(adapter)),
-                       &PendingCallbacks::call<DiscordResultCode, const DiscordUser*>);
+    internal->getUser(internal, userId, pending->hold(std::move(adapter)),
+                      &PendingCallbacks::call<DiscordResultCode, const DiscordUser*>);
 }
 
 } // namespace discord

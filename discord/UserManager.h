@@ -15,8 +15,8 @@ public:
 
 private:
     friend class Core;
-    DiscordUserManager* internal_ = nullptr;
-    PendingCallbacks* pending_ = nullptr;
+    DiscordUserManager* internal = nullptr;
+    PendingCallbacks* pending = nullptr;
 };
 
 } // namespace discord

@@ -9,6 +9,8 @@
 
 namespace pe {
 
+// NOLINTBEGIN(readability-identifier-naming): the format's own field names.
+
 constexpr std::uint16_t dosSignature = 0x5A4D;    // "MZ"
 constexpr std::uint32_t ntSignature = 0x00004550; // "PE\0\0"
 constexpr std::uint16_t machineAmd64 = 0x8664;
@@ -147,5 +149,7 @@ struct TlsDirectory64 {
     std::uint32_t Characteristics;
 };
 static_assert(sizeof(TlsDirectory64) == 40);
+
+// NOLINTEND(readability-identifier-naming)
 
 } // namespace pe

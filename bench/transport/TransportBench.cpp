@@ -89,19 +89,18 @@ sockaddr_in addressOf(int descriptor) {
 class RawLink : public Link {
 public:
     explicit RawLink(const BenchNamespaces& spaces) {
-        a_ = inNamespace(spaces.a, [] { return udpSocket(BenchNamespaces::addressA); });
-        b_ = inNamespace(spaces.b, [] { return udpSocket(BenchNamespaces::addressB); });
-        toB_ = addressOf(b_);
-        toA_ = addressOf(a_);
+        a = inNamespace(spaces.a, [] { return udpSocket(BenchNamespaces::addressA); });
+        b = inNamespace(spaces.b, [] { return udpSocket(BenchNamespaces::addressB); });
+        toB = addressOf(b);
+        toA = addressOf(a);
     }
     ~RawLink() override {
-        close(a_);
-        close(b_);
+        close(a);
+        close(b);
     }
 
     void sendUnreliable(const std::vector<std::uint8_t>& message) override {
-        sendto(a_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&toB_),
-               sizeof toB_);
+        sendto(a, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&toB), sizeof toB);
     }
     void serviceSender() override {}
 
@@ -109,7 +108,7 @@ public:
                       const std::function<void(const std::uint8_t*, std::size_t)>& on) override {
         std::uint8_t buffer[2048];
         while (running) {
-            const auto size = recv(b_, buffer, sizeof buffer, MSG_DONTWAIT);
+            const auto size = recv(b, buffer, sizeof buffer, MSG_DONTWAIT);
             if (size >= 0)
                 on(buffer, static_cast<std::size_t>(size));
         }
@@ -122,10 +121,10 @@ public:
             sockaddr_in from{};
             while (running) {
                 socklen_t length = sizeof from;
-                const auto size = recvfrom(b_, buffer, sizeof buffer, MSG_DONTWAIT,
+                const auto size = recvfrom(b, buffer, sizeof buffer, MSG_DONTWAIT,
                                            reinterpret_cast<sockaddr*>(&from), &length);
                 if (size > 0)
-                    sendto(b_, buffer, static_cast<std::size_t>(size), 0,
+                    sendto(b, buffer, static_cast<std::size_t>(size), 0,
                            reinterpret_cast<sockaddr*>(&from), length);
             }
         });
@@ -134,9 +133,9 @@ public:
         std::uint8_t buffer[2048];
         for (int i = 0; i < count; ++i) {
             const auto start = steady_clock::now();
-            sendto(a_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&toB_),
-                   sizeof toB_);
-            while (recv(a_, buffer, sizeof buffer, MSG_DONTWAIT) < 0) {
+            sendto(a, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&toB),
+                   sizeof toB);
+            while (recv(a, buffer, sizeof buffer, MSG_DONTWAIT) < 0) {
                 if (steady_clock::now() - start > seconds(1))
                     break;
             }
@@ -148,10 +147,10 @@ public:
     }
 
 private:
-    int a_ = -1;
-    int b_ = -1;
-    sockaddr_in toB_{};
-    sockaddr_in toA_{};
+    int a = -1;
+    int b = -1;
+    sockaddr_in toB{};
+    sockaddr_in toA{};
 };
 
 std::unique_ptr<discord::Core> coreIn(const std::string& space, const char* address) {
@@ -167,75 +166,75 @@ std::unique_ptr<discord::Core> coreIn(const std::string& space, const char* addr
 class SdkLink : public Link {
 public:
     explicit SdkLink(const BenchNamespaces& spaces) {
-        a_ = coreIn(spaces.a, BenchNamespaces::addressA);
-        b_ = coreIn(spaces.b, BenchNamespaces::addressB);
+        a = coreIn(spaces.a, BenchNamespaces::addressA);
+        b = coreIn(spaces.b, BenchNamespaces::addressB);
         std::string routeA, routeB;
-        a_->NetworkManager().OnRouteUpdate.Connect([&](const char* route) { routeA = route; });
-        b_->NetworkManager().OnRouteUpdate.Connect([&](const char* route) { routeB = route; });
-        a_->RunCallbacks();
-        b_->RunCallbacks();
-        a_->NetworkManager().GetPeerId(&peerA_);
-        b_->NetworkManager().GetPeerId(&peerB_);
-        a_->NetworkManager().OpenPeer(peerB_, routeB.c_str());
-        b_->NetworkManager().OpenPeer(peerA_, routeA.c_str());
-        for (auto& [core, peer] : {std::pair{a_.get(), peerB_}, std::pair{b_.get(), peerA_}}) {
+        a->NetworkManager().OnRouteUpdate.Connect([&](const char* route) { routeA = route; });
+        b->NetworkManager().OnRouteUpdate.Connect([&](const char* route) { routeB = route; });
+        a->RunCallbacks();
+        b->RunCallbacks();
+        a->NetworkManager().GetPeerId(&peerA);
+        b->NetworkManager().GetPeerId(&peerB);
+        a->NetworkManager().OpenPeer(peerB, routeB.c_str());
+        b->NetworkManager().OpenPeer(peerA, routeA.c_str());
+        for (auto& [core, peer] : {std::pair{a.get(), peerB}, std::pair{b.get(), peerA}}) {
             core->NetworkManager().OpenChannel(peer, 0, false);
             core->NetworkManager().OpenChannel(peer, 1, true);
         }
-        b_->NetworkManager().OnMessage.Connect([this](discord::NetworkPeerId peer,
-                                                      discord::NetworkChannelId channel,
-                                                      std::uint8_t* data, std::uint32_t length) {
-            if (channel == 0 && onB_)
-                onB_(data, length);
+        b->NetworkManager().OnMessage.Connect([this](discord::NetworkPeerId peer,
+                                                     discord::NetworkChannelId channel,
+                                                     std::uint8_t* data, std::uint32_t length) {
+            if (channel == 0 && onB)
+                onB(data, length);
             else if (channel == 1)
-                b_->NetworkManager().SendMessage(peer, 1, data, length);
+                b->NetworkManager().SendMessage(peer, 1, data, length);
         });
-        a_->NetworkManager().OnMessage.Connect([this](discord::NetworkPeerId,
-                                                      discord::NetworkChannelId channel,
-                                                      std::uint8_t*, std::uint32_t) {
+        a->NetworkManager().OnMessage.Connect([this](discord::NetworkPeerId,
+                                                     discord::NetworkChannelId channel,
+                                                     std::uint8_t*, std::uint32_t) {
             if (channel == 1)
-                ++echoes_;
+                ++echoes;
         });
         // Connected once a reliable message has gone there and back.
         const std::uint8_t hello = 0;
-        a_->NetworkManager().SendMessage(peerB_, 1, &hello, 1);
+        a->NetworkManager().SendMessage(peerB, 1, &hello, 1);
         const auto end = steady_clock::now() + seconds(5);
-        while (echoes_ == 0 && steady_clock::now() < end) {
-            a_->RunCallbacks();
-            b_->RunCallbacks();
+        while (echoes == 0 && steady_clock::now() < end) {
+            a->RunCallbacks();
+            b->RunCallbacks();
         }
-        if (echoes_ == 0)
+        if (echoes == 0)
             throw std::runtime_error("the two cores did not connect");
     }
 
     void sendUnreliable(const std::vector<std::uint8_t>& message) override {
-        a_->NetworkManager().SendMessage(peerB_, 0, message.data(),
-                                         static_cast<std::uint32_t>(message.size()));
+        a->NetworkManager().SendMessage(peerB, 0, message.data(),
+                                        static_cast<std::uint32_t>(message.size()));
     }
-    void serviceSender() override { a_->RunCallbacks(); }
+    void serviceSender() override { a->RunCallbacks(); }
 
     void receiveWhile(const std::atomic<bool>& running,
                       const std::function<void(const std::uint8_t*, std::size_t)>& on) override {
-        onB_ = on;
+        onB = on;
         while (running)
-            b_->RunCallbacks();
-        onB_ = nullptr;
+            b->RunCallbacks();
+        onB = nullptr;
     }
 
     std::vector<double> roundTrips(int count) override {
         std::atomic<bool> running{true};
         std::thread echo([&] {
             while (running)
-                b_->RunCallbacks();
+                b->RunCallbacks();
         });
         std::vector<double> times;
         std::vector<std::uint8_t> message(64, 1);
         for (int i = 0; i < count; ++i) {
-            const int before = echoes_;
+            const int before = echoes;
             const auto start = steady_clock::now();
-            a_->NetworkManager().SendMessage(peerB_, 1, message.data(), 64);
-            while (echoes_ == before && steady_clock::now() - start < seconds(1))
-                a_->RunCallbacks();
+            a->NetworkManager().SendMessage(peerB, 1, message.data(), 64);
+            while (echoes == before && steady_clock::now() - start < seconds(1))
+                a->RunCallbacks();
             times.push_back(duration<double, std::micro>(steady_clock::now() - start).count());
         }
         running = false;
@@ -244,12 +243,12 @@ public:
     }
 
 private:
-    std::unique_ptr<discord::Core> a_;
-    std::unique_ptr<discord::Core> b_;
-    discord::NetworkPeerId peerA_ = 0;
-    discord::NetworkPeerId peerB_ = 0;
-    std::function<void(const std::uint8_t*, std::size_t)> onB_;
-    int echoes_ = 0;
+    std::unique_ptr<discord::Core> a;
+    std::unique_ptr<discord::Core> b;
+    discord::NetworkPeerId peerA = 0;
+    discord::NetworkPeerId peerB = 0;
+    std::function<void(const std::uint8_t*, std::size_t)> onB;
+    int echoes = 0;
 };
 
 struct Trial {

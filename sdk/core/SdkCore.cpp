@@ -100,105 +100,105 @@ void copyText(char* field, std::size_t size, const char* text) {
 }
 
 SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
-    : events_(eventTablesOf(params)), currentUser_(userOf(settings)),
-      transport_(transportSettingsOf(settings)),
-      lobbySession_(transport_, *this, currentUser_.id, settings.peerTimeout) {
+    : events(eventTablesOf(params)), currentUserRecord(userOf(settings)),
+      peerTransport(transportSettingsOf(settings)),
+      lobbySession(peerTransport, *this, currentUserRecord.id, settings.peerTimeout) {
 
     for (auto* service :
-         {&users_.core, &network_.core, &lobbies_.core, &activities_.core, &overlay_.core,
-          &relationships_.core, &store_.core, &voice_.core, &achievements_.core})
+         {&users.core, &network.core, &lobbyService.core, &activities.core, &overlay.core,
+          &relationships.core, &store.core, &voice.core, &achievements.core})
         *service = this;
-    initUserService(users_);
-    initNetworkService(network_);
-    initLobbyService(lobbies_);
-    initActivityService(activities_);
-    initOverlayService(overlay_);
-    initRelationshipService(relationships_);
-    initStoreService(store_);
-    initVoiceService(voice_);
-    initAchievementService(achievements_);
+    initUserService(users);
+    initNetworkService(network);
+    initLobbyService(lobbyService);
+    initActivityService(activities);
+    initOverlayService(overlay);
+    initRelationshipService(relationships);
+    initStoreService(store);
+    initVoiceService(voice);
+    initAchievementService(achievements);
 
     destroy = [](DiscordCoreInterface* self) { delete static_cast<SdkCore*>(self); };
     DiscordCoreInterface::runCallbacks = [](DiscordCoreInterface* self) {
         return static_cast<SdkCore*>(self)->runCallbacks();
     };
     getUserManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->users_);
+        return tableOf(static_cast<SdkCore*>(self)->users);
     };
     getActivityManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->activities_);
+        return tableOf(static_cast<SdkCore*>(self)->activities);
     };
     getRelationshipManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->relationships_);
+        return tableOf(static_cast<SdkCore*>(self)->relationships);
     };
     getLobbyManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->lobbies_);
+        return tableOf(static_cast<SdkCore*>(self)->lobbyService);
     };
     getNetworkManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->network_);
+        return tableOf(static_cast<SdkCore*>(self)->network);
     };
     getOverlayManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->overlay_);
+        return tableOf(static_cast<SdkCore*>(self)->overlay);
     };
     getStoreManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->store_);
+        return tableOf(static_cast<SdkCore*>(self)->store);
     };
     getVoiceManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->voice_);
+        return tableOf(static_cast<SdkCore*>(self)->voice);
     };
     getAchievementManager = [](DiscordCoreInterface* self) {
-        return tableOf(static_cast<SdkCore*>(self)->achievements_);
+        return tableOf(static_cast<SdkCore*>(self)->achievements);
     };
 
     // The program needs its user id before any lobby result: this event is
     // the first thing the first runCallbacks delivers.
-    if (events_.user.onCurrentUserUpdate)
-        callbacks_.push([this] { events_.user.onCurrentUserUpdate(events_.data); });
+    if (events.user.onCurrentUserUpdate)
+        callbackQueue.push([this] { events.user.onCurrentUserUpdate(events.data); });
     startControl();
 }
 
 SdkCore::~SdkCore() {
-    *alive_ = false;
-    callbacks_.clear();
+    *aliveToken = false;
+    callbackQueue.clear();
 }
 
 // Without a control socket the core still works; only the client window and
 // the command line are missing, which is worth a line for a person.
 void SdkCore::startControl() {
     try {
-        control_ = std::make_unique<ControlServer>(newControlSocketPath());
+        control = std::make_unique<ControlServer>(newControlSocketPath());
     } catch (const std::exception& error) {
         reportNote(std::string("no client window or command line: ") + error.what());
         return;
     }
-    control_->setUserName(currentUser_.username);
-    auto launch = startClientProcess(control_->path());
-    clientWindow_ = std::move(launch.process);
-    if (!clientWindow_ && hasDisplay())
+    control->setUserName(currentUserRecord.username);
+    auto launch = startClientProcess(control->path());
+    clientWindow = std::move(launch.process);
+    if (!clientWindow && hasDisplay())
         reportNote(launch.note);
 }
 
 // Sends what the last pass changed and takes the invitations given since.
 void SdkCore::pollControl() {
-    if (!control_)
+    if (!control)
         return;
-    control_->poll();
-    while (auto secret = control_->takeJoin()) {
-        if (!events_.activity.onActivityJoin)
+    control->poll();
+    while (auto secret = control->takeJoin()) {
+        if (!events.activity.onActivityJoin)
             continue;
-        callbacks_.push([this, secret = std::move(*secret)] {
-            events_.activity.onActivityJoin(events_.data, secret.c_str());
+        callbackQueue.push([this, secret = std::move(*secret)] {
+            events.activity.onActivityJoin(events.data, secret.c_str());
         });
     }
 }
 
 void SdkCore::setActivity(const DiscordActivity& activity) {
-    activity_ = activity;
-    activity_.state[sizeof activity_.state - 1] = '\0';
-    activity_.secrets.join[sizeof activity_.secrets.join - 1] = '\0';
-    if (control_)
-        control_->setActivity(activity_.state, activity_.party.size.currentSize,
-                              activity_.party.size.maxSize);
+    currentActivity = activity;
+    currentActivity.state[sizeof currentActivity.state - 1] = '\0';
+    currentActivity.secrets.join[sizeof currentActivity.secrets.join - 1] = '\0';
+    if (control)
+        control->setActivity(currentActivity.state, currentActivity.party.size.currentSize,
+                             currentActivity.party.size.maxSize);
 }
 
 // The invitation is the activity's join secret. When that names the lobby
@@ -207,31 +207,31 @@ void SdkCore::setActivity(const DiscordActivity& activity) {
 DiscordResultCode SdkCore::openInvitation(std::int32_t actionType) {
     if (actionType != DiscordActivityActionType_Join)
         return DiscordResult_NotSupported;
-    std::string invitation = activity_.secrets.join;
+    std::string invitation = currentActivity.secrets.join;
     if (invitation.empty())
         return DiscordResult_NotFound;
-    if (const auto hosted = lobbySession_.hostedLobby()) {
+    if (const auto hosted = lobbySession.hostedLobby()) {
         const auto parsed = lobby::parseJoinSecret(invitation);
         if (parsed && parsed->lobbyId == *hosted)
-            invitation = lobbySession_.activitySecret(*hosted);
+            invitation = lobbySession.activitySecret(*hosted);
     }
-    if (!control_)
+    if (!control)
         return DiscordResult_ServiceUnavailable;
-    control_->openInvitation(invitation);
+    control->openInvitation(invitation);
     return DiscordResult_Ok;
 }
 
 void SdkCore::complete(DiscordResultCallback callback, void* data, DiscordResultCode result) {
     if (callback)
-        callbacks_.push([callback, data, result] { callback(data, result); });
+        callbackQueue.push([callback, data, result] { callback(data, result); });
 }
 
 DiscordResultCode SdkCore::runCallbacks() {
-    const auto alive = alive_;
+    const auto alive = aliveToken;
     pollControl();
-    transport_.poll(*this);
-    lobbySession_.tick(transport::Clock::now());
-    callbacks_.runWaiting(alive);
+    peerTransport.poll(*this);
+    lobbySession.tick(transport::Clock::now());
+    callbackQueue.runWaiting(alive);
     return DiscordResult_Ok;
 }
 
@@ -239,37 +239,38 @@ void SdkCore::onMessage(transport::PeerId peer, transport::Channel channel,
                         std::span<const std::uint8_t> bytes) {
     if (channel.internal) {
         if (channel == transport::Channel::control())
-            lobbySession_.onControlMessage(peer, bytes);
+            lobbySession.onControlMessage(peer, bytes);
         return;
     }
-    if (!events_.network.onMessage)
+    if (!events.network.onMessage)
         return;
     // The program hears only peers it opened and the members of its lobby;
     // a newcomer still proving the lobby key has nothing to say to it.
-    if (peer != transport_.peerId() && !transport_.isOpenedBy(peer, transport::PeerUse::program) &&
-        !lobbySession_.isMemberPeer(peer))
+    if (peer != peerTransport.peerId() &&
+        !peerTransport.isOpenedBy(peer, transport::PeerUse::program) &&
+        !lobbySession.isMemberPeer(peer))
         return;
-    callbacks_.push([this, peer, id = channel.id,
-                     message = std::vector<std::uint8_t>(bytes.begin(), bytes.end())]() mutable {
-        events_.network.onMessage(events_.data, peer, id, message.data(),
-                                  static_cast<std::uint32_t>(message.size()));
+    callbackQueue.push([this, peer, id = channel.id,
+                        message = std::vector<std::uint8_t>(bytes.begin(), bytes.end())]() mutable {
+        events.network.onMessage(events.data, peer, id, message.data(),
+                                 static_cast<std::uint32_t>(message.size()));
     });
 }
 
 void SdkCore::onPeerConnected(transport::PeerId peer) {
-    lobbySession_.onPeerConnected(peer);
+    lobbySession.onPeerConnected(peer);
 }
 
 void SdkCore::onPeerLost(transport::PeerId peer) {
-    lobbySession_.onPeerLost(peer);
+    lobbySession.onPeerLost(peer);
 }
 
 void SdkCore::queueMemberEvent(void (*DiscordLobbyEvents::*event)(void*, DiscordLobbyId,
                                                                   DiscordUserId),
                                std::int64_t lobbyId, std::int64_t userId) {
-    if (events_.lobby.*event)
-        callbacks_.push([this, event, lobbyId, userId] {
-            (events_.lobby.*event)(events_.data, lobbyId, userId);
+    if (events.lobby.*event)
+        callbackQueue.push([this, event, lobbyId, userId] {
+            (events.lobby.*event)(events.data, lobbyId, userId);
         });
 }
 
@@ -286,16 +287,17 @@ void SdkCore::memberDisconnected(std::int64_t lobbyId, std::int64_t userId) {
 }
 
 void SdkCore::lobbyDeleted(std::int64_t lobbyId) {
-    if (control_)
-        control_->clearInvitation();
-    if (events_.lobby.onLobbyDelete)
-        callbacks_.push([this, lobbyId] { events_.lobby.onLobbyDelete(events_.data, lobbyId, 0); });
+    if (control)
+        control->clearInvitation();
+    if (events.lobby.onLobbyDelete)
+        callbackQueue.push(
+            [this, lobbyId] { events.lobby.onLobbyDelete(events.data, lobbyId, 0); });
 }
 
 void SdkCore::onRouteChanged(const std::string& route) {
-    if (!events_.network.onRouteUpdate)
+    if (!events.network.onRouteUpdate)
         return;
-    callbacks_.push([this, route] { events_.network.onRouteUpdate(events_.data, route.c_str()); });
+    callbackQueue.push([this, route] { events.network.onRouteUpdate(events.data, route.c_str()); });
 }
 
 } // namespace sdk

@@ -56,10 +56,10 @@ public:
     SdkCore(const DiscordCreateParams& params, const Settings& settings);
     ~SdkCore() override;
 
-    CallbackQueue& callbacks() { return callbacks_; }
-    transport::Transport& transport() { return transport_; }
-    const DiscordUser& currentUser() const { return currentUser_; }
-    lobby::LobbySession& lobbies() { return lobbySession_; }
+    CallbackQueue& callbacks() { return callbackQueue; }
+    transport::Transport& transport() { return peerTransport; }
+    const DiscordUser& currentUser() const { return currentUserRecord; }
+    lobby::LobbySession& lobbies() { return lobbySession; }
 
     // The activity as the program last set it, shown in the client window.
     void setActivity(const DiscordActivity& activity);
@@ -87,27 +87,27 @@ private:
     void startControl();
     void pollControl();
 
-    EventTables events_;
-    DiscordUser currentUser_{};
+    EventTables events;
+    DiscordUser currentUserRecord{};
     // Before the transport, so that they go after it: the peers hear of the
     // end at once, whatever the window takes to close.
-    std::unique_ptr<ControlServer> control_;      // none when the socket cannot be had
-    std::unique_ptr<ClientProcess> clientWindow_; // none without a display
-    transport::Transport transport_;
-    lobby::LobbySession lobbySession_;
-    CallbackQueue callbacks_;
-    DiscordActivity activity_{};
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<ControlServer> control;      // none when the socket cannot be had
+    std::unique_ptr<ClientProcess> clientWindow; // none without a display
+    transport::Transport peerTransport;
+    lobby::LobbySession lobbySession;
+    CallbackQueue callbackQueue;
+    DiscordActivity currentActivity{};
+    std::shared_ptr<bool> aliveToken = std::make_shared<bool>(true);
 
-    Service<DiscordUserManager> users_;
-    Service<DiscordNetworkManager> network_;
-    Service<DiscordLobbyManager> lobbies_;
-    Service<DiscordActivityManager> activities_;
-    Service<DiscordOverlayManager> overlay_;
-    Service<DiscordRelationshipManager> relationships_;
-    Service<DiscordStoreManager> store_;
-    Service<DiscordVoiceManager> voice_;
-    Service<DiscordAchievementManager> achievements_;
+    Service<DiscordUserManager> users;
+    Service<DiscordNetworkManager> network;
+    Service<DiscordLobbyManager> lobbyService;
+    Service<DiscordActivityManager> activities;
+    Service<DiscordOverlayManager> overlay;
+    Service<DiscordRelationshipManager> relationships;
+    Service<DiscordStoreManager> store;
+    Service<DiscordVoiceManager> voice;
+    Service<DiscordAchievementManager> achievements;
 };
 
 // Copies text into a fixed field: at most size - 1 bytes, then NUL.

@@ -16,7 +16,7 @@ constexpr transport::Milliseconds refusalGrace{1000};
 void LobbySession::hostReceive(transport::PeerId peer, LobbyMessage& message) {
     if (LobbyMember* member = findMemberByPeer(peer)) {
         if (const auto* update = std::get_if<MetadataUpdate>(&message);
-            update && peer != transport_.peerId())
+            update && peer != transport.peerId())
             hostMetadataUpdate(*member, *update);
         return;
     }
@@ -27,7 +27,7 @@ void LobbySession::hostReceive(transport::PeerId peer, LobbyMessage& message) {
 }
 
 LobbySession::Candidate* LobbySession::findCandidate(transport::PeerId peer) {
-    for (auto& candidate : candidates_)
+    for (auto& candidate : candidates)
         if (candidate.peer == peer)
             return &candidate;
     return nullptr;
@@ -36,18 +36,18 @@ LobbySession::Candidate* LobbySession::findCandidate(transport::PeerId peer) {
 void LobbySession::hostJoinRequest(transport::PeerId peer, const JoinRequest& request) {
     Candidate* candidate = findCandidate(peer);
     if (!candidate) {
-        if (candidates_.size() >= maxCandidates)
+        if (candidates.size() >= maxCandidates)
             return; // the key filter lets no more in; this one came by another way
-        candidates_.push_back(Candidate{peer});
-        candidate = &candidates_.back();
-        candidate->deadline = transport::Clock::now() + timeout_;
+        candidates.push_back(Candidate{peer});
+        candidate = &candidates.back();
+        candidate->deadline = transport::Clock::now() + timeout;
     }
     if (candidate->refused)
         return;
     candidate->userId = request.userId;
     candidate->memberNonce = request.memberNonce;
     candidate->hostNonce = freshNonce();
-    if (request.lobbyId != lobby_.id) {
+    if (request.lobbyId != lobbyRecord.id) {
         hostRefuse(*candidate, RefusalReason::noSuchLobby);
         return;
     }
@@ -59,44 +59,41 @@ void LobbySession::hostProof(transport::PeerId peer, const AdmissionProof& proof
     Candidate* candidate = findCandidate(peer);
     if (!candidate || candidate->refused || !candidate->challenged)
         return;
-    const auto memberKey = transport_.keyOf(peer);
+    const auto memberKey = transport.keyOf(peer);
     if (!memberKey)
         return;
-    const AdmissionTranscript transcript{lobby_.id,
-                                         transport_.publicKey(),
-                                         *memberKey,
-                                         candidate->memberNonce,
-                                         candidate->hostNonce,
-                                         candidate->userId};
-    if (!verifyAdmission(key_, transcript, proof.proof)) {
+    const AdmissionTranscript transcript{lobbyRecord.id,       transport.publicKey(),
+                                         *memberKey,           candidate->memberNonce,
+                                         candidate->hostNonce, candidate->userId};
+    if (!verifyAdmission(key, transcript, proof.proof)) {
         hostRefuse(*candidate, RefusalReason::wrongProof);
         return;
     }
     // A user is in a lobby once: the host's own user cannot join it again,
     // and a member coming back from a new core takes its old place.
-    if (candidate->userId == ownUserId_) {
+    if (candidate->userId == ownUserId) {
         hostRefuse(*candidate, RefusalReason::notExpected);
         return;
     }
     if (findMember(candidate->userId))
         hostRemoveMember(candidate->userId);
-    if (members_.size() >= lobby_.capacity) {
+    if (memberList.size() >= lobbyRecord.capacity) {
         hostRefuse(*candidate, RefusalReason::lobbyFull);
         return;
     }
     const Candidate admitted = *candidate;
-    std::erase_if(candidates_, [&](const Candidate& c) { return c.peer == peer; });
+    std::erase_if(candidates, [&](const Candidate& c) { return c.peer == peer; });
     hostAdmit(admitted, *memberKey);
 }
 
 void LobbySession::hostAdmit(const Candidate& candidate, const transport::PublicKey& key) {
-    members_.push_back(LobbyMember{MemberRecord{candidate.userId, key, {}}, candidate.peer});
-    Welcome welcome{lobby_, {}};
-    for (const auto& member : members_)
+    memberList.push_back(LobbyMember{MemberRecord{candidate.userId, key, {}}, candidate.peer});
+    Welcome welcome{lobbyRecord, {}};
+    for (const auto& member : memberList)
         welcome.members.push_back(member.record);
     send(candidate.peer, welcome);
     broadcast(MemberJoined{candidate.userId, key}, candidate.peer);
-    events_.memberConnected(lobby_.id, candidate.userId);
+    events.memberConnected(lobbyRecord.id, candidate.userId);
 }
 
 void LobbySession::hostMetadataUpdate(LobbyMember& member, const MetadataUpdate& update) {
@@ -105,8 +102,8 @@ void LobbySession::hostMetadataUpdate(LobbyMember& member, const MetadataUpdate&
         return;
     member.record.metadata = std::move(*updated);
     const auto userId = member.record.userId;
-    broadcast(MemberUpdated{userId, member.record.metadata}, transport_.peerId());
-    events_.memberUpdated(lobby_.id, userId);
+    broadcast(MemberUpdated{userId, member.record.metadata}, transport.peerId());
+    events.memberUpdated(lobbyRecord.id, userId);
 }
 
 void LobbySession::hostRemoveMember(std::int64_t userId) {
@@ -114,10 +111,10 @@ void LobbySession::hostRemoveMember(std::int64_t userId) {
     if (!member)
         return;
     const auto peer = member->peer;
-    std::erase_if(members_, [&](const LobbyMember& m) { return m.record.userId == userId; });
+    std::erase_if(memberList, [&](const LobbyMember& m) { return m.record.userId == userId; });
     closeLater(peer);
-    broadcast(MemberLeft{userId}, transport_.peerId());
-    events_.memberDisconnected(lobby_.id, userId);
+    broadcast(MemberLeft{userId}, transport.peerId());
+    events.memberDisconnected(lobbyRecord.id, userId);
 }
 
 void LobbySession::hostRefuse(Candidate& candidate, RefusalReason reason) {
@@ -129,9 +126,9 @@ void LobbySession::hostRefuse(Candidate& candidate, RefusalReason reason) {
 // To every member but the host itself and `except`.
 void LobbySession::broadcast(const LobbyMessage& message, transport::PeerId except) {
     const auto bytes = encodeLobbyMessage(message);
-    for (const auto& member : members_)
-        if (member.peer != transport_.peerId() && member.peer != except)
-            transport_.send(member.peer, transport::Channel::control(), bytes);
+    for (const auto& member : memberList)
+        if (member.peer != transport.peerId() && member.peer != except)
+            transport.send(member.peer, transport::Channel::control(), bytes);
 }
 
 } // namespace sdk::lobby

@@ -27,7 +27,7 @@ DiscordResultCode resultOf(RefusalReason reason) {
 } // namespace
 
 void LobbySession::connect(std::string_view text, ConnectDone done) {
-    if (role_ != Role::none) {
+    if (role != Role::none) {
         done(DiscordResult_AlreadyExists, {});
         return;
     }
@@ -36,34 +36,34 @@ void LobbySession::connect(std::string_view text, ConnectDone done) {
         done(DiscordResult_InvalidSecret, {});
         return;
     }
-    if (secret->hostKey == transport_.publicKey()) {
+    if (secret->hostKey == transport.publicKey()) {
         done(DiscordResult_AlreadyExists, {}); // this core's own lobby
         return;
     }
     const auto hostPeer = transport::peerIdOf(secret->hostKey);
     const auto route = transport::formatRoute(transport::Route{secret->hostKey, secret->endpoints});
-    const auto opened = transport_.openPeer(hostPeer, route, transport::PeerUse::lobby);
+    const auto opened = transport.openPeer(hostPeer, route, transport::PeerUse::lobby);
     if (opened != transport::TransportStatus::ok) {
         done(DiscordResult_InvalidSecret, {});
         return;
     }
-    role_ = Role::joining;
-    joining_ = Joining{std::move(*secret),
-                       std::string(text),
-                       hostPeer,
-                       freshNonce(),
-                       transport::Clock::now() + timeout_,
-                       std::move(done)};
-    send(hostPeer, JoinRequest{joining_->secret.lobbyId, joining_->memberNonce, ownUserId_});
+    role = Role::joining;
+    joining = Joining{std::move(*secret),
+                      std::string(text),
+                      hostPeer,
+                      freshNonce(),
+                      transport::Clock::now() + timeout,
+                      std::move(done)};
+    send(hostPeer, JoinRequest{joining->secret.lobbyId, joining->memberNonce, ownUserId});
 }
 
 void LobbySession::joinReceive(LobbyMessage& message) {
     if (const auto* challenge = std::get_if<Challenge>(&message)) {
-        const AdmissionTranscript transcript{joining_->secret.lobbyId, joining_->secret.hostKey,
-                                             transport_.publicKey(),   joining_->memberNonce,
-                                             challenge->hostNonce,     ownUserId_};
-        send(joining_->hostPeer,
-             AdmissionProof{proveAdmission(joining_->secret.lobbyKey, transcript)});
+        const AdmissionTranscript transcript{joining->secret.lobbyId, joining->secret.hostKey,
+                                             transport.publicKey(),   joining->memberNonce,
+                                             challenge->hostNonce,    ownUserId};
+        send(joining->hostPeer,
+             AdmissionProof{proveAdmission(joining->secret.lobbyKey, transcript)});
     } else if (const auto* refusal = std::get_if<Refusal>(&message)) {
         finishJoining(resultOf(refusal->reason), {});
     } else if (auto* welcome = std::get_if<Welcome>(&message)) {
@@ -71,26 +71,26 @@ void LobbySession::joinReceive(LobbyMessage& message) {
             finishJoining(DiscordResult_InvalidArgument, {});
             return;
         }
-        role_ = Role::member;
-        hostPeer_ = joining_->hostPeer;
-        joinedWith_ = std::move(joining_->text);
-        lobby_ = welcome->lobby;
-        members_.clear();
-        members_.reserve(maxLobbyCapacity);
+        role = Role::member;
+        hostPeer = joining->hostPeer;
+        joinedWith = std::move(joining->text);
+        lobbyRecord = welcome->lobby;
+        memberList.clear();
+        memberList.reserve(maxLobbyCapacity);
         for (auto& record : welcome->members) {
             const auto peer = transport::peerIdOf(record.key);
-            members_.push_back(LobbyMember{std::move(record), peer});
+            memberList.push_back(LobbyMember{std::move(record), peer});
         }
-        auto done = std::move(joining_->done);
-        joining_.reset();
-        done(DiscordResult_Ok, lobby_);
+        auto done = std::move(joining->done);
+        joining.reset();
+        done(DiscordResult_Ok, lobbyRecord);
     }
 }
 
 // A welcome names the lobby asked for, its host as owner with the key the
 // secret gave, and this core with its own key and user id.
 bool LobbySession::welcomeFits(const Welcome& welcome) const {
-    const auto& secret = joining_->secret;
+    const auto& secret = joining->secret;
     if (welcome.lobby.id != secret.lobbyId)
         return false;
     bool hostFound = false;
@@ -98,49 +98,49 @@ bool LobbySession::welcomeFits(const Welcome& welcome) const {
     for (const auto& member : welcome.members) {
         if (member.key == secret.hostKey && member.userId == welcome.lobby.ownerId)
             hostFound = true;
-        if (member.key == transport_.publicKey() && member.userId == ownUserId_)
+        if (member.key == transport.publicKey() && member.userId == ownUserId)
             selfFound = true;
     }
     return hostFound && selfFound;
 }
 
 void LobbySession::finishJoining(DiscordResultCode result, const LobbySettings& lobby) {
-    auto done = std::move(joining_->done);
-    const auto hostPeer = joining_->hostPeer;
-    joining_.reset();
-    role_ = Role::none;
+    auto done = std::move(joining->done);
+    const auto hostPeer = joining->hostPeer;
+    joining.reset();
+    role = Role::none;
     closeLater(hostPeer);
     done(result, lobby);
 }
 
 void LobbySession::memberReceive(LobbyMessage& message) {
     if (const auto* joined = std::get_if<MemberJoined>(&message)) {
-        if (findMember(joined->userId) || members_.size() >= maxLobbyCapacity)
+        if (findMember(joined->userId) || memberList.size() >= maxLobbyCapacity)
             return;
-        members_.push_back(LobbyMember{MemberRecord{joined->userId, joined->key, {}},
-                                       transport::peerIdOf(joined->key)});
-        events_.memberConnected(lobby_.id, joined->userId);
+        memberList.push_back(LobbyMember{MemberRecord{joined->userId, joined->key, {}},
+                                         transport::peerIdOf(joined->key)});
+        events.memberConnected(lobbyRecord.id, joined->userId);
     } else if (auto* updated = std::get_if<MemberUpdated>(&message)) {
         LobbyMember* member = findMember(updated->userId);
         if (!member)
             return;
         member->record.metadata = std::move(updated->metadata);
-        events_.memberUpdated(lobby_.id, updated->userId);
+        events.memberUpdated(lobbyRecord.id, updated->userId);
     } else if (const auto* left = std::get_if<MemberLeft>(&message)) {
-        const auto id = lobby_.id;
-        if (left->userId == ownUserId_) {
+        const auto id = lobbyRecord.id;
+        if (left->userId == ownUserId) {
             leaveLobby();
-            events_.lobbyDeleted(id);
+            events.lobbyDeleted(id);
             return;
         }
         const LobbyMember* member = findMember(left->userId);
         if (!member)
             return;
         const auto peer = member->peer;
-        std::erase_if(members_,
+        std::erase_if(memberList,
                       [&](const LobbyMember& m) { return m.record.userId == left->userId; });
         closeLater(peer);
-        events_.memberDisconnected(id, left->userId);
+        events.memberDisconnected(id, left->userId);
     }
 }
 

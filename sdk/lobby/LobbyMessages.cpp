@@ -23,27 +23,27 @@ constexpr std::size_t maxChanges = 256;
 
 class Writer {
 public:
-    explicit Writer(MessageType type) { bytes_.push_back(static_cast<std::uint8_t>(type)); }
+    explicit Writer(MessageType type) { bytes.push_back(static_cast<std::uint8_t>(type)); }
 
-    void u8(std::uint8_t value) { bytes_.push_back(value); }
+    void u8(std::uint8_t value) { bytes.push_back(value); }
     void u16(std::uint16_t value) {
-        bytes_.push_back(static_cast<std::uint8_t>(value));
-        bytes_.push_back(static_cast<std::uint8_t>(value >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(value));
+        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
     }
     void u32(std::uint32_t value) {
         const auto at = grow(4);
-        transport::putUint32(bytes_.data() + at, value);
+        transport::putUint32(bytes.data() + at, value);
     }
     void i64(std::int64_t value) {
         const auto at = grow(8);
-        transport::putUint64(bytes_.data() + at, static_cast<std::uint64_t>(value));
+        transport::putUint64(bytes.data() + at, static_cast<std::uint64_t>(value));
     }
     template <std::size_t N> void raw(const std::array<std::uint8_t, N>& value) {
-        bytes_.insert(bytes_.end(), value.begin(), value.end());
+        bytes.insert(bytes.end(), value.begin(), value.end());
     }
     void text(std::string_view value) {
         u16(static_cast<std::uint16_t>(value.size()));
-        bytes_.insert(bytes_.end(), value.begin(), value.end());
+        bytes.insert(bytes.end(), value.begin(), value.end());
     }
     void metadata(const Metadata& metadata) {
         u16(static_cast<std::uint16_t>(metadata.size()));
@@ -52,24 +52,24 @@ public:
             text(value);
         }
     }
-    std::vector<std::uint8_t> take() { return std::move(bytes_); }
+    std::vector<std::uint8_t> take() { return std::move(bytes); }
 
 private:
     std::size_t grow(std::size_t size) {
-        const auto at = bytes_.size();
-        bytes_.resize(at + size);
+        const auto at = bytes.size();
+        bytes.resize(at + size);
         return at;
     }
-    std::vector<std::uint8_t> bytes_;
+    std::vector<std::uint8_t> bytes;
 };
 
 // Reads with bounds checks; once a read fails, every later read fails too.
 class Reader {
 public:
-    explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    explicit Reader(std::span<const std::uint8_t> bytes) : bytes(bytes) {}
 
-    bool ok() const { return ok_; }
-    bool atEnd() const { return ok_ && bytes_.empty(); }
+    bool ok() const { return intact; }
+    bool atEnd() const { return intact && bytes.empty(); }
 
     std::uint8_t u8() {
         const auto* in = take(1);
@@ -94,7 +94,7 @@ public:
     std::string text(std::size_t maxBytes) {
         const std::size_t size = u16();
         if (size > maxBytes) {
-            ok_ = false;
+            intact = false;
             return {};
         }
         const auto* in = take(size);
@@ -102,46 +102,46 @@ public:
     }
     std::string key() {
         auto value = text(maxMetadataKeyBytes);
-        if (ok_ && !validMetadataKey(value))
-            ok_ = false;
+        if (intact && !validMetadataKey(value))
+            intact = false;
         return value;
     }
     std::string value() {
         auto value = text(maxMetadataValueBytes);
-        if (ok_ && !validMetadataValue(value))
-            ok_ = false;
+        if (intact && !validMetadataValue(value))
+            intact = false;
         return value;
     }
     Metadata metadata() {
         Metadata metadata;
         const std::size_t count = u16();
-        for (std::size_t i = 0; i < count && ok_; ++i) {
+        for (std::size_t i = 0; i < count && intact; ++i) {
             auto key = this->key();
             auto value = this->value();
             // Keys come sorted and once each, as the writer's map gives them.
-            if (ok_ && !metadata.empty() && !(metadata.rbegin()->first < key))
-                ok_ = false;
-            if (ok_)
+            if (intact && !metadata.empty() && !(metadata.rbegin()->first < key))
+                intact = false;
+            if (intact)
                 metadata.emplace_hint(metadata.end(), std::move(key), std::move(value));
         }
-        if (ok_ && encodedMetadataSize(metadata) > maxMemberMetadataBytes)
-            ok_ = false;
+        if (intact && encodedMetadataSize(metadata) > maxMemberMetadataBytes)
+            intact = false;
         return metadata;
     }
-    void fail() { ok_ = false; }
+    void fail() { intact = false; }
 
 private:
     const std::uint8_t* take(std::size_t size) {
-        if (!ok_ || bytes_.size() < size) {
-            ok_ = false;
+        if (!intact || bytes.size() < size) {
+            intact = false;
             return nullptr;
         }
-        const auto* in = bytes_.data();
-        bytes_ = bytes_.subspan(size);
+        const auto* in = bytes.data();
+        bytes = bytes.subspan(size);
         return in;
     }
-    std::span<const std::uint8_t> bytes_;
-    bool ok_ = true;
+    std::span<const std::uint8_t> bytes;
+    bool intact = true;
 };
 
 bool noNul(std::string_view text) {

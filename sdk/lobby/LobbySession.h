@@ -127,20 +127,20 @@ private:
     void finishJoining(DiscordResultCode result, const LobbySettings& lobby);
     bool welcomeFits(const Welcome& welcome) const;
 
-    transport::Transport& transport_;
-    LobbyEvents& events_;
-    std::int64_t ownUserId_;
-    transport::Milliseconds timeout_;
+    transport::Transport& transport;
+    LobbyEvents& events;
+    std::int64_t ownUserId;
+    transport::Milliseconds timeout;
 
-    Role role_ = Role::none;
-    LobbySettings lobby_;
-    std::vector<LobbyMember> members_;
-    LobbyKey key_{};                    // host
-    std::vector<Candidate> candidates_; // host
-    std::optional<Joining> joining_;    // joining
-    transport::PeerId hostPeer_ = 0;    // member
-    std::string joinedWith_;            // member: the secret it joined with
-    std::vector<transport::PeerId> closing_;
+    Role role = Role::none;
+    LobbySettings lobbyRecord;
+    std::vector<LobbyMember> memberList;
+    LobbyKey key{};                    // host
+    std::vector<Candidate> candidates; // host
+    std::optional<Joining> joining;    // joining
+    transport::PeerId hostPeer = 0;    // member
+    std::string joinedWith;            // member: the secret it joined with
+    std::vector<transport::PeerId> closing;
 };
 
 } // namespace sdk::lobby

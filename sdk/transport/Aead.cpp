@@ -40,29 +40,29 @@ bool isKnownCipher(std::uint8_t value) {
     return value == bit(Cipher::chacha20Poly1305) || value == bit(Cipher::aes256Gcm);
 }
 
-PacketCipher::PacketCipher(Cipher cipher, const SymmetricKey& key) : cipher_(cipher), key_(key) {
-    if (cipher_ == Cipher::aes256Gcm) {
-        aes_ = std::make_unique<AesState>();
-        crypto_aead_aes256gcm_beforenm(&aes_->state, key_.data());
+PacketCipher::PacketCipher(Cipher cipher, const SymmetricKey& key) : algorithm(cipher), key(key) {
+    if (algorithm == Cipher::aes256Gcm) {
+        aes = std::make_unique<AesState>();
+        crypto_aead_aes256gcm_beforenm(&aes->state, key.data());
     }
 }
 
 PacketCipher::~PacketCipher() {
-    sodium_memzero(key_.data(), key_.size());
+    sodium_memzero(key.data(), key.size());
 }
 
 void PacketCipher::seal(std::uint64_t counter, std::span<const std::uint8_t> associated,
                         std::span<const std::uint8_t> plaintext, std::uint8_t* out) const {
     const Nonce nonce = nonceOf(counter);
     unsigned long long length = 0;
-    if (aes_)
+    if (aes)
         crypto_aead_aes256gcm_encrypt_afternm(out, &length, plaintext.data(), plaintext.size(),
                                               associated.data(), associated.size(), nullptr,
-                                              nonce.data(), &aes_->state);
+                                              nonce.data(), &aes->state);
     else
         crypto_aead_chacha20poly1305_ietf_encrypt(out, &length, plaintext.data(), plaintext.size(),
                                                   associated.data(), associated.size(), nullptr,
-                                                  nonce.data(), key_.data());
+                                                  nonce.data(), key.data());
 }
 
 bool PacketCipher::open(std::uint64_t counter, std::span<const std::uint8_t> associated,
@@ -71,13 +71,13 @@ bool PacketCipher::open(std::uint64_t counter, std::span<const std::uint8_t> ass
         return false;
     const Nonce nonce = nonceOf(counter);
     unsigned long long length = 0;
-    if (aes_)
+    if (aes)
         return crypto_aead_aes256gcm_decrypt_afternm(
                    out, &length, nullptr, sealed.data(), sealed.size(), associated.data(),
-                   associated.size(), nonce.data(), &aes_->state) == 0;
+                   associated.size(), nonce.data(), &aes->state) == 0;
     return crypto_aead_chacha20poly1305_ietf_decrypt(
                out, &length, nullptr, sealed.data(), sealed.size(), associated.data(),
-               associated.size(), nonce.data(), key_.data()) == 0;
+               associated.size(), nonce.data(), key.data()) == 0;
 }
 
 } // namespace sdk::transport

@@ -37,13 +37,13 @@ public:
     bool open(std::uint64_t counter, std::span<const std::uint8_t> associated,
               std::span<const std::uint8_t> sealed, std::uint8_t* out) const;
 
-    Cipher cipher() const { return cipher_; }
+    Cipher cipher() const { return algorithm; }
 
 private:
     struct AesState;
-    Cipher cipher_;
-    SymmetricKey key_;
-    std::unique_ptr<AesState> aes_;
+    Cipher algorithm;
+    SymmetricKey key;
+    std::unique_ptr<AesState> aes;
 };
 
 } // namespace sdk::transport

@@ -12,29 +12,29 @@ std::int32_t distance(std::uint32_t from, std::uint32_t to) {
 } // namespace
 
 bool ReliableSender::push(std::span<const std::uint8_t> message) {
-    if (message.size() > maxReliableMessage || queuedBytes_ + message.size() > maxReliableQueued)
+    if (message.size() > maxReliableMessage || queuedByteCount + message.size() > maxReliableQueued)
         return false;
     std::size_t offset = 0;
     do {
-        const std::size_t length = std::min(partSize_, message.size() - offset);
+        const std::size_t length = std::min(partSize, message.size() - offset);
         Part part;
-        part.sequence = nextSequence_++;
+        part.sequence = nextSequence++;
         part.last = offset + length == message.size();
         part.bytes.assign(message.begin() + offset, message.begin() + offset + length);
-        parts_.push_back(std::move(part));
+        parts.push_back(std::move(part));
         offset += length;
     } while (offset < message.size());
-    queuedBytes_ += message.size();
+    queuedByteCount += message.size();
     return true;
 }
 
 bool ReliableSender::sendDue(TimePoint now, const RoundTrip& roundTrip,
                              const std::function<void(const OutgoingPart&)>& send) {
     bool resent = false;
-    if (parts_.empty())
+    if (parts.empty())
         return false;
-    const std::uint32_t windowStart = parts_.front().sequence;
-    for (auto& part : parts_) {
+    const std::uint32_t windowStart = parts.front().sequence;
+    for (auto& part : parts) {
         if (distance(windowStart, part.sequence) >= static_cast<std::int32_t>(reliableWindow))
             break;
         if (part.acknowledged)
@@ -59,15 +59,15 @@ void ReliableSender::acknowledge(std::uint32_t nextExpected, std::uint64_t recei
                 std::chrono::duration_cast<std::chrono::microseconds>(now - part.sentAt));
     };
     // An acknowledgement beyond what was ever sent is not believed.
-    if (distance(nextExpected, nextSequence_) < 0)
+    if (distance(nextExpected, nextSequence) < 0)
         return;
-    while (!parts_.empty() && distance(parts_.front().sequence, nextExpected) > 0) {
-        sample(parts_.front());
-        queuedBytes_ -= std::min(queuedBytes_, parts_.front().bytes.size());
-        parts_.pop_front();
+    while (!parts.empty() && distance(parts.front().sequence, nextExpected) > 0) {
+        sample(parts.front());
+        queuedByteCount -= std::min(queuedByteCount, parts.front().bytes.size());
+        parts.pop_front();
     }
     std::int32_t highest = -1; // offset of the newest part the receiver holds
-    for (auto& part : parts_) {
+    for (auto& part : parts) {
         const std::int32_t offset = distance(nextExpected, part.sequence) - 1;
         if (offset >= 64)
             break;
@@ -80,7 +80,7 @@ void ReliableSender::acknowledge(std::uint32_t nextExpected, std::uint64_t recei
     // Parts overtaken by a later one that was sent at least a round trip ago
     // are most likely lost: resend them without waiting for the time-out.
     const auto settled = std::max(roundTrip.smoothed(), std::chrono::microseconds(200));
-    for (auto& part : parts_) {
+    for (auto& part : parts) {
         const std::int32_t offset = distance(nextExpected, part.sequence) - 1;
         if (offset >= highest)
             break;
@@ -90,9 +90,9 @@ void ReliableSender::acknowledge(std::uint32_t nextExpected, std::uint64_t recei
 }
 
 void ReliableSender::restart() {
-    nextSequence_ = 0;
-    for (auto& part : parts_) {
-        part.sequence = nextSequence_++;
+    nextSequence = 0;
+    for (auto& part : parts) {
+        part.sequence = nextSequence++;
         part.acknowledged = false;
         part.transmissions = 0;
     }
@@ -101,45 +101,45 @@ void ReliableSender::restart() {
 void ReliableReceiver::receive(std::uint32_t sequence, bool last,
                                std::span<const std::uint8_t> bytes,
                                const std::function<void(std::span<const std::uint8_t>)>& deliver) {
-    const std::int32_t ahead = distance(nextExpected_, sequence);
+    const std::int32_t ahead = distance(expectedSequence, sequence);
     if (ahead < 0 || ahead >= static_cast<std::int32_t>(reliableWindow))
         return; // a copy of something delivered, or outside what the sender may send
     if (ahead > 0) {
-        early_.try_emplace(sequence, Held{last, {bytes.begin(), bytes.end()}});
+        early.try_emplace(sequence, Held{last, {bytes.begin(), bytes.end()}});
         return;
     }
     take(last, bytes, deliver);
     while (true) {
-        const auto next = early_.find(nextExpected_);
-        if (next == early_.end())
+        const auto next = early.find(expectedSequence);
+        if (next == early.end())
             break;
         Held held = std::move(next->second);
-        early_.erase(next);
+        early.erase(next);
         take(held.last, held.bytes, deliver);
     }
 }
 
 void ReliableReceiver::take(bool last, std::span<const std::uint8_t> bytes,
                             const std::function<void(std::span<const std::uint8_t>)>& deliver) {
-    ++nextExpected_;
-    if (!discarding_ && message_.size() + bytes.size() > maxReliableMessage) {
-        discarding_ = true;
-        message_.clear();
+    ++expectedSequence;
+    if (!discarding && message.size() + bytes.size() > maxReliableMessage) {
+        discarding = true;
+        message.clear();
     }
-    if (!discarding_)
-        message_.insert(message_.end(), bytes.begin(), bytes.end());
+    if (!discarding)
+        message.insert(message.end(), bytes.begin(), bytes.end());
     if (last) {
-        if (!discarding_)
-            deliver(message_);
-        message_.clear();
-        discarding_ = false;
+        if (!discarding)
+            deliver(message);
+        message.clear();
+        discarding = false;
     }
 }
 
 std::uint64_t ReliableReceiver::receivedAfter() const {
     std::uint64_t bits = 0;
-    for (const auto& [sequence, held] : early_) {
-        const std::int32_t offset = distance(nextExpected_, sequence) - 1;
+    for (const auto& [sequence, held] : early) {
+        const std::int32_t offset = distance(expectedSequence, sequence) - 1;
         if (offset >= 0 && offset < 64)
             bits |= std::uint64_t{1} << offset;
     }
@@ -147,10 +147,10 @@ std::uint64_t ReliableReceiver::receivedAfter() const {
 }
 
 void ReliableReceiver::restart() {
-    nextExpected_ = 0;
-    early_.clear();
-    message_.clear();
-    discarding_ = false;
+    expectedSequence = 0;
+    early.clear();
+    message.clear();
+    discarding = false;
 }
 
 } // namespace sdk::transport

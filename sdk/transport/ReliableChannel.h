@@ -29,7 +29,7 @@ struct OutgoingPart {
 
 class ReliableSender {
 public:
-    explicit ReliableSender(std::size_t partSize) : partSize_(partSize) {}
+    explicit ReliableSender(std::size_t partSize) : partSize(partSize) {}
 
     // False when the message is too large or the queue is full.
     bool push(std::span<const std::uint8_t> message);
@@ -48,8 +48,8 @@ public:
     // Numbers every unacknowledged part afresh from 0, for a peer that started over.
     void restart();
 
-    bool idle() const { return parts_.empty(); }
-    std::size_t queuedBytes() const { return queuedBytes_; }
+    bool idle() const { return parts.empty(); }
+    std::size_t queuedBytes() const { return queuedByteCount; }
 
 private:
     struct Part {
@@ -62,10 +62,10 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    std::size_t partSize_;
-    std::deque<Part> parts_; // oldest unacknowledged first
-    std::uint32_t nextSequence_ = 0;
-    std::size_t queuedBytes_ = 0;
+    std::size_t partSize;
+    std::deque<Part> parts; // oldest unacknowledged first
+    std::uint32_t nextSequence = 0;
+    std::size_t queuedByteCount = 0;
 };
 
 class ReliableReceiver {
@@ -74,7 +74,7 @@ public:
     void receive(std::uint32_t sequence, bool last, std::span<const std::uint8_t> bytes,
                  const std::function<void(std::span<const std::uint8_t>)>& deliver);
 
-    std::uint32_t nextExpected() const { return nextExpected_; }
+    std::uint32_t nextExpected() const { return expectedSequence; }
     std::uint64_t receivedAfter() const;
     void restart();
 
@@ -87,10 +87,10 @@ private:
     void take(bool last, std::span<const std::uint8_t> bytes,
               const std::function<void(std::span<const std::uint8_t>)>& deliver);
 
-    std::uint32_t nextExpected_ = 0;
-    std::map<std::uint32_t, Held> early_; // parts ahead of nextExpected_, by sequence
-    std::vector<std::uint8_t> message_;
-    bool discarding_ = false; // the current message grew past the bound
+    std::uint32_t expectedSequence = 0;
+    std::map<std::uint32_t, Held> early; // parts ahead of expectedSequence, by sequence
+    std::vector<std::uint8_t> message;
+    bool discarding = false; // the current message grew past the bound
 };
 
 } // namespace sdk::transport

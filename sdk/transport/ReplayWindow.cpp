@@ -12,28 +12,28 @@ constexpr std::uint64_t bitOf(std::uint64_t counter) {
 } // namespace
 
 bool ReplayWindow::isFresh(std::uint64_t counter) const {
-    if (!any_ || counter > newest_)
+    if (!any || counter > newest)
         return true;
-    if (newest_ - counter > span)
+    if (newest - counter > span)
         return false;
-    return (blocks_[blockOf(counter) % blockCount] & bitOf(counter)) == 0;
+    return (blocks[blockOf(counter) % blockCount] & bitOf(counter)) == 0;
 }
 
 void ReplayWindow::accept(std::uint64_t counter) {
     if (!isFresh(counter))
         return;
-    if (!any_ || counter > newest_) {
-        const std::uint64_t from = any_ ? blockOf(newest_) : blockOf(counter) - 1;
+    if (!any || counter > newest) {
+        const std::uint64_t from = any ? blockOf(newest) : blockOf(counter) - 1;
         const std::uint64_t to = blockOf(counter);
-        if (!any_ || to - from >= blockCount)
-            blocks_.fill(0);
+        if (!any || to - from >= blockCount)
+            blocks.fill(0);
         else
             for (std::uint64_t block = from + 1; block <= to; ++block)
-                blocks_[block % blockCount] = 0;
-        newest_ = counter;
-        any_ = true;
+                blocks[block % blockCount] = 0;
+        newest = counter;
+        any = true;
     }
-    blocks_[blockOf(counter) % blockCount] |= bitOf(counter);
+    blocks[blockOf(counter) % blockCount] |= bitOf(counter);
 }
 
 } // namespace sdk::transport

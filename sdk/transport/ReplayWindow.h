@@ -19,9 +19,9 @@ public:
 
 private:
     static constexpr std::size_t blockCount = 32;
-    std::array<std::uint64_t, blockCount> blocks_{};
-    std::uint64_t newest_ = 0;
-    bool any_ = false;
+    std::array<std::uint64_t, blockCount> blocks{};
+    std::uint64_t newest = 0;
+    bool any = false;
 };
 
 } // namespace sdk::transport

@@ -5,20 +5,20 @@
 namespace sdk::transport {
 
 void RoundTrip::addSample(std::chrono::microseconds sample) {
-    if (!any_) {
-        smoothed_ = sample;
-        variation_ = sample / 2;
-        any_ = true;
+    if (!any) {
+        smoothedRtt = sample;
+        variation = sample / 2;
+        any = true;
     } else {
-        const auto error = sample > smoothed_ ? sample - smoothed_ : smoothed_ - sample;
-        variation_ = (3 * variation_ + error) / 4;
-        smoothed_ = (7 * smoothed_ + sample) / 8;
+        const auto error = sample > smoothedRtt ? sample - smoothedRtt : smoothedRtt - sample;
+        variation = (3 * variation + error) / 4;
+        smoothedRtt = (7 * smoothedRtt + sample) / 8;
     }
-    timeout_ = std::clamp(smoothed_ + 4 * variation_, minimumTimeout, maximumTimeout);
+    currentTimeout = std::clamp(smoothedRtt + 4 * variation, minimumTimeout, maximumTimeout);
 }
 
 void RoundTrip::backOff() {
-    timeout_ = std::min(2 * timeout_, maximumTimeout);
+    currentTimeout = std::min(2 * currentTimeout, maximumTimeout);
 }
 
 } // namespace sdk::transport

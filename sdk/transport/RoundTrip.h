@@ -16,14 +16,14 @@ public:
 
     void addSample(std::chrono::microseconds sample);
     void backOff();
-    std::chrono::microseconds timeout() const { return timeout_; }
-    std::chrono::microseconds smoothed() const { return smoothed_; }
+    std::chrono::microseconds timeout() const { return currentTimeout; }
+    std::chrono::microseconds smoothed() const { return smoothedRtt; }
 
 private:
-    bool any_ = false;
-    std::chrono::microseconds smoothed_{0};
-    std::chrono::microseconds variation_{0};
-    std::chrono::microseconds timeout_ = initialTimeout;
+    bool any = false;
+    std::chrono::microseconds smoothedRtt{0};
+    std::chrono::microseconds variation{0};
+    std::chrono::microseconds currentTimeout = initialTimeout;
 };
 
 } // namespace sdk::transport

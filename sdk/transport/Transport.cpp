@@ -30,33 +30,33 @@ std::uint64_t randomNonZero64() {
 }
 } // namespace
 
-Transport::Transport(TransportSettings settings)
-    : settings_(std::move(settings)), socket_(settings_.port) {
+Transport::Transport(TransportSettings chosen)
+    : settings(std::move(chosen)), socket(settings.port) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot start");
-    keys_ = KeyPair::generate();
-    peerId_ = peerIdOf(keys_.publicKey);
-    ciphers_ = availableCiphers(settings_.allowAes);
+    keys = KeyPair::generate();
+    ownPeerId = peerIdOf(keys.publicKey);
+    ciphers = availableCiphers(settings.allowAes);
     const auto addresses =
-        settings_.announcedAddresses.empty() ? localIpv4Addresses() : settings_.announcedAddresses;
-    route_ = routeOf(keys_.publicKey, addresses, socket_.port());
-    lastRouteCheck_ = Clock::now();
-    pollTime_ = lastRouteCheck_;
-    receiveBuffer_.resize(maxDatagramSize + 1);
-    plaintext_.resize(maxDatagramSize);
-    datagram_.resize(maxDatagramSize);
+        settings.announcedAddresses.empty() ? localIpv4Addresses() : settings.announcedAddresses;
+    ownRoute = routeOf(keys.publicKey, addresses, socket.port());
+    lastRouteCheck = Clock::now();
+    pollTime = lastRouteCheck;
+    receiveBuffer.resize(maxDatagramSize + 1);
+    plaintext.resize(maxDatagramSize);
+    datagram.resize(maxDatagramSize);
 }
 
 Transport::~Transport() {
-    for (auto& [id, peer] : peers_)
+    for (auto& [id, peer] : peers)
         if (peer->connected)
             sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
-    sodium_memzero(keys_.secretKey.data(), keys_.secretKey.size());
+    sodium_memzero(keys.secretKey.data(), keys.secretKey.size());
 }
 
 Peer* Transport::find(PeerId peer) const {
-    const auto found = peers_.find(peer);
-    return found == peers_.end() ? nullptr : found->second.get();
+    const auto found = peers.find(peer);
+    return found == peers.end() ? nullptr : found->second.get();
 }
 
 Peer& Transport::addPeer(PeerId id, const PublicKey& key, bool opened) {
@@ -64,7 +64,7 @@ Peer& Transport::addPeer(PeerId id, const PublicKey& key, bool opened) {
     peer->id = id;
     peer->key = key;
     peer->opened = opened;
-    peer->local = id == peerId_;
+    peer->local = id == ownPeerId;
     peer->incarnation = randomNonZero64();
     peer->openedAt = Clock::now();
     peer->lastReceived = peer->openedAt;
@@ -72,20 +72,20 @@ Peer& Transport::addPeer(PeerId id, const PublicKey& key, bool opened) {
     peer->channels[Channel::control().key()].reliability = Reliability::reliable;
     peer->channels[Channel::control().key()].opened = true;
     auto& stored = *peer;
-    peers_[id] = std::move(peer);
+    peers[id] = std::move(peer);
     return stored;
 }
 
 std::uint32_t Transport::newIndex(Peer& peer) {
     while (true) {
         const std::uint32_t index = randombytes_random();
-        if (index != 0 && indices_.emplace(index, peer.id).second)
+        if (index != 0 && indices.emplace(index, peer.id).second)
             return index;
     }
 }
 
 void Transport::releaseIndex(std::uint32_t index) {
-    indices_.erase(index);
+    indices.erase(index);
 }
 
 void Transport::dropSessions(Peer& peer) {
@@ -138,8 +138,8 @@ std::uint64_t Transport::nextTimestamp() {
     const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
-    lastTimestamp_ = std::max(lastTimestamp_ + 1, static_cast<std::uint64_t>(now));
-    return lastTimestamp_;
+    lastTimestamp = std::max(lastTimestamp + 1, static_cast<std::uint64_t>(now));
+    return lastTimestamp;
 }
 
 TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerUse use) {
@@ -162,8 +162,8 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
         }
         return TransportStatus::ok;
     }
-    if (id == peerId_) {
-        addPeer(id, keys_.publicKey, true).uses = useBit;
+    if (id == ownPeerId) {
+        addPeer(id, keys.publicKey, true).uses = useBit;
         return TransportStatus::ok;
     }
     const auto route = parseRoute(routeText);
@@ -211,9 +211,9 @@ TransportStatus Transport::closePeer(PeerId id, PeerUse use) {
     if (peer->handshake)
         releaseIndex(peer->handshake->localIndex);
     if (peer->local)
-        localMessages_.clear();
-    localBytes_ = 0;
-    peers_.erase(id);
+        localMessages.clear();
+    localBytes = 0;
+    peers.erase(id);
     return TransportStatus::ok;
 }
 
@@ -254,10 +254,10 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
     if (peer->local) {
         // The same bound as a reliable channel's queue: a program that sends
         // to itself without running callbacks cannot grow it without end.
-        if (localBytes_ + message.size() > maxReliableQueued)
+        if (localBytes + message.size() > maxReliableQueued)
             return TransportStatus::queueFull;
-        localBytes_ += message.size();
-        localMessages_.push_back(LocalMessage{channel, {message.begin(), message.end()}});
+        localBytes += message.size();
+        localMessages.push_back(LocalMessage{channel, {message.begin(), message.end()}});
         return TransportStatus::ok;
     }
     if (reliable) {
@@ -276,7 +276,7 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
 
 void Transport::flush() {
     const TimePoint now = Clock::now();
-    for (auto& [id, peer] : peers_) {
+    for (auto& [id, peer] : peers) {
         if (peer->local || !peer->current())
             continue;
         sendAcknowledgements(*peer);
@@ -286,11 +286,11 @@ void Transport::flush() {
 
 void Transport::poll(TransportEvents& events) {
     const TimePoint now = Clock::now();
-    pollTime_ = now;
+    pollTime = now;
     refreshRoute(now, events);
     deliverLocal(events);
     receiveDatagrams(events);
-    for (auto& [id, peer] : peers_)
+    for (auto& [id, peer] : peers)
         service(*peer, now, events);
 }
 

@@ -71,10 +71,10 @@ public:
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
 
-    PeerId peerId() const { return peerId_; }
-    const PublicKey& publicKey() const { return keys_.publicKey; }
-    const std::string& route() const { return route_; }
-    std::uint16_t port() const { return socket_.port(); }
+    PeerId peerId() const { return ownPeerId; }
+    const PublicKey& publicKey() const { return keys.publicKey; }
+    const std::string& route() const { return ownRoute; }
+    std::uint16_t port() const { return socket.port(); }
 
     // Opening a peer that exists (let in by the key filter, or opened by the
     // other user) takes it over with the new route; opening it twice for the
@@ -92,7 +92,7 @@ public:
     // Keys that may connect without being opened as a peer (the lobby's
     // members); opened peers' keys are always accepted.
     void setKeyFilter(std::function<bool(const PublicKey&)> filter) {
-        keyFilter_ = std::move(filter);
+        keyFilter = std::move(filter);
     }
 
     bool isConnected(PeerId peer) const;
@@ -140,24 +140,24 @@ private:
     void refreshRoute(TimePoint now, TransportEvents& events);
     void service(Peer& peer, TimePoint now, TransportEvents& events);
 
-    TransportSettings settings_;
-    UdpSocket socket_;
-    KeyPair keys_;
-    PeerId peerId_;
-    std::uint8_t ciphers_;
-    std::string route_;
-    std::string reportedRoute_;
-    TimePoint lastRouteCheck_{};
-    TimePoint pollTime_{}; // when the latest poll began: the clock of liveness
-    std::uint64_t lastTimestamp_ = 0;
-    std::map<PeerId, std::unique_ptr<Peer>> peers_;
-    std::map<std::uint32_t, PeerId> indices_;
-    std::deque<LocalMessage> localMessages_;
-    std::size_t localBytes_ = 0;
-    std::function<bool(const PublicKey&)> keyFilter_;
-    std::vector<std::uint8_t> receiveBuffer_;
-    std::vector<std::uint8_t> plaintext_;
-    std::vector<std::uint8_t> datagram_;
+    TransportSettings settings;
+    UdpSocket socket;
+    KeyPair keys;
+    PeerId ownPeerId;
+    std::uint8_t ciphers;
+    std::string ownRoute;
+    std::string reportedRoute;
+    TimePoint lastRouteCheck{};
+    TimePoint pollTime{}; // when the latest poll began: the clock of liveness
+    std::uint64_t lastTimestamp = 0;
+    std::map<PeerId, std::unique_ptr<Peer>> peers;
+    std::map<std::uint32_t, PeerId> indices;
+    std::deque<LocalMessage> localMessages;
+    std::size_t localBytes = 0;
+    std::function<bool(const PublicKey&)> keyFilter;
+    std::vector<std::uint8_t> receiveBuffer;
+    std::vector<std::uint8_t> plaintext;
+    std::vector<std::uint8_t> datagram;
 };
 
 } // namespace sdk::transport

@@ -10,14 +10,14 @@ constexpr int maxDatagramsPerPoll = 4096;
 void Transport::receiveDatagrams(TransportEvents& events) {
     Endpoint from;
     for (int i = 0; i < maxDatagramsPerPoll; ++i) {
-        const auto size = socket_.receive(receiveBuffer_, from);
+        const auto size = socket.receive(receiveBuffer, from);
         if (!size)
             break;
         if (*size > maxDatagramSize)
             continue;
-        handleDatagram(std::span(receiveBuffer_).first(*size), from, events);
+        handleDatagram(std::span(receiveBuffer).first(*size), from, events);
     }
-    for (auto& [id, peer] : peers_)
+    for (auto& [id, peer] : peers)
         if (!peer->local && peer->current())
             sendAcknowledgements(*peer);
 }
@@ -41,7 +41,7 @@ void Transport::handleDatagram(std::span<const std::uint8_t> datagram, const End
 
 void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const Endpoint& from,
                                  TransportEvents& events) {
-    const auto verified = verifyInitiation(keys_, datagram);
+    const auto verified = verifyInitiation(keys, datagram);
     if (!verified)
         return;
     const Initiation& initiation = verified->initiation;
@@ -50,7 +50,7 @@ void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const E
     if (peer && peer->key != initiation.staticKey)
         return;
     if (!peer) {
-        if (!keyFilter_ || !keyFilter_(initiation.staticKey))
+        if (!keyFilter || !keyFilter(initiation.staticKey))
             return; // a key this core does not accept
         peer = &addPeer(id, initiation.staticKey, false);
     }
@@ -62,14 +62,14 @@ void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const E
     peer->remoteIncarnation = initiation.incarnation;
 
     const std::uint32_t index = newIndex(*peer);
-    auto response = makeResponse(keys_, initiation, index, peer->incarnation, ciphers_);
+    auto response = makeResponse(keys, initiation, index, peer->incarnation, ciphers);
     if (!response) {
         releaseIndex(index);
         return;
     }
     addSession(*peer, std::make_unique<Session>(index, initiation.senderIndex, response->cipher,
                                                 response->keys));
-    socket_.sendTo(from, response->datagram);
+    socket.sendTo(from, response->datagram);
 }
 
 void Transport::handleResponse(std::span<const std::uint8_t> datagram, const Endpoint& from,
@@ -77,13 +77,13 @@ void Transport::handleResponse(std::span<const std::uint8_t> datagram, const End
     const auto response = decodeResponse(datagram);
     if (!response)
         return;
-    const auto owner = indices_.find(response->receiverIndex);
-    if (owner == indices_.end())
+    const auto owner = indices.find(response->receiverIndex);
+    if (owner == indices.end())
         return;
     Peer* peer = find(owner->second);
     if (!peer || !peer->handshake || peer->handshake->localIndex != response->receiverIndex)
         return;
-    const auto accepted = acceptResponse(keys_, peer->key, *peer->handshake, datagram);
+    const auto accepted = acceptResponse(keys, peer->key, *peer->handshake, datagram);
     if (!accepted)
         return;
     if (peer->remoteIncarnation != 0 && peer->remoteIncarnation != response->incarnation)
@@ -97,7 +97,7 @@ void Transport::handleResponse(std::span<const std::uint8_t> datagram, const End
     peer->handshake.reset(); // its index lives on in the session
     addSession(*peer, std::move(session));
     peer->endpoint = from;
-    peer->lastReceived = pollTime_;
+    peer->lastReceived = pollTime;
     markConnected(*peer, events);
     // The responder confirms the session at our first datagram: send one now.
     const std::uint64_t sentBefore = peer->current()->nextCounter;
@@ -111,8 +111,8 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoin
     const auto header = decodeDataHeader(datagram);
     if (!header)
         return;
-    const auto owner = indices_.find(header->receiverIndex);
-    if (owner == indices_.end())
+    const auto owner = indices.find(header->receiverIndex);
+    if (owner == indices.end())
         return;
     Peer* peer = find(owner->second);
     Session* session = peer ? peer->sessionByIndex(header->receiverIndex) : nullptr;
@@ -120,10 +120,10 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoin
         return;
     const auto sealed = datagram.subspan(dataHeaderSize);
     if (!session->receiver.open(header->counter, datagram.first(dataHeaderSize), sealed,
-                                plaintext_.data()))
+                                plaintext.data()))
         return;
     session->replay.accept(header->counter);
-    const auto frame = decodeFrame(std::span(plaintext_).first(sealed.size() - aeadTagSize));
+    const auto frame = decodeFrame(std::span(plaintext).first(sealed.size() - aeadTagSize));
     if (!frame)
         return;
     if (!session->confirmed) {
@@ -131,7 +131,7 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoin
         session->confirmedAt = Clock::now();
     }
     peer->endpoint = from;
-    peer->lastReceived = pollTime_;
+    peer->lastReceived = pollTime;
     if (frame->kind == FrameKind::close) {
         markLost(*peer, &events);
         return;
@@ -177,10 +177,10 @@ void Transport::handleFrame(Peer& peer, const Frame& frame, TransportEvents& eve
 void Transport::deliverLocal(TransportEvents& events) {
     // Only what was queued before this poll; what its handlers send waits.
     std::deque<LocalMessage> messages;
-    messages.swap(localMessages_);
-    localBytes_ = 0;
+    messages.swap(localMessages);
+    localBytes = 0;
     for (const auto& message : messages)
-        events.onMessage(peerId_, message.channel, message.bytes);
+        events.onMessage(ownPeerId, message.channel, message.bytes);
 }
 
 } // namespace sdk::transport

@@ -9,15 +9,15 @@ bool Transport::sendFrame(Peer& peer, const Frame& frame) {
     if (!session || !peer.endpoint)
         return false;
     // The frame is written where its ciphertext goes and sealed in place.
-    std::uint8_t* body = datagram_.data() + dataHeaderSize;
+    std::uint8_t* body = datagram.data() + dataHeaderSize;
     const std::size_t frameSize = encodeFrame(frame, body);
     const DataHeader header{session->remoteIndex, session->nextCounter++};
-    encodeDataHeader(header, datagram_.data());
-    session->sender.seal(header.counter, std::span(datagram_).first(dataHeaderSize),
+    encodeDataHeader(header, datagram.data());
+    session->sender.seal(header.counter, std::span(datagram).first(dataHeaderSize),
                          std::span(body, frameSize), body);
-    peer.lastSent = pollTime_;
-    return socket_.sendTo(*peer.endpoint,
-                          std::span(datagram_).first(dataHeaderSize + frameSize + aeadTagSize));
+    peer.lastSent = pollTime;
+    return socket.sendTo(*peer.endpoint,
+                         std::span(datagram).first(dataHeaderSize + frameSize + aeadTagSize));
 }
 
 // A fresh initiation to every endpoint of the route; the first to answer
@@ -27,12 +27,12 @@ void Transport::sendInitiation(Peer& peer, TimePoint now) {
         return;
     if (peer.handshake)
         releaseIndex(peer.handshake->localIndex);
-    auto initiation = makeInitiation(keys_, peer.key, newIndex(peer), nextTimestamp(),
-                                     peer.incarnation, ciphers_);
+    auto initiation =
+        makeInitiation(keys, peer.key, newIndex(peer), nextTimestamp(), peer.incarnation, ciphers);
     peer.handshake = initiation.pending;
     peer.handshakeSentAt = now;
     for (const auto& endpoint : peer.routeEndpoints)
-        socket_.sendTo(endpoint, initiation.datagram);
+        socket.sendTo(endpoint, initiation.datagram);
 }
 
 void Transport::sendReliable(Peer& peer, TimePoint now) {

@@ -24,27 +24,27 @@ std::runtime_error socketError(const std::string& what, int error) {
 } // namespace
 
 UdpSocket::UdpSocket(std::uint16_t port) {
-    descriptor_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (descriptor_ < 0)
+    descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (descriptor < 0)
         throw socketError("cannot create a UDP socket", errno);
-    setBuffer(descriptor_, SO_RCVBUFFORCE, SO_RCVBUF, bufferSize);
-    setBuffer(descriptor_, SO_SNDBUFFORCE, SO_SNDBUF, bufferSize);
+    setBuffer(descriptor, SO_RCVBUFFORCE, SO_RCVBUF, bufferSize);
+    setBuffer(descriptor, SO_SNDBUFFORCE, SO_SNDBUF, bufferSize);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
-        close(descriptor_);
+        close(descriptor);
         throw socketError("cannot bind UDP port " + std::to_string(port), error);
     }
     socklen_t length = sizeof address;
-    getsockname(descriptor_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
+    boundPort = ntohs(address.sin_port);
 }
 
 UdpSocket::~UdpSocket() {
-    close(descriptor_);
+    close(descriptor);
 }
 
 bool UdpSocket::sendTo(const Endpoint& to, std::span<const std::uint8_t> datagram) {
@@ -53,7 +53,7 @@ bool UdpSocket::sendTo(const Endpoint& to, std::span<const std::uint8_t> datagra
     address.sin_port = htons(to.port);
     address.sin_addr.s_addr = htonl(to.address);
     while (true) {
-        const auto sent = sendto(descriptor_, datagram.data(), datagram.size(), 0,
+        const auto sent = sendto(descriptor, datagram.data(), datagram.size(), 0,
                                  reinterpret_cast<sockaddr*>(&address), sizeof address);
         if (sent >= 0)
             return true;
@@ -66,7 +66,7 @@ std::optional<std::size_t> UdpSocket::receive(std::span<std::uint8_t> buffer, En
     while (true) {
         sockaddr_in address{};
         socklen_t length = sizeof address;
-        const auto size = recvfrom(descriptor_, buffer.data(), buffer.size(), MSG_DONTWAIT,
+        const auto size = recvfrom(descriptor, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                    reinterpret_cast<sockaddr*>(&address), &length);
         if (size >= 0) {
             from = Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};

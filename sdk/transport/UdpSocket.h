@@ -22,14 +22,14 @@ public:
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;
 
-    std::uint16_t port() const { return port_; }
+    std::uint16_t port() const { return boundPort; }
     bool sendTo(const Endpoint& to, std::span<const std::uint8_t> datagram);
     // The size of the next waiting datagram (cut to the buffer), or nothing.
     std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, Endpoint& from);
 
 private:
-    int descriptor_ = -1;
-    std::uint16_t port_ = 0;
+    int descriptor = -1;
+    std::uint16_t boundPort = 0;
 };
 
 } // namespace sdk::transport

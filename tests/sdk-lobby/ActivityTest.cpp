@@ -16,7 +16,7 @@ class ActivityTest : public ::testing::Test {
 protected:
     std::unique_ptr<LobbyNode> nodeWithSocket(const std::string& name) {
         const std::string path = "/tmp/vaskor-lobby-test-" + std::to_string(getpid()) + "-" + name;
-        paths_.push_back(path);
+        paths.push_back(path);
         return LobbyNode::create({{"VASKOR_SDK_CONTROL_SOCKET", path}});
     }
 
@@ -48,7 +48,7 @@ protected:
         EXPECT_EQ(answer, Result::Ok);
     }
 
-    std::vector<std::string> paths_;
+    std::vector<std::string> paths;
 };
 
 TEST_F(ActivityTest, ClientSeesUserActivityAndInvitationOnceOpened) {
@@ -56,7 +56,7 @@ TEST_F(ActivityTest, ClientSeesUserActivityAndInvitationOnceOpened) {
     ASSERT_TRUE(host);
     host->createLobby();
     host->run();
-    ControlClient client(paths_.back());
+    ControlClient client(paths.back());
     publish(*host, 1);
     ASSERT_TRUE(pumpWith(*host, client, [&] {
         return client.hasState() && client.state().activityState == "Hosting a VPN";
@@ -90,7 +90,7 @@ TEST_F(ActivityTest, InvitationGivenToTheClientBecomesOneJoinEventAndConnects) {
     pumpFor({host.get(), member.get()}, 100ms);
     EXPECT_TRUE(member->joins.empty()) << "no join without an invitation";
 
-    ControlClient client(paths_.back());
+    ControlClient client(paths.back());
     const std::string secret = host->secret();
     client.sendJoin(secret);
     std::optional<ControlAnswer> answer;

@@ -52,30 +52,30 @@ protected:
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root to create network namespaces";
-        machines_ = std::make_unique<BridgedMachines>(3);
-        ASSERT_TRUE(machines_->ready);
+        machines = std::make_unique<BridgedMachines>(3);
+        ASSERT_TRUE(machines->ready);
         for (int i = 1; i <= 3; ++i) {
-            sockets_.push_back("/tmp/vaskor-lobby-netns-" + std::to_string(getpid()) + "-" +
-                               std::to_string(i) + ".sock");
-            nodes_.push_back(machines_->inside(i, [&] {
+            sockets.push_back("/tmp/vaskor-lobby-netns-" + std::to_string(getpid()) + "-" +
+                              std::to_string(i) + ".sock");
+            allNodes.push_back(machines->inside(i, [&] {
                 return LobbyNode::create({{"VASKOR_SDK_ADDRESSES", BridgedMachines::address(i)},
-                                          {"VASKOR_SDK_CONTROL_SOCKET", sockets_.back()},
+                                          {"VASKOR_SDK_CONTROL_SOCKET", sockets.back()},
                                           {"VASKOR_SDK_PEER_TIMEOUT_MS", timeout}});
             }));
-            ASSERT_TRUE(nodes_.back());
+            ASSERT_TRUE(allNodes.back());
         }
     }
 
     static constexpr const char* timeout = "3000";
 
     void TearDown() override {
-        nodes_.clear();
-        machines_.reset();
+        allNodes.clear();
+        machines.reset();
     }
 
     Nodes all() {
         Nodes nodes;
-        for (auto& node : nodes_)
+        for (auto& node : allNodes)
             if (node->alive())
                 nodes.push_back(node.get());
         return nodes;
@@ -83,21 +83,21 @@ protected:
 
     // The client program on machine i, talking to that machine's core.
     CommandResult client(int machine, const std::string& arguments) {
-        auto command = runCommand("ip netns exec " + machines_->name(machine) + " " +
+        auto command = runCommand("ip netns exec " + machines->name(machine) + " " +
                                   VASKOR_SDK_CLIENT_PROGRAM + " " + arguments + " --socket " +
-                                  sockets_.at(machine - 1));
+                                  sockets.at(machine - 1));
         while (command.wait_for(0s) != std::future_status::ready)
             pumpFor(all(), 2ms);
         return command.get();
     }
 
-    std::unique_ptr<BridgedMachines> machines_;
-    std::vector<std::string> sockets_;
-    std::vector<std::unique_ptr<LobbyNode>> nodes_;
+    std::unique_ptr<BridgedMachines> machines;
+    std::vector<std::string> sockets;
+    std::vector<std::unique_ptr<LobbyNode>> allNodes;
 };
 
 TEST_F(LobbyNetnsTest, InvitationByCommandLineJoinsTwoMembersAndHostLossEndsTheLobby) {
-    LobbyNode& host = *nodes_[0];
+    LobbyNode& host = *allNodes[0];
     host.createLobby();
     host.run();
     ASSERT_TRUE(host.connected());
@@ -118,10 +118,10 @@ TEST_F(LobbyNetnsTest, InvitationByCommandLineJoinsTwoMembersAndHostLossEndsTheL
     // connects to the lobby.
     std::vector<steady_clock::time_point> connectCalled(3);
     for (int i = 2; i <= 3; ++i) {
-        LobbyNode& member = *nodes_[i - 1];
+        LobbyNode& member = *allNodes[i - 1];
         member.core().ActivityManager().OnActivityJoin.Connect([&, i](const char* text) {
             connectCalled[i - 1] = steady_clock::now();
-            nodes_[i - 1]->connect(text);
+            allNodes[i - 1]->connect(text);
         });
         const auto given = client(i, "join " + secret);
         ASSERT_EQ(given.status, 0) << given.output;
@@ -132,9 +132,9 @@ TEST_F(LobbyNetnsTest, InvitationByCommandLineJoinsTwoMembersAndHostLossEndsTheL
     }
     // Times as the members' runs saw them, good to the pump's 2 ms.
     for (int i = 2; i <= 3; ++i) {
-        EXPECT_EQ(nodes_[i - 1]->lobbyId(), host.lobbyId());
+        EXPECT_EQ(allNodes[i - 1]->lobbyId(), host.lobbyId());
         std::cout << "member " << i - 1 << ": ConnectLobbyWithActivitySecret to completion "
-                  << millisecondsOf(nodes_[i - 1]->completedAt - connectCalled[i - 1]) << " ms"
+                  << millisecondsOf(allNodes[i - 1]->completedAt - connectCalled[i - 1]) << " ms"
                   << std::endl;
     }
 
@@ -163,7 +163,7 @@ TEST_F(LobbyNetnsTest, InvitationByCommandLineJoinsTwoMembersAndHostLossEndsTheL
             bool done = true;
             for (int i = 2; i <= 3; ++i) {
                 if (deleted[i - 1] == steady_clock::time_point{} &&
-                    !nodes_[i - 1]->eventsOf("delete").empty())
+                    !allNodes[i - 1]->eventsOf("delete").empty())
                     deleted[i - 1] = steady_clock::now();
                 done = done && deleted[i - 1] != steady_clock::time_point{};
             }
@@ -177,21 +177,22 @@ TEST_F(LobbyNetnsTest, InvitationByCommandLineJoinsTwoMembersAndHostLossEndsTheL
 }
 
 TEST_F(LobbyNetnsTest, HostCutOffWithoutAWordEndsTheLobbyAfterTheTimeOut) {
-    LobbyNode& host = *nodes_[0];
+    LobbyNode& host = *allNodes[0];
     host.createLobby();
     host.run();
     for (int i = 2; i <= 3; ++i) {
-        nodes_[i - 1]->connect(host.secret());
-        ASSERT_TRUE(pumpUntil(all(), [&] { return nodes_[i - 1]->completion.has_value(); }));
-        ASSERT_TRUE(nodes_[i - 1]->connected());
+        allNodes[i - 1]->connect(host.secret());
+        ASSERT_TRUE(pumpUntil(all(), [&] { return allNodes[i - 1]->completion.has_value(); }));
+        ASSERT_TRUE(allNodes[i - 1]->connected());
     }
     pumpFor(all(), 100ms);
-    ASSERT_EQ(std::system(("ip -n " + machines_->name(1) + " link set eth0 down").c_str()), 0);
+    ASSERT_EQ(std::system(("ip -n " + machines->name(1) + " link set eth0 down").c_str()), 0);
     const auto cut = steady_clock::now();
     ASSERT_TRUE(pumpUntil(
         all(),
         [&] {
-            return !nodes_[1]->eventsOf("delete").empty() && !nodes_[2]->eventsOf("delete").empty();
+            return !allNodes[1]->eventsOf("delete").empty() &&
+                   !allNodes[2]->eventsOf("delete").empty();
         },
         6s));
     const auto waited = steady_clock::now() - cut;

@@ -19,17 +19,17 @@ protected:
     // A host with a lobby of the given capacity, its route reported.
     void host(std::uint32_t capacity = 8,
               std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
-        host_ = LobbyNode::create(settings);
-        ASSERT_TRUE(host_);
-        host_->createLobby(capacity);
-        host_->run();
-        ASSERT_TRUE(host_->connected());
+        hostNode = LobbyNode::create(settings);
+        ASSERT_TRUE(hostNode);
+        hostNode->createLobby(capacity);
+        hostNode->run();
+        ASSERT_TRUE(hostNode->connected());
     }
 
     LobbyNode& join(std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
-        members_.push_back(LobbyNode::create(settings));
-        LobbyNode& member = *members_.back();
-        member.connect(host_->secret());
+        members.push_back(LobbyNode::create(settings));
+        LobbyNode& member = *members.back();
+        member.connect(hostNode->secret());
         EXPECT_TRUE(pumpUntil(all(), [&] { return member.completion.has_value(); }));
         EXPECT_TRUE(member.connected());
         return member;
@@ -37,9 +37,9 @@ protected:
 
     Nodes all() {
         Nodes nodes;
-        if (host_ && host_->alive())
-            nodes.push_back(host_.get());
-        for (auto& member : members_)
+        if (hostNode && hostNode->alive())
+            nodes.push_back(hostNode.get());
+        for (auto& member : members)
             if (member->alive())
                 nodes.push_back(member.get());
         return nodes;
@@ -48,21 +48,21 @@ protected:
     // Settles: every pending message delivered everywhere.
     void settle() { pumpFor(all(), 150ms); }
 
-    std::unique_ptr<LobbyNode> host_;
-    std::vector<std::unique_ptr<LobbyNode>> members_;
+    std::unique_ptr<LobbyNode> hostNode;
+    std::vector<std::unique_ptr<LobbyNode>> members;
 };
 
 TEST_F(LobbyTest, CreatedLobbyIsTheHostsWithItsSettingsAndSecret) {
     host();
-    const auto& lobby = host_->completion->lobby;
+    const auto& lobby = hostNode->completion->lobby;
     EXPECT_GT(lobby.GetId(), 0);
-    EXPECT_EQ(lobby.GetOwnerId(), host_->userId);
+    EXPECT_EQ(lobby.GetOwnerId(), hostNode->userId);
     EXPECT_EQ(lobby.GetCapacity(), 8u);
     EXPECT_EQ(lobby.GetType(), discord::LobbyType::Private);
-    EXPECT_EQ(host_->memberIds(), std::vector<UserId>{host_->userId});
-    EXPECT_FALSE(host_->metadata(host_->userId, "$net.route")) << "own metadata starts empty";
+    EXPECT_EQ(hostNode->memberIds(), std::vector<UserId>{hostNode->userId});
+    EXPECT_FALSE(hostNode->metadata(hostNode->userId, "$net.route")) << "own metadata starts empty";
 
-    const std::string secret = host_->secret();
+    const std::string secret = hostNode->secret();
     EXPECT_TRUE(secret.starts_with("vaskor1."));
     EXPECT_LE(secret.size(), 127u);
     EXPECT_TRUE(
@@ -73,7 +73,8 @@ TEST_F(LobbyTest, CreatedLobbyIsTheHostsWithItsSettingsAndSecret) {
     EXPECT_EQ(parsed->endpoints.at(0).address, 0x7f000001u);
 
     char other[discordTextSize] = {};
-    EXPECT_EQ(host_->lobbies().GetLobbyActivitySecret(lobby.GetId() + 1, other), Result::NotFound);
+    EXPECT_EQ(hostNode->lobbies().GetLobbyActivitySecret(lobby.GetId() + 1, other),
+              Result::NotFound);
 }
 
 TEST_F(LobbyTest, MembersJoinWithTheSecretAndAllSeeOneMemberList) {
@@ -81,17 +82,17 @@ TEST_F(LobbyTest, MembersJoinWithTheSecretAndAllSeeOneMemberList) {
     auto& first = join();
     auto& second = join();
     settle();
-    const std::vector<UserId> expected{host_->userId, first.userId, second.userId};
+    const std::vector<UserId> expected{hostNode->userId, first.userId, second.userId};
     for (auto* node : all()) {
-        EXPECT_EQ(node->lobbyId(), host_->lobbyId());
+        EXPECT_EQ(node->lobbyId(), hostNode->lobbyId());
         EXPECT_EQ(node->memberIds(), expected);
     }
-    EXPECT_EQ(first.completion->lobby.GetOwnerId(), host_->userId);
+    EXPECT_EQ(first.completion->lobby.GetOwnerId(), hostNode->userId);
     EXPECT_EQ(first.completion->lobby.GetCapacity(), 8u);
     EXPECT_FALSE(first.metadata(first.userId, "$net.peer_id")) << "nothing written yet";
 
-    const auto lobby = host_->lobbyId();
-    EXPECT_EQ(host_->eventsOf("connect"),
+    const auto lobby = hostNode->lobbyId();
+    EXPECT_EQ(hostNode->eventsOf("connect"),
               (std::vector<LobbyEvent>{{"connect", lobby, first.userId},
                                        {"connect", lobby, second.userId}}));
     EXPECT_EQ(first.eventsOf("connect"),
@@ -104,7 +105,7 @@ TEST_F(LobbyTest, MetadataReachesEveryoneTheSenderIncludedInOneOrder) {
     auto& first = join();
     auto& second = join();
     settle();
-    ASSERT_EQ(host_->update({{"$net.peer_id", "1"}, {"$net.route", "host route"}}), Result::Ok);
+    ASSERT_EQ(hostNode->update({{"$net.peer_id", "1"}, {"$net.route", "host route"}}), Result::Ok);
     // Written in one pass by both members: the host's order decides for all.
     ASSERT_EQ(first.update({{"$net.peer_id", "22"}, {"$net.route", "first route"}}), Result::Ok);
     ASSERT_EQ(second.update({{"$net.peer_id", "333"}}), Result::Ok);
@@ -115,24 +116,24 @@ TEST_F(LobbyTest, MetadataReachesEveryoneTheSenderIncludedInOneOrder) {
     ASSERT_EQ(first.update({{"$net.route", "first route, moved"}}), Result::Ok);
     settle();
 
-    const auto updates = host_->eventsOf("update");
+    const auto updates = hostNode->eventsOf("update");
     ASSERT_EQ(updates.size(), 4u);
     for (auto* node : all()) {
         EXPECT_EQ(node->eventsOf("update"), updates) << "same updates in the same order";
-        EXPECT_EQ(node->metadata(host_->userId, "$net.route"), "host route");
+        EXPECT_EQ(node->metadata(hostNode->userId, "$net.route"), "host route");
         EXPECT_EQ(node->metadata(first.userId, "$net.peer_id"), "22");
         EXPECT_EQ(node->metadata(first.userId, "$net.route"), "first route, moved");
         EXPECT_EQ(node->metadata(second.userId, "$net.peer_id"), "333");
         EXPECT_FALSE(node->metadata(second.userId, "$net.route"));
     }
     EXPECT_EQ(std::count(updates.begin(), updates.end(),
-                         LobbyEvent{"update", host_->lobbyId(), first.userId}),
+                         LobbyEvent{"update", hostNode->lobbyId(), first.userId}),
               2);
 
     // A late joiner gets everything written so far with the list.
     auto& third = join();
     EXPECT_EQ(third.metadata(first.userId, "$net.route"), "first route, moved");
-    EXPECT_EQ(third.metadata(host_->userId, "$net.peer_id"), "1");
+    EXPECT_EQ(third.metadata(hostNode->userId, "$net.peer_id"), "1");
 }
 
 TEST_F(LobbyTest, MissingMetadataLeavesTheBufferAndOthersCannotBeWritten) {
@@ -141,9 +142,9 @@ TEST_F(LobbyTest, MissingMetadataLeavesTheBufferAndOthersCannotBeWritten) {
     settle();
     char value[discordMetadataValueSize];
     std::fill(std::begin(value), std::end(value), 'x');
-    EXPECT_EQ(
-        member.lobbies().GetMemberMetadataValue(member.lobbyId(), host_->userId, "absent", value),
-        Result::NotFound);
+    EXPECT_EQ(member.lobbies().GetMemberMetadataValue(member.lobbyId(), hostNode->userId, "absent",
+                                                      value),
+              Result::NotFound);
     EXPECT_EQ(value[0], 'x');
     EXPECT_EQ(member.lobbies().GetMemberMetadataValue(member.lobbyId(), 12345, "$net.route", value),
               Result::NotFound);
@@ -152,19 +153,19 @@ TEST_F(LobbyTest, MissingMetadataLeavesTheBufferAndOthersCannotBeWritten) {
     const std::string longest(4095, 'v');
     ASSERT_EQ(member.update({{"key", longest.c_str()}}), Result::Ok);
     settle();
-    EXPECT_EQ(host_->metadata(member.userId, "key"), longest);
+    EXPECT_EQ(hostNode->metadata(member.userId, "key"), longest);
 
     discord::LobbyMemberTransaction transaction;
-    ASSERT_EQ(
-        member.lobbies().GetMemberUpdateTransaction(member.lobbyId(), host_->userId, &transaction),
-        Result::Ok);
+    ASSERT_EQ(member.lobbies().GetMemberUpdateTransaction(member.lobbyId(), hostNode->userId,
+                                                          &transaction),
+              Result::Ok);
     transaction.SetMetadata("key", "forged");
     std::optional<Result> answer;
-    member.lobbies().UpdateMember(member.lobbyId(), host_->userId, transaction,
+    member.lobbies().UpdateMember(member.lobbyId(), hostNode->userId, transaction,
                                   [&](Result result) { answer = result; });
     settle();
     EXPECT_EQ(answer, Result::InvalidArgument) << "a member writes only its own metadata";
-    EXPECT_FALSE(host_->metadata(host_->userId, "key"));
+    EXPECT_FALSE(hostNode->metadata(hostNode->userId, "key"));
 }
 
 TEST_F(LobbyTest, LeavingOrSilentMembersDisconnectEverywhere) {
@@ -173,7 +174,7 @@ TEST_F(LobbyTest, LeavingOrSilentMembersDisconnectEverywhere) {
     auto& silent = join({shortTimeout});
     auto& staying = join({shortTimeout});
     settle();
-    const auto lobby = host_->lobbyId();
+    const auto lobby = hostNode->lobbyId();
 
     const UserId leavingId = leaving.userId;
     leaving.destroy();
@@ -181,23 +182,23 @@ TEST_F(LobbyTest, LeavingOrSilentMembersDisconnectEverywhere) {
         all(),
         [&] {
             return !staying.eventsOf("disconnect").empty() &&
-                   !host_->eventsOf("disconnect").empty();
+                   !hostNode->eventsOf("disconnect").empty();
         },
         1000ms))
         << "a core that is destroyed says so at once";
-    EXPECT_EQ(host_->eventsOf("disconnect"),
+    EXPECT_EQ(hostNode->eventsOf("disconnect"),
               (std::vector<LobbyEvent>{{"disconnect", lobby, leavingId}}));
 
     // silent stops answering: only the others are pumped.
     const UserId silentId = silent.userId;
-    Nodes others{host_.get(), &staying};
+    Nodes others{hostNode.get(), &staying};
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(pumpUntil(
         others, [&] { return staying.eventsOf("disconnect").size() == 2; }, 4000ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms) << "not before the time-out";
     EXPECT_EQ(staying.eventsOf("disconnect").back(), (LobbyEvent{"disconnect", lobby, silentId}));
     for (auto* node : others)
-        EXPECT_EQ(node->memberIds(), (std::vector<UserId>{host_->userId, staying.userId}));
+        EXPECT_EQ(node->memberIds(), (std::vector<UserId>{hostNode->userId, staying.userId}));
     EXPECT_TRUE(staying.eventsOf("delete").empty());
 }
 
@@ -206,13 +207,13 @@ TEST_F(LobbyTest, NinthMemberIsRefusedAndTheEightCarryOn) {
     for (int i = 0; i < 7; ++i)
         join();
     settle();
-    ASSERT_EQ(host_->memberIds().size(), 8u);
+    ASSERT_EQ(hostNode->memberIds().size(), 8u);
     std::vector<std::size_t> eventsBefore;
     for (auto* node : all())
         eventsBefore.push_back(node->events.size());
 
     auto ninth = LobbyNode::create();
-    ninth->connect(host_->secret());
+    ninth->connect(hostNode->secret());
     Nodes nodes = all();
     nodes.push_back(ninth.get());
     ASSERT_TRUE(pumpUntil(nodes, [&] { return ninth->completion.has_value(); }));
@@ -225,9 +226,9 @@ TEST_F(LobbyTest, NinthMemberIsRefusedAndTheEightCarryOn) {
         EXPECT_EQ(node->events.size(), eventsBefore[index++]) << "nobody saw the ninth";
     }
     // The eight still talk.
-    ASSERT_EQ(members_.back()->update({{"still", "here"}}), Result::Ok);
+    ASSERT_EQ(members.back()->update({{"still", "here"}}), Result::Ok);
     settle();
-    EXPECT_EQ(host_->metadata(members_.back()->userId, "still"), "here");
+    EXPECT_EQ(hostNode->metadata(members.back()->userId, "still"), "here");
 }
 
 std::string withLobbyKeyFlipped(const std::string& text) {
@@ -256,7 +257,7 @@ std::string withCharacterChanged(std::string text) {
 
 TEST_F(LobbyTest, WrongSecretsFailWithinTheTimeOutAndAdmitNobody) {
     host(8, {shortTimeout});
-    const std::string secret = host_->secret();
+    const std::string secret = hostNode->secret();
     struct Case {
         const char* what;
         std::string secret;
@@ -269,7 +270,7 @@ TEST_F(LobbyTest, WrongSecretsFailWithinTheTimeOutAndAdmitNobody) {
         {"cut short", secret.substr(0, secret.size() - 7), Result::InvalidSecret},
         {"a character changed", withCharacterChanged(secret), Result::InvalidSecret},
         {"another lobby key", withLobbyKeyFlipped(secret), Result::InvalidSecret},
-        {"another lobby id", withLobbyId(secret, host_->lobbyId() ^ 0x10), Result::NotFound},
+        {"another lobby id", withLobbyId(secret, hostNode->lobbyId() ^ 0x10), Result::NotFound},
         {"nobody at the endpoint", withPort(secret, 9), Result::NetworkError},
     };
     for (const auto& c : cases) {
@@ -278,21 +279,22 @@ TEST_F(LobbyTest, WrongSecretsFailWithinTheTimeOutAndAdmitNobody) {
         member->connect(c.secret);
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(pumpUntil(
-            {host_.get(), member.get()}, [&] { return member->completion.has_value(); }, 3000ms));
+            {hostNode.get(), member.get()}, [&] { return member->completion.has_value(); },
+            3000ms));
         EXPECT_LE(std::chrono::steady_clock::now() - start, 2500ms);
         EXPECT_EQ(member->completion->result, c.expected);
         std::int32_t count = -1;
-        EXPECT_EQ(member->lobbies().MemberCount(host_->lobbyId(), &count), Result::NotFound);
+        EXPECT_EQ(member->lobbies().MemberCount(hostNode->lobbyId(), &count), Result::NotFound);
     }
     settle();
-    EXPECT_EQ(host_->memberIds(), std::vector<UserId>{host_->userId});
-    EXPECT_TRUE(host_->events.empty());
+    EXPECT_EQ(hostNode->memberIds(), std::vector<UserId>{hostNode->userId});
+    EXPECT_TRUE(hostNode->events.empty());
 }
 
 TEST_F(LobbyTest, SecretOfAGoneHostFailsWithinTheTimeOut) {
     host(8, {shortTimeout});
-    const std::string stale = host_->secret();
-    host_->destroy();
+    const std::string stale = hostNode->secret();
+    hostNode->destroy();
     auto member = LobbyNode::create({shortTimeout});
     member->connect(stale);
     const auto start = std::chrono::steady_clock::now();
@@ -307,8 +309,8 @@ TEST_F(LobbyTest, DestroyedHostDeletesTheLobbyForEveryMemberWithinASecond) {
     auto& first = join();
     auto& second = join();
     settle();
-    const auto lobby = host_->lobbyId();
-    host_->destroy();
+    const auto lobby = hostNode->lobbyId();
+    hostNode->destroy();
     ASSERT_TRUE(pumpUntil(
         all(),
         [&] { return !first.eventsOf("delete").empty() && !second.eventsOf("delete").empty(); },
@@ -338,36 +340,36 @@ TEST_F(LobbyTest, ProgramHearsNoOneButMembersAndPeersItOpened) {
     auto& member = join({shortTimeout});
     // A stranger who learnt the host's route (its key) but not the secret.
     auto stranger = LobbyNode::create({shortTimeout});
-    Nodes nodes{host_.get(), &member, stranger.get()};
+    Nodes nodes{hostNode.get(), &member, stranger.get()};
     ASSERT_TRUE(pumpUntil(nodes, [&] {
-        return !host_->node().route.empty() && !member.node().route.empty() &&
+        return !hostNode->node().route.empty() && !member.node().route.empty() &&
                !stranger->node().route.empty();
     }));
-    stranger->node().open(host_->node());
-    member.node().open(host_->node());
+    stranger->node().open(hostNode->node());
+    member.node().open(hostNode->node());
     const std::uint8_t byte = 7;
     pumpFor(nodes, 300ms);
-    stranger->node().network().SendMessage(host_->node().peerId, 0, &byte, 1);
-    member.node().network().SendMessage(host_->node().peerId, 0, &byte, 1);
+    stranger->node().network().SendMessage(hostNode->node().peerId, 0, &byte, 1);
+    member.node().network().SendMessage(hostNode->node().peerId, 0, &byte, 1);
     pumpFor(nodes, 300ms);
-    ASSERT_EQ(host_->node().received.size(), 1u);
-    EXPECT_EQ(host_->node().received[0].peer, member.node().peerId);
-    EXPECT_EQ(host_->memberIds(), (std::vector<UserId>{host_->userId, member.userId}));
+    ASSERT_EQ(hostNode->node().received.size(), 1u);
+    EXPECT_EQ(hostNode->node().received[0].peer, member.node().peerId);
+    EXPECT_EQ(hostNode->memberIds(), (std::vector<UserId>{hostNode->userId, member.userId}));
 }
 
 TEST_F(LobbyTest, SecondLobbyOnOneCoreIsRefused) {
     host();
     auto& member = join();
     std::optional<Result> again;
-    host_->lobbies().ConnectLobbyWithActivitySecret(
-        host_->secret().c_str(), [&](Result result, const discord::Lobby&) { again = result; });
+    hostNode->lobbies().ConnectLobbyWithActivitySecret(
+        hostNode->secret().c_str(), [&](Result result, const discord::Lobby&) { again = result; });
     discord::LobbyTransaction transaction;
-    host_->lobbies().GetLobbyCreateTransaction(&transaction);
+    hostNode->lobbies().GetLobbyCreateTransaction(&transaction);
     std::optional<Result> created;
-    host_->lobbies().CreateLobby(transaction,
-                                 [&](Result result, const discord::Lobby&) { created = result; });
+    hostNode->lobbies().CreateLobby(
+        transaction, [&](Result result, const discord::Lobby&) { created = result; });
     member.run();
-    host_->run();
+    hostNode->run();
     EXPECT_EQ(again, Result::AlreadyExists);
     EXPECT_EQ(created, Result::AlreadyExists);
 }

@@ -32,7 +32,7 @@ struct Completion {
 
 class LobbyNode {
 public:
-    explicit LobbyNode(std::unique_ptr<Node> node) : node_(std::move(node)) {
+    explicit LobbyNode(std::unique_ptr<Node> node) : sdkNode(std::move(node)) {
         auto& lobbies = this->lobbies();
         lobbies.OnMemberConnect.Connect(
             [this](LobbyId lobby, UserId user) { record("connect", lobby, user); });
@@ -42,12 +42,12 @@ public:
             [this](LobbyId lobby, UserId user) { record("disconnect", lobby, user); });
         lobbies.OnLobbyDelete.Connect(
             [this](LobbyId lobby, std::uint32_t) { record("delete", lobby, 0); });
-        node_->core().ActivityManager().OnActivityJoin.Connect([this](const char* secret) {
+        sdkNode->core().ActivityManager().OnActivityJoin.Connect([this](const char* secret) {
             sdktest::expectInsideRunCallbacks();
             joins.push_back(secret);
         });
         discord::User user;
-        node_->core().UserManager().GetCurrentUser(&user);
+        sdkNode->core().UserManager().GetCurrentUser(&user);
         userId = user.GetId();
     }
 
@@ -58,12 +58,12 @@ public:
         return node ? std::make_unique<LobbyNode>(std::move(node)) : nullptr;
     }
 
-    Node& node() { return *node_; }
-    discord::Core& core() { return node_->core(); }
-    discord::LobbyManager& lobbies() { return node_->core().LobbyManager(); }
-    void run() { node_->run(); }
-    void destroy() { node_->destroy(); }
-    bool alive() const { return node_->alive(); }
+    Node& node() { return *sdkNode; }
+    discord::Core& core() { return sdkNode->core(); }
+    discord::LobbyManager& lobbies() { return sdkNode->core().LobbyManager(); }
+    void run() { sdkNode->run(); }
+    void destroy() { sdkNode->destroy(); }
+    bool alive() const { return sdkNode->alive(); }
 
     void createLobby(std::uint32_t capacity = 8) {
         discord::LobbyTransaction transaction;
@@ -152,7 +152,7 @@ private:
         events.push_back(LobbyEvent{kind, lobby, user});
     }
 
-    std::unique_ptr<Node> node_;
+    std::unique_ptr<Node> sdkNode;
 };
 
 using Nodes = std::vector<LobbyNode*>;

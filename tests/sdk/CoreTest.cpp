@@ -20,21 +20,21 @@ namespace {
 class HeldPort {
 public:
     HeldPort() {
-        descriptor_ = socket(AF_INET, SOCK_DGRAM, 0);
+        descriptor = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_ANY);
-        bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
         socklen_t length = sizeof address;
-        getsockname(descriptor_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
     }
-    ~HeldPort() { close(descriptor_); }
-    std::string text() const { return std::to_string(port_); }
+    ~HeldPort() { close(descriptor); }
+    std::string text() const { return std::to_string(port); }
 
 private:
-    int descriptor_ = -1;
-    std::uint16_t port_ = 0;
+    int descriptor = -1;
+    std::uint16_t port = 0;
 };
 
 struct CreationCase {

@@ -24,24 +24,24 @@ using CreateEntry = DiscordResultCode (*)(std::uint32_t, DiscordCreateParams*,
 class MemoryCopy {
 public:
     explicit MemoryCopy(const std::vector<char>& image) {
-        descriptor_ = memfd_create("discord_game_sdk", MFD_CLOEXEC);
-        if (descriptor_ < 0 ||
-            write(descriptor_, image.data(), image.size()) != static_cast<ssize_t>(image.size()))
+        descriptor = memfd_create("discord_game_sdk", MFD_CLOEXEC);
+        if (descriptor < 0 ||
+            write(descriptor, image.data(), image.size()) != static_cast<ssize_t>(image.size()))
             return;
-        handle_ =
-            dlopen(("/proc/self/fd/" + std::to_string(descriptor_)).c_str(), RTLD_NOW | RTLD_LOCAL);
+        libraryHandle =
+            dlopen(("/proc/self/fd/" + std::to_string(descriptor)).c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     ~MemoryCopy() {
-        if (handle_)
-            dlclose(handle_);
-        if (descriptor_ >= 0)
-            close(descriptor_);
+        if (libraryHandle)
+            dlclose(libraryHandle);
+        if (descriptor >= 0)
+            close(descriptor);
     }
-    void* handle() const { return handle_; }
+    void* handle() const { return libraryHandle; }
 
 private:
-    int descriptor_ = -1;
-    void* handle_ = nullptr;
+    int descriptor = -1;
+    void* libraryHandle = nullptr;
 };
 
 struct NetworkEvents {

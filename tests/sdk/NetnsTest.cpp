@@ -28,59 +28,59 @@ protected:
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root to create network namespaces";
-        pair_ = std::make_unique<NamespacePair>();
-        ASSERT_TRUE(pair_->ready);
-        a_ = pair_->inside(pair_->a, [] {
+        pair = std::make_unique<NamespacePair>();
+        ASSERT_TRUE(pair->ready);
+        a = pair->inside(pair->a, [] {
             return Node::create({{"VASKOR_SDK_ADDRESSES", NamespacePair::addressA}});
         });
-        b_ = pair_->inside(pair_->b, [] {
+        b = pair->inside(pair->b, [] {
             return Node::create({{"VASKOR_SDK_ADDRESSES", NamespacePair::addressB}});
         });
-        ASSERT_TRUE(a_ && b_);
-        ASSERT_TRUE(pumpUntil({a_.get(), b_.get()},
-                              [&] { return !a_->route.empty() && !b_->route.empty(); }));
+        ASSERT_TRUE(a && b);
+        ASSERT_TRUE(
+            pumpUntil({a.get(), b.get()}, [&] { return !a->route.empty() && !b->route.empty(); }));
     }
 
     void TearDown() override {
-        a_.reset();
-        b_.reset();
-        pair_.reset();
+        a.reset();
+        b.reset();
+        pair.reset();
     }
 
     void openBoth() {
-        a_->open(*b_);
-        b_->open(*a_);
+        a->open(*b);
+        b->open(*a);
     }
 
     sdk::transport::Endpoint endpointOfB() const {
-        return sdk::transport::parseRoute(b_->route)->endpoints.at(0);
+        return sdk::transport::parseRoute(b->route)->endpoints.at(0);
     }
 
-    std::unique_ptr<NamespacePair> pair_;
-    std::unique_ptr<Node> a_;
-    std::unique_ptr<Node> b_;
+    std::unique_ptr<NamespacePair> pair;
+    std::unique_ptr<Node> a;
+    std::unique_ptr<Node> b;
 };
 
 // A plain UDP socket made inside a namespace.
 class StrangerSocket {
 public:
-    explicit StrangerSocket(int descriptor) : descriptor_(descriptor) {}
-    ~StrangerSocket() { close(descriptor_); }
+    explicit StrangerSocket(int descriptor) : descriptor(descriptor) {}
+    ~StrangerSocket() { close(descriptor); }
     void sendTo(const sdk::transport::Endpoint& to, std::span<const std::uint8_t> bytes) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(to.port);
         address.sin_addr.s_addr = htonl(to.address);
-        sendto(descriptor_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
+        sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
                sizeof address);
     }
     bool anythingReceived() {
         std::uint8_t buffer[2048];
-        return recv(descriptor_, buffer, sizeof buffer, MSG_DONTWAIT) >= 0;
+        return recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT) >= 0;
     }
 
 private:
-    int descriptor_;
+    int descriptor;
 };
 
 TEST_F(NetnsTest, MessagesTravelBothWaysOnBothChannels) {
@@ -88,27 +88,25 @@ TEST_F(NetnsTest, MessagesTravelBothWaysOnBothChannels) {
     const auto small = numberedMessage(1, 64);
     const auto large = numberedMessage(2, 1441);
     const auto huge = numberedMessage(3, 70000);
-    a_->network().SendMessage(b_->peerId, 1, huge.data(), huge.size());
-    b_->network().SendMessage(a_->peerId, 1, small.data(), small.size());
-    ASSERT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] {
-        return !a_->receivedOn(1).empty() && !b_->receivedOn(1).empty();
-    }));
-    EXPECT_EQ(b_->receivedOn(1)[0].bytes, huge);
-    EXPECT_EQ(a_->receivedOn(1)[0].bytes, small);
-    for (auto* from : {a_.get(), b_.get()}) {
-        auto* to = from == a_.get() ? b_.get() : a_.get();
+    a->network().SendMessage(b->peerId, 1, huge.data(), huge.size());
+    b->network().SendMessage(a->peerId, 1, small.data(), small.size());
+    ASSERT_TRUE(pumpUntil({a.get(), b.get()},
+                          [&] { return !a->receivedOn(1).empty() && !b->receivedOn(1).empty(); }));
+    EXPECT_EQ(b->receivedOn(1)[0].bytes, huge);
+    EXPECT_EQ(a->receivedOn(1)[0].bytes, small);
+    for (auto* from : {a.get(), b.get()}) {
+        auto* to = from == a.get() ? b.get() : a.get();
         ASSERT_EQ(from->network().SendMessage(to->peerId, 0, large.data(), large.size()),
                   Result::Ok);
     }
-    ASSERT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] {
-        return !a_->receivedOn(0).empty() && !b_->receivedOn(0).empty();
-    }));
-    EXPECT_EQ(a_->receivedOn(0)[0].bytes, large);
-    EXPECT_EQ(b_->receivedOn(0)[0].peer, a_->peerId);
+    ASSERT_TRUE(pumpUntil({a.get(), b.get()},
+                          [&] { return !a->receivedOn(0).empty() && !b->receivedOn(0).empty(); }));
+    EXPECT_EQ(a->receivedOn(0)[0].bytes, large);
+    EXPECT_EQ(b->receivedOn(0)[0].peer, a->peerId);
 }
 
 TEST_F(NetnsTest, ReliableSurvivesLossDuplicationAndReordering) {
-    pair_->impair(10, 10);
+    pair->impair(10, 10);
     openBoth();
     const std::vector<std::size_t> sizes{1, 64, 1437, 3000, 20000};
     constexpr std::uint32_t count = 1500;
@@ -117,23 +115,23 @@ TEST_F(NetnsTest, ReliableSurvivesLossDuplicationAndReordering) {
     for (std::uint32_t batch = 100; batch <= count; batch += 100) {
         for (; sent < batch; ++sent) {
             const auto message = numberedMessage(sent, sizes[sent % sizes.size()]);
-            ASSERT_EQ(a_->network().SendMessage(b_->peerId, 1, message.data(), message.size()),
+            ASSERT_EQ(a->network().SendMessage(b->peerId, 1, message.data(), message.size()),
                       Result::Ok);
-            ASSERT_EQ(b_->network().SendMessage(a_->peerId, 1, message.data(), message.size()),
+            ASSERT_EQ(b->network().SendMessage(a->peerId, 1, message.data(), message.size()),
                       Result::Ok);
         }
         ASSERT_TRUE(pumpUntil(
-            {a_.get(), b_.get()},
-            [&] { return a_->receivedOn(1).size() >= sent && b_->receivedOn(1).size() >= sent; },
+            {a.get(), b.get()},
+            [&] { return a->receivedOn(1).size() >= sent && b->receivedOn(1).size() >= sent; },
             std::chrono::milliseconds(20000)))
-            << "stalled after " << b_->receivedOn(1).size();
+            << "stalled after " << b->receivedOn(1).size();
     }
     for (std::uint32_t i = 0; i < unreliableCount; ++i) {
         const auto message = numberedMessage(i, 200);
-        a_->network().SendMessage(b_->peerId, 0, message.data(), message.size());
+        a->network().SendMessage(b->peerId, 0, message.data(), message.size());
     }
-    pumpFor({a_.get(), b_.get()}, std::chrono::milliseconds(300));
-    for (auto* node : {a_.get(), b_.get()}) {
+    pumpFor({a.get(), b.get()}, std::chrono::milliseconds(300));
+    for (auto* node : {a.get(), b.get()}) {
         const auto got = node->receivedOn(1);
         ASSERT_EQ(got.size(), count);
         for (std::uint32_t i = 0; i < count; ++i)
@@ -141,40 +139,40 @@ TEST_F(NetnsTest, ReliableSurvivesLossDuplicationAndReordering) {
     }
     // Unreliable messages may be lost or reordered, but never arrive twice.
     std::set<std::vector<std::uint8_t>> distinct;
-    for (const auto& message : b_->receivedOn(0))
+    for (const auto& message : b->receivedOn(0))
         EXPECT_TRUE(distinct.insert(message.bytes).second) << "an unreliable message came twice";
     EXPECT_GT(distinct.size(), unreliableCount / 2);
 }
 
 TEST_F(NetnsTest, WrongKeyInTheRouteMakesTheConnectionFail) {
-    b_->open(*a_);
+    b->open(*a);
     // b's endpoint, someone else's key (and the peer id that goes with it).
     const auto impostor = sdk::transport::KeyPair::generate();
     const std::string route =
         sdk::transport::formatRoute(sdk::transport::Route{impostor.publicKey, {endpointOfB()}});
     const auto impostorId = sdk::transport::peerIdOf(impostor.publicKey);
-    ASSERT_EQ(a_->network().OpenPeer(impostorId, route.c_str()), Result::Ok);
-    ASSERT_EQ(a_->network().OpenChannel(impostorId, 0, false), Result::Ok);
-    ASSERT_EQ(a_->network().OpenChannel(impostorId, 1, true), Result::Ok);
+    ASSERT_EQ(a->network().OpenPeer(impostorId, route.c_str()), Result::Ok);
+    ASSERT_EQ(a->network().OpenChannel(impostorId, 0, false), Result::Ok);
+    ASSERT_EQ(a->network().OpenChannel(impostorId, 1, true), Result::Ok);
     const std::uint8_t byte = 1;
-    a_->network().SendMessage(impostorId, 1, &byte, 1);
-    pumpFor({a_.get(), b_.get()}, std::chrono::milliseconds(1500));
-    EXPECT_TRUE(b_->received.empty());
-    EXPECT_EQ(a_->network().SendMessage(impostorId, 0, &byte, 1), Result::NotConnected);
+    a->network().SendMessage(impostorId, 1, &byte, 1);
+    pumpFor({a.get(), b.get()}, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(b->received.empty());
+    EXPECT_EQ(a->network().SendMessage(impostorId, 0, &byte, 1), Result::NotConnected);
 
     // The right key over the same link connects.
-    a_->open(*b_);
-    a_->network().SendMessage(b_->peerId, 1, &byte, 1);
-    EXPECT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] { return b_->received.size() == 1; }));
+    a->open(*b);
+    a->network().SendMessage(b->peerId, 1, &byte, 1);
+    EXPECT_TRUE(pumpUntil({a.get(), b.get()}, [&] { return b->received.size() == 1; }));
 }
 
 TEST_F(NetnsTest, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
-    const int capture = pair_->inside(pair_->b, [&] {
+    const int capture = pair->inside(pair->b, [&] {
         const int descriptor = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
         sockaddr_ll address{};
         address.sll_family = AF_PACKET;
         address.sll_protocol = htons(ETH_P_IP);
-        address.sll_ifindex = static_cast<int>(if_nametoindex(pair_->linkB.c_str()));
+        address.sll_ifindex = static_cast<int>(if_nametoindex(pair->linkB.c_str()));
         bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
         return descriptor;
     });
@@ -202,45 +200,45 @@ TEST_F(NetnsTest, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
     openBoth();
     for (std::uint32_t i = 0; i < 30; ++i) {
         const auto message = numberedMessage(i, 100);
-        a_->network().SendMessage(b_->peerId, 1, message.data(), message.size());
+        a->network().SendMessage(b->peerId, 1, message.data(), message.size());
     }
-    ASSERT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] {
+    ASSERT_TRUE(pumpUntil({a.get(), b.get()}, [&] {
         collect();
-        return b_->received.size() == 30;
+        return b->received.size() == 30;
     }));
     for (std::uint32_t i = 0; i < 30; ++i) {
         const auto message = numberedMessage(100 + i, 100);
-        a_->network().SendMessage(b_->peerId, 0, message.data(), message.size());
+        a->network().SendMessage(b->peerId, 0, message.data(), message.size());
     }
-    pumpUntil({a_.get(), b_.get()}, [&] {
+    pumpUntil({a.get(), b.get()}, [&] {
         collect();
-        return b_->received.size() == 60;
+        return b->received.size() == 60;
     });
-    const std::size_t before = b_->received.size();
+    const std::size_t before = b->received.size();
     ASSERT_GT(captured.size(), 60u);
 
     // Sent again from another machine's socket and from a's own address.
     auto stranger = std::make_unique<StrangerSocket>(
-        pair_->inside(pair_->a, [] { return socket(AF_INET, SOCK_DGRAM, 0); }));
+        pair->inside(pair->a, [] { return socket(AF_INET, SOCK_DGRAM, 0); }));
     for (const auto& datagram : captured)
         stranger->sendTo(endpointOfB(), datagram);
-    pumpFor({a_.get(), b_.get()}, std::chrono::milliseconds(300));
-    EXPECT_EQ(b_->received.size(), before) << "a replayed datagram was delivered";
+    pumpFor({a.get(), b.get()}, std::chrono::milliseconds(300));
+    EXPECT_EQ(b->received.size(), before) << "a replayed datagram was delivered";
     close(capture);
 
     // And b still talks to a.
     const std::uint8_t byte = 9;
-    a_->network().SendMessage(b_->peerId, 1, &byte, 1);
-    EXPECT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] { return b_->received.size() == before + 1; }));
+    a->network().SendMessage(b->peerId, 1, &byte, 1);
+    EXPECT_TRUE(pumpUntil({a.get(), b.get()}, [&] { return b->received.size() == before + 1; }));
 }
 
 TEST_F(NetnsTest, RandomBytesChangeNothingAndGetNoAnswer) {
     openBoth();
     const std::uint8_t first = 1;
-    a_->network().SendMessage(b_->peerId, 1, &first, 1);
-    ASSERT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] { return b_->received.size() == 1; }));
+    a->network().SendMessage(b->peerId, 1, &first, 1);
+    ASSERT_TRUE(pumpUntil({a.get(), b.get()}, [&] { return b->received.size() == 1; }));
     auto stranger = std::make_unique<StrangerSocket>(
-        pair_->inside(pair_->a, [] { return socket(AF_INET, SOCK_DGRAM, 0); }));
+        pair->inside(pair->a, [] { return socket(AF_INET, SOCK_DGRAM, 0); }));
     std::mt19937 random(4);
     for (int i = 0; i < 2000; ++i) {
         std::vector<std::uint8_t> junk(1 + random() % 1500);
@@ -249,14 +247,14 @@ TEST_F(NetnsTest, RandomBytesChangeNothingAndGetNoAnswer) {
         junk[0] = static_cast<std::uint8_t>(i % 4); // our types among others
         stranger->sendTo(endpointOfB(), junk);
         if (i % 200 == 0)
-            b_->run();
+            b->run();
     }
-    pumpFor({a_.get(), b_.get()}, std::chrono::milliseconds(200));
+    pumpFor({a.get(), b.get()}, std::chrono::milliseconds(200));
     EXPECT_FALSE(stranger->anythingReceived());
-    EXPECT_EQ(b_->received.size(), 1u);
+    EXPECT_EQ(b->received.size(), 1u);
     const std::uint8_t second = 2;
-    a_->network().SendMessage(b_->peerId, 1, &second, 1);
-    EXPECT_TRUE(pumpUntil({a_.get(), b_.get()}, [&] { return b_->received.size() == 2; }));
+    a->network().SendMessage(b->peerId, 1, &second, 1);
+    EXPECT_TRUE(pumpUntil({a.get(), b.get()}, [&] { return b->received.size() == 2; }));
 }
 
 } // namespace

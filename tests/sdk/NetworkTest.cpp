@@ -172,20 +172,20 @@ TEST(Reliable, LargerThanTheBoundIsRefused) {
 class SilentPort {
 public:
     SilentPort() {
-        descriptor_ = socket(AF_INET, SOCK_DGRAM, 0);
+        descriptor = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
         socklen_t length = sizeof address;
-        getsockname(descriptor_, reinterpret_cast<sockaddr*>(&address), &length);
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
     }
-    ~SilentPort() { close(descriptor_); }
+    ~SilentPort() { close(descriptor); }
     std::uint16_t port = 0;
 
 private:
-    int descriptor_ = -1;
+    int descriptor = -1;
 };
 
 TEST(Peers, UpdatePeerMovesToTheNewRouteAndKeepsQueuedMessages) {

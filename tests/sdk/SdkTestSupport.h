@@ -26,12 +26,12 @@ public:
     ScopedEnvironment(std::initializer_list<std::pair<std::string, std::string>> values) {
         for (const auto& [name, value] : values) {
             const char* old = std::getenv(name.c_str());
-            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
             setenv(name.c_str(), value.c_str(), 1);
         }
     }
     ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
+        for (const auto& [name, value] : saved) {
             if (value)
                 setenv(name.c_str(), value->c_str(), 1);
             else
@@ -40,7 +40,7 @@ public:
     }
 
 private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 
 // Every handler checks that it runs inside RunCallbacks on the test's thread.
@@ -61,7 +61,7 @@ struct Received {
 // One core with everything it reports recorded.
 class Node {
 public:
-    explicit Node(std::unique_ptr<discord::Core> core) : core_(std::move(core)) {
+    explicit Node(std::unique_ptr<discord::Core> core) : ownedCore(std::move(core)) {
         network().GetPeerId(&peerId);
         network().OnMessage.Connect([this](discord::NetworkPeerId peer,
                                            discord::NetworkChannelId channel, std::uint8_t* data,
@@ -74,7 +74,7 @@ public:
             route = text;
             ++routeUpdates;
         });
-        core_->UserManager().OnCurrentUserUpdate.Connect([this] {
+        ownedCore->UserManager().OnCurrentUserUpdate.Connect([this] {
             expectInsideRunCallbacks();
             ++userUpdates;
         });
@@ -94,16 +94,16 @@ public:
         return std::make_unique<Node>(std::unique_ptr<discord::Core>(core));
     }
 
-    discord::Core& core() { return *core_; }
-    discord::NetworkManager& network() { return core_->NetworkManager(); }
-    void destroy() { core_.reset(); }
-    bool alive() const { return core_ != nullptr; }
+    discord::Core& core() { return *ownedCore; }
+    discord::NetworkManager& network() { return ownedCore->NetworkManager(); }
+    void destroy() { ownedCore.reset(); }
+    bool alive() const { return ownedCore != nullptr; }
 
     void run() {
-        if (!core_)
+        if (!ownedCore)
             return;
         insideRunCallbacks = true;
-        core_->RunCallbacks();
+        ownedCore->RunCallbacks();
         insideRunCallbacks = false;
     }
 
@@ -130,7 +130,7 @@ public:
     std::vector<Received> received;
 
 private:
-    std::unique_ptr<discord::Core> core_;
+    std::unique_ptr<discord::Core> ownedCore;
 };
 
 // Runs every node's callbacks until done() holds or the time is up.

@@ -84,23 +84,23 @@ inline bool pumpUntil(const std::vector<TransportNode*>& nodes, const std::funct
 class RawSocket {
 public:
     RawSocket() {
-        descriptor_ = socket(AF_INET, SOCK_DGRAM, 0);
+        descriptor = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
         socklen_t length = sizeof address;
-        getsockname(descriptor_, reinterpret_cast<sockaddr*>(&address), &length);
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
     }
-    ~RawSocket() { close(descriptor_); }
+    ~RawSocket() { close(descriptor); }
 
     void sendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(to.port);
         address.sin_addr.s_addr = htonl(to.address);
-        sendto(descriptor_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
+        sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
                sizeof address);
     }
 
@@ -109,7 +109,7 @@ public:
         std::vector<std::uint8_t> buffer(2048);
         sockaddr_in address{};
         socklen_t length = sizeof address;
-        const auto size = recvfrom(descriptor_, buffer.data(), buffer.size(), MSG_DONTWAIT,
+        const auto size = recvfrom(descriptor, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                    reinterpret_cast<sockaddr*>(&address), &length);
         if (size < 0)
             return std::nullopt;
@@ -123,7 +123,7 @@ public:
     std::uint16_t port = 0;
 
 private:
-    int descriptor_ = -1;
+    int descriptor = -1;
 };
 
 inline std::string routeAt(const Transport& transport, std::vector<Endpoint> endpoints) {
