@@ -1,7 +1,7 @@
 #pragma once
 
 #include "adapter/Ipv4Cidr.h"
-#include "adapter/WintunTypes.h"
+#include "interfaces/WintunTypes.h"
 
 #include <cstdint>
 #include <vector>

@@ -11,8 +11,8 @@
 
 #include "platform/AddressConfig.h"
 #include "platform/linux/Netlink.h"
-#include "tests/tun/Ipv4Packets.h"
-#include "tun/WintunExports.h"
+#include "tests/support/Ipv4Packets.h"
+#include "interfaces/WintunExports.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

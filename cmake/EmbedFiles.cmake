@@ -66,6 +66,7 @@ ${rows}    };
 }
 ")
     add_library(${target} OBJECT ${dir}/EmbeddedData.S ${dir}/EmbeddedFileList.cpp ${copies})
+    target_link_libraries(${target} PRIVATE vaskor_loader)
     set_source_files_properties(${dir}/EmbeddedData.S PROPERTIES OBJECT_DEPENDS "${depends}")
     if(targets)
         add_dependencies(${target} ${targets})

@@ -3,7 +3,7 @@
 // The game SDK's records and value types in the class layer: ids, results,
 // users, lobbies, activities and the transactions that edit lobbies.
 
-#include "sdk/DiscordSdk.h"
+#include "interfaces/DiscordSdk.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "adapter/WintunTypes.h"
+#include "interfaces/WintunTypes.h"
 #include "resources/InMemoryLibrary.h"
-#include "sdk/DiscordCreate.h"
+#include "interfaces/DiscordCreate.h"
 
 // The 18 Wintun entry points, in binding order; null until the first binding.
 struct WintunApiTable {

@@ -1,6 +1,6 @@
-#include "sdk/DiscordCreate.h"
+#include "interfaces/DiscordCreate.h"
 
-#include "sdk/DiscordSdk.h"
+#include "interfaces/DiscordSdk.h"
 #include "sdk/core/SdkCore.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "tun/Adapters.h"
 #include "tun/Logger.h"
-#include "tun/WintunExports.h"
+#include "interfaces/WintunExports.h"
 
 #include "platform/linux/InterfaceLuid.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "adapter/WintunTypes.h"
+#include "interfaces/WintunTypes.h"
 
 #include <string_view>
 

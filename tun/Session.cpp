@@ -1,6 +1,6 @@
 #include "tun/Session.h"
 
-#include "adapter/WintunTypes.h"
+#include "interfaces/WintunTypes.h"
 #include "platform/linux/Netlink.h"
 
 #include <bit>

@@ -2,7 +2,7 @@
 
 #include "tun/Logger.h"
 #include "tun/Session.h"
-#include "tun/WintunExports.h"
+#include "interfaces/WintunExports.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -5,7 +5,7 @@
 //
 //   sudo ./build/bench/transport/sdk_transport_bench [seconds per trial]
 
-#include "BenchNamespaces.h"
+#include "tests/support/TestMachines.h"
 
 #include "discord/Core.h"
 #include "sdk/transport/Aead.h"
@@ -28,7 +28,7 @@
 #include <vector>
 
 using namespace std::chrono;
-using bench::BenchNamespaces;
+using testsupport::TestMachines;
 
 namespace {
 
@@ -37,7 +37,7 @@ double trialSeconds = 0.5;
 template <typename F> auto inNamespace(const std::string& name, F f) {
     decltype(f()) result{};
     std::thread thread([&] {
-        BenchNamespaces::enter(name);
+        TestMachines::enter(name);
         result = f();
     });
     thread.join();
@@ -66,14 +66,14 @@ public:
     virtual std::vector<double> roundTrips(int count) = 0;
 };
 
-int udpSocket(const char* address) {
+int udpSocket(const std::string& address) {
     const int descriptor = socket(AF_INET, SOCK_DGRAM, 0);
     int size = 4 * 1024 * 1024;
     setsockopt(descriptor, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
     setsockopt(descriptor, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size);
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    inet_pton(AF_INET, address, &local.sin_addr);
+    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
     if (bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
         throw std::runtime_error("cannot bind a UDP socket");
     return descriptor;
@@ -88,9 +88,9 @@ sockaddr_in addressOf(int descriptor) {
 
 class RawLink : public Link {
 public:
-    explicit RawLink(const BenchNamespaces& spaces) {
-        a = inNamespace(spaces.a, [] { return udpSocket(BenchNamespaces::addressA); });
-        b = inNamespace(spaces.b, [] { return udpSocket(BenchNamespaces::addressB); });
+    explicit RawLink(const TestMachines& spaces) {
+        a = inNamespace(spaces.name(1), [] { return udpSocket(TestMachines::address(1)); });
+        b = inNamespace(spaces.name(2), [] { return udpSocket(TestMachines::address(2)); });
         toB = addressOf(b);
         toA = addressOf(a);
     }
@@ -153,9 +153,9 @@ private:
     sockaddr_in toA{};
 };
 
-std::unique_ptr<discord::Core> coreIn(const std::string& space, const char* address) {
+std::unique_ptr<discord::Core> coreIn(const std::string& space, const std::string& address) {
     return inNamespace(space, [&] {
-        setenv("VASKOR_SDK_ADDRESSES", address, 1);
+        setenv("VASKOR_SDK_ADDRESSES", address.c_str(), 1);
         discord::Core* core = nullptr;
         if (discord::Core::Create(1, 1, &core) != discord::Result::Ok)
             throw std::runtime_error("cannot create an SDK core");
@@ -165,9 +165,9 @@ std::unique_ptr<discord::Core> coreIn(const std::string& space, const char* addr
 
 class SdkLink : public Link {
 public:
-    explicit SdkLink(const BenchNamespaces& spaces) {
-        a = coreIn(spaces.a, BenchNamespaces::addressA);
-        b = coreIn(spaces.b, BenchNamespaces::addressB);
+    explicit SdkLink(const TestMachines& spaces) {
+        a = coreIn(spaces.name(1), TestMachines::address(1));
+        b = coreIn(spaces.name(2), TestMachines::address(2));
         std::string routeA, routeB;
         a->NetworkManager().OnRouteUpdate.Connect([&](const char* route) { routeA = route; });
         b->NetworkManager().OnRouteUpdate.Connect([&](const char* route) { routeB = route; });
@@ -327,7 +327,7 @@ int main(int argc, char** argv) {
     if (argc > 1)
         trialSeconds = std::atof(argv[1]);
     try {
-        BenchNamespaces spaces;
+        TestMachines spaces(2);
         RawLink raw(spaces);
         SdkLink sdk(spaces);
         const bool aes = std::getenv("VASKOR_SDK_CIPHER") == nullptr ||

@@ -3,7 +3,7 @@
 // One SDK core: the object behind DiscordCoreInterface. It owns the transport,
 // the current user, the managers' tables and the queue of callbacks.
 
-#include "sdk/DiscordSdk.h"
+#include "interfaces/DiscordSdk.h"
 #include "sdk/core/CallbackQueue.h"
 #include "sdk/core/Settings.h"
 #include "sdk/lobby/LobbySession.h"

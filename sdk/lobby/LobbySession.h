@@ -11,7 +11,7 @@
 // lobby's key (a few at a time). It starts no thread; the core calls it from
 // runCallbacks, and it reports through LobbyEvents, which the core queues.
 
-#include "sdk/DiscordSdk.h"
+#include "interfaces/DiscordSdk.h"
 #include "sdk/lobby/LobbyMessages.h"
 #include "sdk/transport/Transport.h"
 

@@ -5,8 +5,8 @@
 #include "adapter/VirtualAdapter.h"
 #include "platform/AddressConfig.h"
 #include "resources/LibraryBinding.h"
-#include "tests/tun/Ipv4Packets.h"
-#include "tests/tun/NetworkNamespace.h"
+#include "tests/support/Ipv4Packets.h"
+#include "tests/support/NetworkNamespace.h"
 
 #include <gtest/gtest.h>
 

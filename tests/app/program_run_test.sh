@@ -4,7 +4,7 @@
 # address that does not parse shows "Cannot start VPN" and ends it.
 set -euo pipefail
 program=$1
-. "$(dirname "$0")/../../scripts/lib/window.sh"
+. "$(dirname "$0")/../../tests/support/window.sh"
 export VASKOR_SDK_CLIENT=0
 pid=""
 trap 'status=$?; [ -n "$pid" ] && kill $pid 2>/dev/null; wait 2>/dev/null || true; exit $status' EXIT

@@ -3,7 +3,7 @@
 # window, the hover images, and "Show Advanced Settings".
 set -euo pipefail
 program=$1
-. "$(dirname "$0")/../../scripts/lib/window.sh"
+. "$(dirname "$0")/../../tests/support/window.sh"
 work=$(mktemp -d)
 "$program" & pid=$!
 trap 'status=$?; kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; rm -rf "$work"; exit $status' EXIT

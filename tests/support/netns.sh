@@ -39,3 +39,33 @@ netns_remove() {
     ip netns del "$ns" 2>/dev/null || true
   done
 }
+
+# netns_impair PREFIX I J LOSS DUP: a second, direct link (eth1) between
+# machines I and J. A random half of their UDP datagrams take it, and its
+# arrivals are handled by another CPU, so they overtake each other; each side
+# also drops LOSS% of the UDP datagrams that arrive and duplicates DUP% of
+# those it sends.
+netns_impair() {
+  local prefix=$1 i=$2 j=$3 loss=$4 dup=$5
+  ip link add eth1 netns "$prefix-$i" type veth peer name eth1 netns "$prefix-$j"
+  _netns_impair_side "$prefix-$i" "10.231.0.$j" "$loss" "$dup"
+  _netns_impair_side "$prefix-$j" "10.231.0.$i" "$loss" "$dup"
+}
+
+_netns_impair_side() {
+  local ns=$1 peer=$2 loss=$3 dup=$4
+  ip -n "$ns" link set eth1 up
+  ip -n "$ns" route add "$peer" dev eth1 table 100
+  ip -n "$ns" rule add fwmark 1 table 100
+  ip netns exec "$ns" sysctl -qw net.ipv4.conf.all.rp_filter=0 \
+    net.ipv4.conf.default.rp_filter=0 net.ipv4.conf.eth1.rp_filter=0
+  ip netns exec "$ns" sh -c 'echo 1 > /sys/class/net/eth0/queues/rx-0/rps_cpus;
+                             echo 2 > /sys/class/net/eth1/queues/rx-0/rps_cpus'
+  ip netns exec "$ns" nft -f - <<RULES
+table ip vaskor_impair {
+  chain route { type route hook output priority mangle; meta l4proto udp meta mark set numgen random mod 2; }
+  chain out { type filter hook output priority 0; meta l4proto udp numgen random mod 100 < $dup dup to $peer device "eth0"; }
+  chain in { type filter hook input priority 0; meta l4proto udp numgen random mod 100 < $loss drop; }
+}
+RULES
+}

@@ -1,8 +1,8 @@
 // The library's adapter entry points, called directly, each test in a network
 // namespace of its own.
 
-#include "tests/tun/NetworkNamespace.h"
-#include "tun/WintunExports.h"
+#include "tests/support/NetworkNamespace.h"
+#include "interfaces/WintunExports.h"
 
 #include <gtest/gtest.h>
 

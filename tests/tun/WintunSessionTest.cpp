@@ -2,9 +2,9 @@
 // network namespace that the test makes.
 
 #include "platform/AddressConfig.h"
-#include "tests/tun/Ipv4Packets.h"
-#include "tests/tun/NetworkNamespace.h"
-#include "tun/WintunExports.h"
+#include "tests/support/Ipv4Packets.h"
+#include "tests/support/NetworkNamespace.h"
+#include "interfaces/WintunExports.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,155 @@
+#include "sdk/client/ClientFrame.h"
+#include "tests/support/ControlTesting.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/clipbrd.h>
+#include <wx/evtloop.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/uiaction.h>
+#include <wx/weakref.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace {
+
+class ClientWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        frame = new ClientFrame(std::make_unique<ControlClient>(path));
+        frame->Show();
+    }
+    void TearDown() override {
+        if (frame)
+            frame->Destroy();
+        wxTheApp->ProcessPendingEvents();
+    }
+
+    // Lets the window and the server run until done() holds or 5 s passed.
+    bool runUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            if (server)
+                server->poll();
+            wxTheApp->ProcessPendingEvents();
+            if (wxEventLoopBase* loop = wxEventLoopBase::GetActive())
+                loop->YieldFor(wxEVT_CATEGORY_ALL);
+            wxMilliSleep(2);
+        }
+        return true;
+    }
+    void runFor(std::chrono::milliseconds time) {
+        const auto until = std::chrono::steady_clock::now() + time;
+        runUntil([&] { return std::chrono::steady_clock::now() > until; });
+    }
+
+    template <typename Control> Control* control(int id) {
+        auto* found = dynamic_cast<Control*>(frame->FindWindow(id));
+        EXPECT_NE(found, nullptr) << "no control " << id;
+        return found;
+    }
+    wxString label(int id) { return control<wxStaticText>(id)->GetLabel(); }
+
+    void click(int id) {
+        wxButton* button = control<wxButton>(id);
+        wxUIActionSimulator pointer;
+        pointer.MouseMove(button->GetScreenRect().GetPosition() + wxPoint(10, 8));
+        pointer.MouseClick();
+    }
+
+    TemporaryDirectory directory;
+    std::string path = directory.file("core.sock");
+    std::unique_ptr<ControlServer> server = std::make_unique<ControlServer>(path);
+    wxWeakRef<ClientFrame> frame;
+};
+
+TEST_F(ClientWindow, ShowsTheUserAndTheActivity) {
+    server->setUserName("Ana");
+    server->setActivity("Hosting a VPN", 2, 8);
+    ASSERT_TRUE(runUntil([&] { return label(ClientFrame::ID_ACTIVITY) == "Hosting a VPN"; }));
+    EXPECT_EQ(label(ClientFrame::ID_USER), "Ana");
+    EXPECT_EQ(label(ClientFrame::ID_PARTY), "2 of 8");
+    EXPECT_FALSE(control<wxTextCtrl>(ClientFrame::ID_INVITATION)->IsShown());
+    EXPECT_FALSE(control<wxButton>(ClientFrame::ID_COPY)->IsShown());
+
+    server->setActivity("Connected to a VPN", 0, 0);
+    ASSERT_TRUE(runUntil([&] { return label(ClientFrame::ID_ACTIVITY) == "Connected to a VPN"; }));
+    EXPECT_EQ(label(ClientFrame::ID_PARTY), "");
+}
+
+TEST_F(ClientWindow, ShowsTheInvitationToCopyOnceTheProgramOpensIt) {
+    wxTextCtrl* invitation = control<wxTextCtrl>(ClientFrame::ID_INVITATION);
+    const int heightBefore = frame->GetClientSize().GetHeight();
+    server->openInvitation("vaskor1.AbC-_09");
+    ASSERT_TRUE(runUntil([&] { return invitation->IsShown(); }));
+    EXPECT_EQ(invitation->GetValue(), "vaskor1.AbC-_09");
+    wxButton* copy = control<wxButton>(ClientFrame::ID_COPY);
+    EXPECT_TRUE(copy->IsShown());
+    EXPECT_GT(frame->GetClientSize().GetHeight(), heightBefore);
+    // Everything lies inside the window.
+    for (wxWindow* child :
+         {static_cast<wxWindow*>(invitation), static_cast<wxWindow*>(copy),
+          frame->FindWindow(ClientFrame::ID_JOIN), frame->FindWindow(ClientFrame::ID_STATUS)})
+        EXPECT_TRUE(wxRect(frame->GetClientSize()).Contains(child->GetRect())) << child->GetName();
+
+    if (wxTheClipboard->Open()) {
+        wxTheClipboard->Clear();
+        wxTheClipboard->Close();
+    }
+    click(ClientFrame::ID_COPY);
+    ASSERT_TRUE(runUntil([&] { return label(ClientFrame::ID_STATUS).StartsWith("Copied"); }));
+    wxTextDataObject copied;
+    ASSERT_TRUE(wxTheClipboard->Open());
+    EXPECT_TRUE(wxTheClipboard->GetData(copied));
+    wxTheClipboard->Close();
+    EXPECT_EQ(copied.GetText(), "vaskor1.AbC-_09");
+}
+
+TEST_F(ClientWindow, APastedInvitationWithJoinGivesOneJoin) {
+    ASSERT_TRUE(wxTheClipboard->Open());
+    wxTheClipboard->SetData(new wxTextDataObject("  vaskor1.from-a-friend\n"));
+    wxTheClipboard->Close();
+    wxTextCtrl* field = control<wxTextCtrl>(ClientFrame::ID_JOIN_FIELD);
+    field->SetFocus();
+    field->Paste();
+    ASSERT_TRUE(runUntil([&] { return !field->GetValue().empty(); }));
+
+    click(ClientFrame::ID_JOIN);
+    std::optional<std::string> join;
+    ASSERT_TRUE(runUntil([&] { return (join = server->takeJoin()).has_value(); }))
+        << "status: " << label(ClientFrame::ID_STATUS) << ", field: " << field->GetValue();
+    EXPECT_EQ(join, "vaskor1.from-a-friend");
+    ASSERT_TRUE(runUntil([&] { return label(ClientFrame::ID_STATUS).Contains("joining"); }));
+    EXPECT_EQ(field->GetValue(), "");
+    runFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(server->takeJoin(), std::nullopt);
+}
+
+TEST_F(ClientWindow, TextThatIsNoInvitationIsNotGiven) {
+    control<wxTextCtrl>(ClientFrame::ID_JOIN_FIELD)->ChangeValue("see you at eight");
+    click(ClientFrame::ID_JOIN);
+    ASSERT_TRUE(runUntil([&] { return !label(ClientFrame::ID_STATUS).empty(); }));
+    EXPECT_TRUE(label(ClientFrame::ID_STATUS).Contains("character"))
+        << label(ClientFrame::ID_STATUS);
+    // The long message wraps, and the window grows to show all of it.
+    wxStaticText* status = control<wxStaticText>(ClientFrame::ID_STATUS);
+    EXPECT_GE(status->GetSize().GetHeight(), 2 * status->GetCharHeight());
+    EXPECT_TRUE(wxRect(frame->GetClientSize()).Contains(status->GetRect()));
+    runFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(server->takeJoin(), std::nullopt);
+}
+
+TEST_F(ClientWindow, ClosesWhenTheCoreIsGone) {
+    runFor(std::chrono::milliseconds(100));
+    server.reset();
+    EXPECT_TRUE(runUntil([&] { return !frame; })) << "the window outlived its core";
+}
+
+} // namespace

@@ -1,0 +1,203 @@
+#include "sdk/client/CommandLine.h"
+#include "sdk/control/ControlError.h"
+#include "sdk/control/ControlSocketPath.h"
+#include "tests/support/ControlTesting.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+ClientOptions command(ClientOptions::Mode mode, std::string socket,
+                      std::chrono::milliseconds timeout, std::string invitation = "") {
+    ClientOptions options;
+    options.mode = mode;
+    options.socketPath = std::move(socket);
+    options.timeout = timeout;
+    options.invitation = std::move(invitation);
+    return options;
+}
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the command on its own thread while this one serves the socket, as the
+// core's loop would; atStart runs once the command is under way.
+CommandResult runWhileServing(
+    ControlServer& server, const ClientOptions& options,
+    const std::function<void()>& atStart = [] {}) {
+    CommandResult result;
+    std::atomic<bool> done{false};
+    std::ostringstream out, err;
+    std::thread commandLine([&] {
+        result.status = runControlCommand(options, out, err);
+        done = true;
+    });
+    for (int i = 0; i < 50; ++i) {
+        server.poll();
+        std::this_thread::sleep_for(1ms);
+    }
+    atStart();
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+        server.poll();
+        std::this_thread::sleep_for(1ms);
+    }
+    commandLine.join();
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+class CommandLine : public testing::Test {
+protected:
+    TemporaryDirectory directory;
+    std::string path = directory.file("core.sock");
+    ControlServer server{path};
+};
+
+TEST_F(CommandLine, PrintsTheInvitationOnceTheProgramOpensIt) {
+    server.setActivity("Hosting a VPN", 1, 8);
+    const auto result =
+        runWhileServing(server, command(ClientOptions::Mode::printInvitation, path, 10s),
+                        [&] { server.openInvitation("vaskor1.AbC-_09"); });
+    EXPECT_EQ(result.status, exitStatus::done) << result.err;
+    EXPECT_EQ(result.out, "vaskor1.AbC-_09\n");
+}
+
+TEST_F(CommandLine, PrintsWhatTheWindowWouldShow) {
+    server.setUserName("Ana");
+    server.setActivity("Hosting a VPN", 2, 8);
+    auto result = runWhileServing(server, command(ClientOptions::Mode::printStatus, path, 5s));
+    EXPECT_EQ(result.status, exitStatus::done) << result.err;
+    EXPECT_EQ(result.out,
+              "user: Ana\nactivity: Hosting a VPN\nparty: 2 of 8\ninvitation: (none yet)\n");
+    server.openInvitation("vaskor1.x");
+    result = runWhileServing(server, command(ClientOptions::Mode::printStatus, path, 5s));
+    EXPECT_NE(result.out.find("invitation: vaskor1.x\n"), std::string::npos) << result.out;
+}
+
+TEST_F(CommandLine, SaysSoWhenNoInvitationComesInTime) {
+    const auto result =
+        runWhileServing(server, command(ClientOptions::Mode::printInvitation, path, 0s));
+    EXPECT_EQ(result.status, exitStatus::refused);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("no invitation yet"), std::string::npos) << result.err;
+}
+
+TEST_F(CommandLine, DeliversAnInvitationExactlyOnce) {
+    const auto result = runWhileServing(
+        server, command(ClientOptions::Mode::join, path, 5s, "  vaskor1.friend\r\n"));
+    EXPECT_EQ(result.status, exitStatus::done) << result.err;
+    EXPECT_NE(result.err.find("delivered"), std::string::npos) << result.err;
+    EXPECT_EQ(server.takeJoin(), "vaskor1.friend");
+    EXPECT_EQ(server.takeJoin(), std::nullopt);
+}
+
+TEST_F(CommandLine, ATextThatIsNoInvitationIsNotDelivered) {
+    const auto result =
+        runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, "hello there"));
+    EXPECT_EQ(result.status, exitStatus::refused);
+    EXPECT_NE(result.err.find("character"), std::string::npos) << result.err;
+    EXPECT_EQ(server.takeJoin(), std::nullopt);
+}
+
+TEST_F(CommandLine, ARefusalOfTheProgramIsShown) {
+    for (std::size_t i = 0; i < ControlServer::maxWaitingJoins; ++i) {
+        const auto filling =
+            runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, "vaskor1.x"));
+        ASSERT_EQ(filling.status, exitStatus::done) << filling.err;
+    }
+    const auto result =
+        runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, "vaskor1.y"));
+    EXPECT_EQ(result.status, exitStatus::refused);
+    EXPECT_NE(result.err.find("refused the invitation: too many"), std::string::npos) << result.err;
+}
+
+TEST(CommandLineWithoutCore, SaysThatNoCoreListens) {
+    std::ostringstream out, err;
+    const int status = runControlCommand(
+        command(ClientOptions::Mode::join, "/tmp/vaskor-no-such-dir/core.sock", 1s, "vaskor1.x"),
+        out, err);
+    EXPECT_EQ(status, exitStatus::noCore);
+    EXPECT_NE(err.str().find("no game SDK core listens"), std::string::npos) << err.str();
+}
+
+TEST(CommandLineWithoutCore, FindsTheOneRunningCoreOfTheUser) {
+    TemporaryDirectory runtime;
+    ScopedSetting runtimeDirectory("XDG_RUNTIME_DIR", runtime.path);
+    ::unsetenv(controlSocketSetting);
+    ClientOptions options;
+    EXPECT_THROW(resolveSocketPath(options), ControlError);
+    ControlServer first(newControlSocketPath());
+    EXPECT_EQ(resolveSocketPath(options), first.path());
+    ControlServer second(newControlSocketPath());
+    try {
+        resolveSocketPath(options);
+        ADD_FAILURE() << "two cores, and one was taken";
+    } catch (const ControlError& error) {
+        EXPECT_NE(std::string(error.what()).find(second.path()), std::string::npos) << error.what();
+    }
+    options.socketPath = second.path();
+    EXPECT_EQ(resolveSocketPath(options), second.path());
+    ScopedSetting chosen(controlSocketSetting, first.path());
+    options.socketPath.reset();
+    EXPECT_EQ(resolveSocketPath(options), first.path());
+}
+
+TEST(ClientArguments, AreReadOrRefusedWithAReason) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::optional<ClientOptions::Mode> mode; // nothing: refused
+        std::string socket = "";
+        std::chrono::milliseconds timeout{0};
+    };
+    using Mode = ClientOptions::Mode;
+    const std::vector<Case> cases = {
+        {{}, Mode::window},
+        {{"--socket", "/s"}, Mode::window, "/s"},
+        {{"invitation"}, Mode::printInvitation, "", 10s},
+        {{"invitation", "--timeout", "0", "--socket", "/s"}, Mode::printInvitation, "/s", 0s},
+        {{"join", "vaskor1.x"}, Mode::join, "", 5s},
+        {{"--socket", "/s", "join", "vaskor1.x", "--timeout", "2"}, Mode::join, "/s", 2s},
+        {{"--help"}, Mode::help},
+        {{"status"}, Mode::printStatus, "", 5s},
+        {{"status", "now"}, std::nullopt},
+        {{"join"}, std::nullopt},
+        {{"join", "a", "b"}, std::nullopt},
+        {{"invitation", "x"}, std::nullopt},
+        {{"leave"}, std::nullopt},
+        {{"--socket"}, std::nullopt},
+        {{"--socket", ""}, std::nullopt},
+        {{"invitation", "--timeout", "-1"}, std::nullopt},
+        {{"invitation", "--timeout", "soon"}, std::nullopt},
+        {{"--verbose"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parseClientOptions(c.arguments);
+        std::string shown;
+        for (const auto& argument : c.arguments)
+            shown += argument + " ";
+        if (!c.mode) {
+            EXPECT_FALSE(std::get<std::string>(parsed).empty()) << shown;
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<ClientOptions>(parsed)) << shown;
+        const auto& options = std::get<ClientOptions>(parsed);
+        EXPECT_EQ(options.mode, *c.mode) << shown;
+        EXPECT_EQ(options.socketPath.value_or(""), c.socket) << shown;
+        EXPECT_EQ(options.timeout, c.timeout) << shown;
+        if (options.mode == Mode::join) {
+            EXPECT_EQ(options.invitation, "vaskor1.x");
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,327 @@
+#include "sdk/control/ControlError.h"
+#include "sdk/control/ControlSocketPath.h"
+#include "sdk/control/UnixSocket.h"
+#include "tests/support/ControlTesting.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <vector>
+
+namespace {
+
+class ControlSocket : public testing::Test {
+protected:
+    TemporaryDirectory directory;
+    std::string path = directory.file("core.sock");
+    ControlServer server{path};
+
+    std::unique_ptr<ControlClient> connectedClient() {
+        auto client = std::make_unique<ControlClient>(path);
+        EXPECT_TRUE(pumpUntil(server, {client.get()}, [&] { return client->hasState(); }));
+        client->takeStateChanged();
+        return client;
+    }
+
+    // A client's answer to its last request.
+    ControlAnswer answerOf(ControlClient& client) {
+        std::optional<ControlAnswer> answer;
+        EXPECT_TRUE(pumpUntil(server, {&client},
+                              [&] { return (answer = client.takeAnswer()).has_value(); }));
+        return answer.value_or(ControlAnswer{false, "no answer"});
+    }
+};
+
+TEST_F(ControlSocket, AClientGetsTheCurrentStateOnConnection) {
+    server.setUserName("Ana");
+    server.setActivity("Hosting a VPN", 2, 8);
+    const auto client = connectedClient();
+    EXPECT_EQ(client->state(), (ControlState{"Ana", "Hosting a VPN", 2, 8, ""}));
+    EXPECT_EQ(server.clientCount(), 1u);
+}
+
+TEST_F(ControlSocket, ChangesReachEveryClient) {
+    const auto window = connectedClient();
+    const auto commandLine = connectedClient();
+    const auto another = connectedClient();
+    EXPECT_EQ(server.clientCount(), 3u);
+
+    server.setActivity("Hosting a VPN", 1, 8);
+    server.openInvitation("vaskor1.secret");
+    const ControlState expected{"", "Hosting a VPN", 1, 8, "vaskor1.secret"};
+    for (ControlClient* client : {window.get(), commandLine.get(), another.get()}) {
+        EXPECT_TRUE(pumpUntil(server, {client}, [&] { return client->takeInvitationOpened(); }));
+        EXPECT_EQ(client->state(), expected);
+        EXPECT_TRUE(client->takeStateChanged());
+    }
+
+    // Setting what is already shown sends nothing new.
+    server.setActivity("Hosting a VPN", 1, 8);
+    server.openInvitation("vaskor1.secret");
+    ASSERT_TRUE(pumpUntil(server, {window.get()}, [&] { return window->takeInvitationOpened(); }));
+    EXPECT_FALSE(window->takeStateChanged());
+}
+
+// A core that sleeps on pollFd() wakes for a new client and for a request,
+// and forgets a client that left.
+TEST_F(ControlSocket, ThePollDescriptorWakesTheCoreForWork) {
+    const auto readable = [&] {
+        pollfd waiting{server.pollFd(), POLLIN, 0};
+        return ::poll(&waiting, 1, 1000) == 1;
+    };
+    server.poll();
+    auto client = std::make_unique<ControlClient>(path);
+    EXPECT_TRUE(readable());
+    ASSERT_TRUE(pumpUntil(server, {client.get()}, [&] { return client->hasState(); }));
+    pollfd idle{server.pollFd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&idle, 1, 0), 0) << "nothing to do, yet the descriptor is readable";
+    client->sendJoin("vaskor1.wake");
+    EXPECT_TRUE(readable());
+    server.poll();
+    EXPECT_EQ(server.takeJoin(), "vaskor1.wake");
+
+    client.reset();
+    EXPECT_TRUE(readable());
+    EXPECT_TRUE(pumpUntil(server, {}, [&] { return server.clientCount() == 0; }));
+}
+
+TEST_F(ControlSocket, AReceivedInvitationIsQueuedExactlyOnce) {
+    const auto first = connectedClient();
+    const auto second = connectedClient();
+    first->sendJoin("vaskor1.first");
+    EXPECT_TRUE(answerOf(*first).accepted);
+    second->sendJoin("vaskor1.second");
+    EXPECT_TRUE(answerOf(*second).accepted);
+    EXPECT_EQ(server.takeJoin(), "vaskor1.first");
+    EXPECT_EQ(server.takeJoin(), "vaskor1.second");
+    EXPECT_EQ(server.takeJoin(), std::nullopt);
+    server.poll();
+    EXPECT_EQ(server.takeJoin(), std::nullopt);
+}
+
+TEST_F(ControlSocket, RefusedRequestsAreAnsweredAndQueueNothing) {
+    const auto client = connectedClient();
+    FileDescriptor raw = connectUnixSocket(path);
+    ASSERT_TRUE(raw.valid());
+    struct Case {
+        std::string line;
+        std::string reasonPart;
+    };
+    const std::vector<Case> cases = {
+        {"join hello\n", "not a Vaskor invitation"},
+        {"join\n", "empty"},
+        {"join vaskor1.a b\n", "character"},
+        {"leave\n", "unknown request"},
+        {"join vaskor1." + std::string(200, 'a') + "\n", "too long"},
+    };
+    for (const auto& refused : cases) {
+        // Through the raw socket, as a foreign or broken client would send it.
+        ASSERT_EQ(::send(raw.get(), refused.line.data(), refused.line.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(refused.line.size()));
+    }
+    std::string received;
+    pumpUntil(server, {}, [&] {
+        char buffer[4096];
+        const ssize_t got = ::recv(raw.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0)
+            received.append(buffer, static_cast<std::size_t>(got));
+        std::size_t errors = 0;
+        for (std::size_t at = received.find("\nerror "); at != std::string::npos;
+             at = received.find("\nerror ", at + 1))
+            ++errors;
+        return errors == cases.size();
+    });
+    for (const auto& refused : cases)
+        EXPECT_NE(received.find(refused.reasonPart), std::string::npos) << refused.line;
+    EXPECT_EQ(server.takeJoin(), std::nullopt);
+
+    // The connection stays usable.
+    client->sendJoin("vaskor1.ok");
+    EXPECT_TRUE(answerOf(*client).accepted);
+    EXPECT_EQ(server.takeJoin(), "vaskor1.ok");
+}
+
+TEST_F(ControlSocket, WaitingInvitationsAreBounded) {
+    const auto client = connectedClient();
+    for (std::size_t i = 0; i < ControlServer::maxWaitingJoins; ++i) {
+        client->sendJoin("vaskor1.n" + std::to_string(i));
+        EXPECT_TRUE(answerOf(*client).accepted);
+    }
+    client->sendJoin("vaskor1.more");
+    const ControlAnswer refused = answerOf(*client);
+    EXPECT_FALSE(refused.accepted);
+    EXPECT_NE(refused.error.find("too many"), std::string::npos);
+    EXPECT_EQ(server.takeJoin(), "vaskor1.n0");
+    client->sendJoin("vaskor1.later");
+    EXPECT_TRUE(answerOf(*client).accepted);
+}
+
+TEST_F(ControlSocket, AnOverlongLineEndsOnlyThatConnection) {
+    const auto good = connectedClient();
+    auto flooding = connectedClient();
+    const std::string flood(5000, 'j');
+    FileDescriptor raw = connectUnixSocket(path);
+    ASSERT_TRUE(raw.valid());
+    ASSERT_EQ(::send(raw.get(), flood.data(), flood.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(flood.size()));
+    std::string received;
+    bool closed = false;
+    EXPECT_TRUE(pumpUntil(server, {}, [&] {
+        char buffer[4096];
+        const ssize_t got = ::recv(raw.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0)
+            received.append(buffer, static_cast<std::size_t>(got));
+        closed = got == 0;
+        return closed;
+    }));
+    EXPECT_NE(received.find("error message too long"), std::string::npos) << received;
+    good->sendJoin("vaskor1.still");
+    EXPECT_TRUE(answerOf(*good).accepted);
+}
+
+TEST_F(ControlSocket, DestroyingTheServerEndsTheClientsAndRemovesTheSocket) {
+    auto client = connectedClient();
+    auto serverGone = std::make_unique<ControlServer>(directory.file("other.sock"));
+    auto otherClient = std::make_unique<ControlClient>(directory.file("other.sock"));
+    serverGone->poll();
+    serverGone.reset();
+    EXPECT_FALSE(std::filesystem::exists(directory.file("other.sock")));
+    bool open = true;
+    for (int i = 0; i < 100 && open; ++i)
+        open = otherClient->waitAndPoll(std::chrono::milliseconds(20));
+    EXPECT_FALSE(open);
+    EXPECT_FALSE(otherClient->endReason().empty());
+    // The first server and its client are untouched.
+    EXPECT_TRUE(client->poll());
+}
+
+TEST_F(ControlSocket, TheSocketIsOpenToItsOwnerOnly) {
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+}
+
+TEST_F(ControlSocket, ALiveSocketIsNotTakenOverButALeftOverOneIs) {
+    EXPECT_THROW(ControlServer second(path), ControlError);
+    const auto client = connectedClient(); // the first still serves
+
+    const std::string leftOver = directory.file("left-over.sock");
+    {
+        FileDescriptor stale(::socket(AF_UNIX, SOCK_STREAM, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", leftOver.c_str());
+        ASSERT_EQ(::bind(stale.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    ASSERT_TRUE(std::filesystem::exists(leftOver));
+    ControlServer replacing(leftOver);
+    ControlClient reached(leftOver);
+    EXPECT_TRUE(pumpUntil(replacing, {&reached}, [&] { return reached.hasState(); }));
+
+    const std::string plainFile = directory.file("plain");
+    { std::ofstream(plainFile) << "data"; }
+    EXPECT_THROW(ControlServer onFile(plainFile), ControlError);
+    EXPECT_TRUE(std::filesystem::exists(plainFile));
+}
+
+TEST(ControlSocketPath, EveryCoreGetsItsOwnSocketInAPrivateDirectory) {
+    TemporaryDirectory runtime;
+    ScopedSetting runtimeDirectory("XDG_RUNTIME_DIR", runtime.path);
+    ::unsetenv(controlSocketSetting);
+    const std::string first = newControlSocketPath();
+    const std::string second = newControlSocketPath();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.rfind(runtime.path + "/vaskor-sdk/core-" + std::to_string(::getpid()) + "-", 0),
+              0u)
+        << first;
+    struct stat info {};
+    ASSERT_EQ(::stat(controlSocketDirectory().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+    ControlServer a(first), b(second);
+    { ControlServer gone(newControlSocketPath()); }
+    std::ofstream(controlSocketDirectory() + "/junk.sock") << "not a socket";
+    EXPECT_EQ(findLiveControlSockets(), (std::vector<std::string>{first, second}));
+
+    ::chmod(controlSocketDirectory().c_str(), 0755);
+    EXPECT_THROW(newControlSocketPath(), ControlError);
+}
+
+TEST(ControlSocketPath, TheSettingNamesTheSocket) {
+    ScopedSetting chosen(controlSocketSetting, "/somewhere/core.sock");
+    EXPECT_EQ(newControlSocketPath(), "/somewhere/core.sock");
+}
+
+// Runs body in a child process as user and group "nobody"; its exit status.
+int runAsAnotherUser(const std::function<int()>& body, ControlServer& server) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(90);
+        ::_exit(body());
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        server.poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ControlSocket, AnotherUserCannotReachTheSocket) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    // The directory is private as well; open it so that only the socket's
+    // own mode stands in the way.
+    ::chmod(directory.path.c_str(), 0755);
+    const int status = runAsAnotherUser(
+        [&] {
+            FileDescriptor socket = connectUnixSocket(path);
+            return socket.valid() ? 1 : errno == EACCES ? 0 : 2;
+        },
+        server);
+    EXPECT_EQ(status, 0) << "1: connected, 2: failed otherwise";
+}
+
+TEST_F(ControlSocket, AnotherUserThatGetsThroughIsRefusedByTheServer) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    // Should the file modes ever let another user through (a careless chmod,
+    // a privileged process), the server itself still refuses the connection.
+    ::chmod(directory.path.c_str(), 0755);
+    ::chmod(path.c_str(), 0666);
+    const int status = runAsAnotherUser(
+        [&] {
+            try {
+                ControlClient client(path);
+                for (int i = 0; i < 200 && client.waitAndPoll(std::chrono::milliseconds(10)); ++i) {
+                }
+                if (client.connected() || client.hasState())
+                    return 1;
+                return client.endReason().find("another user") != std::string::npos ? 0 : 3;
+            } catch (const ControlError&) {
+                return 2;
+            }
+        },
+        server);
+    EXPECT_EQ(status, 0) << "1: served, 2: could not connect, 3: no clear refusal";
+    EXPECT_EQ(server.clientCount(), 0u);
+}
+
+} // namespace
