@@ -1,5 +1,38 @@
 // The data plane: IPv4 packets from the adapter to the other members, and
 // their packets into the adapter.
+//
+// The way of one packet, each hop with its file. "copy" marks where its bytes
+// are copied: the copies into vectors are the engine's interface (one packet
+// crosses every interface as a std::vector); the others are ours.
+//
+// Out, from an application to another member:
+//   kernel routes it into the TUN interface "Orvanti-VPN"
+//   tun/Session.cpp            WintunSessionRecord::receive: read() from the TUN
+//                              descriptor into the session's ring           copy
+//   tun/SessionExports.cpp     WintunReceivePacket (interfaces/WintunExports.h)
+//   adapter/WintunAdapter.cpp  receive: ring -> std::vector, release          copy
+//   adapter/VirtualAdapter.cpp receive
+//   vpn/NetworkRun.cpp         the main loop's pass calls forwardOutbound
+//   vpn/Forwarding.cpp         forwardOutbound: IPv4 check, unicast owner or
+//                              every other member (vpn/UnicastRoutes.cpp)
+//   discord/NetworkManager.cpp SendMessage (interfaces/DiscordSdk.h)
+//   sdk/core/NetworkService.cpp sendMessage
+//   sdk/transport/Transport.cpp, TransportSend.cpp: frame written into the
+//                              datagram buffer and sealed there in place      copy
+//                              (sdk/transport/Aead.cpp, Wire.cpp)
+//   sdk/transport/UdpSocket.cpp sendTo: sendto() to the peer's endpoint
+//
+// In, from another member to an application here:
+//   sdk/transport/UdpSocket.cpp receive: recvfrom() into the receive buffer   copy
+//   sdk/transport/TransportReceive.cpp handleData: opened into the plaintext
+//                              buffer (Aead.cpp), replay window (ReplayWindow.cpp)
+//   sdk/core/SdkCore.cpp       onMessage: queued for RunCallbacks as a vector copy
+//   discord/NetworkManager.cpp OnMessage event, inside Core::RunCallbacks
+//   vpn/NetworkRun.cpp         onPeerMessage -> deliverInbound (below)
+//   vpn/Forwarding.cpp         deliverInbound: counted, into a std::vector   copy
+//   adapter/WintunAdapter.cpp  send: WintunAllocateSendPacket, vector -> ring copy
+//   tun/Session.cpp            WintunSessionRecord::send: write() to the TUN
+//                              descriptor; the kernel delivers it
 #include "vpn/NetworkRun.h"
 #include "vpn/PeerProtocol.h"
 #include "vpn/Vpn.h"

@@ -70,7 +70,9 @@ TEST(SelfPeer, MessageSentFromAHandlerWaitsForTheNextRunCallbacks) {
 }
 
 TEST(Peers, RefusesBadRoutesUnknownPeersAndChannels) {
-    auto [a, b] = connectedPair();
+    auto both = connectedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(a && b);
     auto& network = a->network();
     const auto other = sdk::transport::KeyPair::generate();
@@ -89,7 +91,9 @@ TEST(Peers, RefusesBadRoutesUnknownPeersAndChannels) {
 }
 
 TEST(Unreliable, LargestMessageArrivesWholeAndLargerIsRefused) {
-    auto [a, b] = connectedPair();
+    auto both = connectedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(a && b);
     const auto largest = numberedMessage(1, largestUnreliable);
     const auto tooLarge = numberedMessage(2, largestUnreliable + 1);
@@ -123,7 +127,9 @@ TEST(Unreliable, RefusedBeforeTheSessionExists) {
 }
 
 TEST(Reliable, ManyMessagesBothWaysArriveOnceAndInOrder) {
-    auto [a, b] = connectedPair();
+    auto both = connectedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(a && b);
     const std::vector<std::size_t> sizes{1, 100, 1437, 1438, 5000, 65536, 0, 300};
     constexpr std::uint32_t count = 1200;
@@ -158,7 +164,9 @@ TEST(Reliable, ManyMessagesBothWaysArriveOnceAndInOrder) {
 }
 
 TEST(Reliable, LargerThanTheBoundIsRefused) {
-    auto [a, b] = connectedPair();
+    auto both = connectedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(a && b);
     const std::vector<std::uint8_t> huge(256 * 1024 + 1);
     EXPECT_EQ(a->network().SendMessage(b->peerId, 1, huge.data(), huge.size()),
@@ -255,7 +263,9 @@ TEST(Peers, DestroyingACoreWithConnectedPeersAndTrafficInFlight) {
 }
 
 TEST(Peers, ClosedPeerCanBeOpenedAgainAndStartsOver) {
-    auto [a, b] = connectedPair();
+    auto both = connectedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(a && b);
     const std::uint8_t first = 1;
     a->network().SendMessage(b->peerId, 1, &first, 1);

@@ -36,7 +36,9 @@ bool connect(TransportNode& a, TransportNode& b) {
 }
 
 TEST(Liveness, DestroyedPeerIsReportedLostAtOnce) {
-    auto [a, b] = openedPair();
+    auto both = openedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(connect(*a, *b));
     const PeerId gone = b->transport->peerId();
     b->transport.reset();
@@ -48,7 +50,9 @@ TEST(Liveness, DestroyedPeerIsReportedLostAtOnce) {
 }
 
 TEST(Liveness, SilentPeerIsReportedLostAfterTheTimeoutOnly) {
-    auto [a, b] = openedPair(loopbackSettings(Milliseconds(400)));
+    auto both = openedPair(loopbackSettings(Milliseconds(400)));
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(connect(*a, *b));
     // Idle but both polling: keep-alives hold the peers together.
     pumpUntil(
@@ -105,7 +109,9 @@ TEST(Admission, HandshakeFromAKeyNotAcceptedGetsNoAnswer) {
 }
 
 TEST(Admission, RandomBytesChangeNothingAndGetNoAnswer) {
-    auto [a, b] = openedPair();
+    auto both = openedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     ASSERT_TRUE(connect(*a, *b));
     RawSocket stranger;
     std::mt19937 random(99);
@@ -176,7 +182,9 @@ TEST(Replay, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
 }
 
 TEST(Seam, ControlChannelIsReliableAlwaysOpenAndApartFromProgramChannels) {
-    auto [a, b] = openedPair();
+    auto both = openedPair();
+    auto& a = both.first;
+    auto& b = both.second;
     const std::vector<std::uint8_t> control(70000, 0x5a);
     ASSERT_EQ(a->transport->send(b->transport->peerId(), Channel::control(), control),
               TransportStatus::ok);
