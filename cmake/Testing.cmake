@@ -50,3 +50,16 @@ function(vaskor_add_fuzzer name)
     add_test(NAME ${name} COMMAND ${name} -max_total_time=${VASKOR_FUZZ_SECONDS} -print_final_stats=1 ${corpus})
     set_tests_properties(${name} PROPERTIES LABELS fuzz)
 endfunction()
+
+# vaskor_add_subfolders([EXCEPT <name>...]): every folder below the current one
+# that has a CMakeLists.txt, so that a new folder of tests needs no registration.
+function(vaskor_add_subfolders)
+    cmake_parse_arguments(PARSE_ARGV 0 ARG "" "" "EXCEPT")
+    file(GLOB areas LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    foreach(area IN LISTS areas)
+        get_filename_component(name ${area} NAME)
+        if(EXISTS ${area}/CMakeLists.txt AND NOT name IN_LIST ARG_EXCEPT)
+            add_subdirectory(${area})
+        endif()
+    endforeach()
+endfunction()

@@ -1,4 +1,5 @@
 #include "tests/support/SdkNodes.h"
+#include "tests/support/TestUdpSocket.h"
 
 #include "interfaces/DiscordSdk.h"
 #include "sdk/transport/Keys.h"
@@ -17,25 +18,7 @@ using discord::Result;
 namespace {
 
 // A UDP port held by someone else for the life of the object.
-class HeldPort {
-public:
-    HeldPort() {
-        descriptor = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~HeldPort() { close(descriptor); }
-    std::string text() const { return std::to_string(port); }
-
-private:
-    int descriptor = -1;
-    std::uint16_t port = 0;
-};
+using HeldPort = testsupport::TestUdpSocket;
 
 struct CreationCase {
     const char* name;
@@ -73,8 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CoreCreation, PortInUseFailsWithNetworkError) {
-    HeldPort held;
-    ScopedEnvironment port{{"VASKOR_SDK_PORT", held.text()}};
+    HeldPort held(INADDR_ANY);
+    ScopedEnvironment port{{"VASKOR_SDK_PORT", held.portText()}};
     discord::Core* core = nullptr;
     EXPECT_EQ(discord::Core::Create(1, 1, &core), Result::NetworkError);
     EXPECT_EQ(core, nullptr);
@@ -107,8 +90,8 @@ TEST(CoreCreation, EventTableOfAnotherVersionIsRefused) {
 TEST(CoreCreation, FixedPortIsUsedAndAnnounced) {
     std::string port;
     {
-        HeldPort probe;
-        port = probe.text();
+        HeldPort probe(INADDR_ANY);
+        port = probe.portText();
     }
     auto node = Node::create({{"VASKOR_SDK_PORT", port}});
     ASSERT_TRUE(node);

@@ -1,4 +1,5 @@
 #include "tests/support/SdkNodes.h"
+#include "tests/support/TestUdpSocket.h"
 
 #include "sdk/transport/Keys.h"
 #include "sdk/transport/Route.h"
@@ -177,24 +178,7 @@ TEST(Reliable, LargerThanTheBoundIsRefused) {
 }
 
 // A port that holds a socket but never answers.
-class SilentPort {
-public:
-    SilentPort() {
-        descriptor = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~SilentPort() { close(descriptor); }
-    std::uint16_t port = 0;
-
-private:
-    int descriptor = -1;
-};
+using SilentPort = testsupport::TestUdpSocket;
 
 TEST(Peers, UpdatePeerMovesToTheNewRouteAndKeepsQueuedMessages) {
     auto a = Node::create();
@@ -205,13 +189,13 @@ TEST(Peers, UpdatePeerMovesToTheNewRouteAndKeepsQueuedMessages) {
     ASSERT_TRUE(route);
     const std::uint16_t realPort = route->endpoints[0].port;
     SilentPort silent;
-    route->endpoints[0].port = silent.port;
+    route->endpoints[0].port = silent.port();
     const std::string wrongRoute = sdk::transport::formatRoute(*route);
     ASSERT_EQ(a->network().OpenPeer(b->peerId, wrongRoute.c_str()), Result::Ok);
     a->network().OpenChannel(b->peerId, 1, true);
     // b accepts a's key but cannot reach a either: only a's route to b matters.
     auto routeOfA = sdk::transport::parseRoute(a->route);
-    routeOfA->endpoints[0].port = silent.port;
+    routeOfA->endpoints[0].port = silent.port();
     const std::string wrongRouteOfA = sdk::transport::formatRoute(*routeOfA);
     ASSERT_EQ(b->network().OpenPeer(a->peerId, wrongRouteOfA.c_str()), Result::Ok);
     b->network().OpenChannel(a->peerId, 1, true);

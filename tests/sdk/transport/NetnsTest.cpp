@@ -2,6 +2,7 @@
 
 #include "tests/support/SdkNodes.h"
 #include "tests/support/TestMachines.h"
+#include "tests/support/TestUdpSocket.h"
 
 #include "sdk/transport/Keys.h"
 #include "sdk/transport/Route.h"
@@ -59,28 +60,6 @@ protected:
     std::unique_ptr<TestMachines> machines;
     std::unique_ptr<Node> a;
     std::unique_ptr<Node> b;
-};
-
-// A plain UDP socket made inside a namespace.
-class StrangerSocket {
-public:
-    explicit StrangerSocket(int descriptor) : descriptor(descriptor) {}
-    ~StrangerSocket() { close(descriptor); }
-    void sendTo(const sdk::transport::Endpoint& to, std::span<const std::uint8_t> bytes) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(to.port);
-        address.sin_addr.s_addr = htonl(to.address);
-        sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-               sizeof address);
-    }
-    bool anythingReceived() {
-        std::uint8_t buffer[2048];
-        return recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT) >= 0;
-    }
-
-private:
-    int descriptor;
 };
 
 TEST_F(NetnsTest, MessagesTravelBothWaysOnBothChannels) {
@@ -218,10 +197,10 @@ TEST_F(NetnsTest, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
     ASSERT_GT(captured.size(), 60u);
 
     // Sent again from another machine's socket and from a's own address.
-    auto stranger = std::make_unique<StrangerSocket>(
+    auto stranger = std::make_unique<testsupport::TestUdpSocket>(
         machines->inside(1, [] { return socket(AF_INET, SOCK_DGRAM, 0); }));
     for (const auto& datagram : captured)
-        stranger->sendTo(endpointOfB(), datagram);
+        stranger->sendTo(endpointOfB().address, endpointOfB().port, datagram);
     pumpFor({a.get(), b.get()}, std::chrono::milliseconds(300));
     EXPECT_EQ(b->received.size(), before) << "a replayed datagram was delivered";
     close(capture);
@@ -237,7 +216,7 @@ TEST_F(NetnsTest, RandomBytesChangeNothingAndGetNoAnswer) {
     const std::uint8_t first = 1;
     a->network().SendMessage(b->peerId, 1, &first, 1);
     ASSERT_TRUE(pumpUntil({a.get(), b.get()}, [&] { return b->received.size() == 1; }));
-    auto stranger = std::make_unique<StrangerSocket>(
+    auto stranger = std::make_unique<testsupport::TestUdpSocket>(
         machines->inside(1, [] { return socket(AF_INET, SOCK_DGRAM, 0); }));
     std::mt19937 random(4);
     for (int i = 0; i < 2000; ++i) {
@@ -245,12 +224,12 @@ TEST_F(NetnsTest, RandomBytesChangeNothingAndGetNoAnswer) {
         for (auto& byte : junk)
             byte = static_cast<std::uint8_t>(random());
         junk[0] = static_cast<std::uint8_t>(i % 4); // our types among others
-        stranger->sendTo(endpointOfB(), junk);
+        stranger->sendTo(endpointOfB().address, endpointOfB().port, junk);
         if (i % 200 == 0)
             b->run();
     }
     pumpFor({a.get(), b.get()}, std::chrono::milliseconds(200));
-    EXPECT_FALSE(stranger->anythingReceived());
+    EXPECT_FALSE(stranger->receive());
     EXPECT_EQ(b->received.size(), 1u);
     const std::uint8_t second = 2;
     a->network().SendMessage(b->peerId, 1, &second, 1);

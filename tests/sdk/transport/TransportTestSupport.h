@@ -5,6 +5,7 @@
 
 #include "sdk/transport/Transport.h"
 #include "tests/support/PumpUntil.h"
+#include "tests/support/TestUdpSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -71,50 +72,21 @@ inline void pumpOnce(TransportNode& node) {
 
 using testsupport::pumpUntil;
 
-// A plain UDP socket on loopback for sending what a stranger would send.
-class RawSocket {
+// A plain UDP socket on loopback, spoken to in the transport's endpoints.
+class RawSocket : public testsupport::TestUdpSocket {
 public:
-    RawSocket() {
-        descriptor = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~RawSocket() { close(descriptor); }
-
+    using TestUdpSocket::sendTo;
     void sendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(to.port);
-        address.sin_addr.s_addr = htonl(to.address);
-        sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-               sizeof address);
+        sendTo(to.address, to.port, bytes);
     }
-
-    // The next waiting datagram, if any.
     std::optional<std::vector<std::uint8_t>> receive(Endpoint* from = nullptr) {
-        std::vector<std::uint8_t> buffer(2048);
-        sockaddr_in address{};
-        socklen_t length = sizeof address;
-        const auto size = recvfrom(descriptor, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&address), &length);
-        if (size < 0)
-            return std::nullopt;
-        if (from)
-            *from = Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
-        buffer.resize(static_cast<std::size_t>(size));
-        return buffer;
+        Endpoint sender;
+        auto datagram = TestUdpSocket::receive(&sender.address, &sender.port);
+        if (datagram && from)
+            *from = sender;
+        return datagram;
     }
-
-    Endpoint endpoint() const { return Endpoint{INADDR_LOOPBACK, port}; }
-    std::uint16_t port = 0;
-
-private:
-    int descriptor = -1;
+    Endpoint endpoint() const { return Endpoint{INADDR_LOOPBACK, port()}; }
 };
 
 inline std::string routeAt(const Transport& transport, std::vector<Endpoint> endpoints) {

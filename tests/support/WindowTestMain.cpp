@@ -1,9 +1,11 @@
-// Runs the window tests inside a real toolkit application on the display of
-// the environment (a private Xvfb under CTest).
-#include "app/App.h"
+// Runs window tests inside a real toolkit application on the display of the
+// environment (a private Xvfb under CTest). Each window test program says
+// which application object it runs in (createTestApplication).
+#include "tests/support/WindowTestMain.h"
 
 #include <gtest/gtest.h>
 
+#include <wx/app.h>
 #include <wx/apptrait.h>
 #include <wx/evtloop.h>
 #include <wx/init.h>
@@ -13,7 +15,7 @@
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    wxApp::SetInstance(new App);
+    wxApp::SetInstance(createTestApplication());
     if (!wxEntryStart(argc, argv)) {
         fprintf(stderr, "cannot start the toolkit: is DISPLAY set?\n");
         return 1;
@@ -22,7 +24,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<wxEventLoopBase> loop(wxTheApp->GetTraits()->CreateEventLoop());
     wxEventLoopActivator activator(loop.get());
     if (!wxTheApp->CallOnInit()) {
-        fprintf(stderr, "App::OnInit failed\n");
+        fprintf(stderr, "the application's OnInit failed\n");
         return 1;
     }
     const int result = RUN_ALL_TESTS();

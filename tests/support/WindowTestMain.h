@@ -1,0 +1,6 @@
+#pragma once
+
+class wxApp;
+
+// The application object a window test program runs in; each program defines it.
+wxApp* createTestApplication();
