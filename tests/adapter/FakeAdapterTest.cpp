@@ -145,9 +145,9 @@ TEST_F(FakeAdapterTest, TheLibraryKeepsWintunsSessionRules) {
     EXPECT_FALSE(WintunApi.deleteAdapter(handle, 0, &reboot)) << "a session is attached";
 
     // Readable while packets wait.
-    pollfd wait{static_cast<int>(reinterpret_cast<std::intptr_t>(
-                    WintunApi.getReadWaitEvent(session))),
-                POLLIN, 0};
+    pollfd wait{
+        static_cast<int>(reinterpret_cast<std::intptr_t>(WintunApi.getReadWaitEvent(session))),
+        POLLIN, 0};
     EXPECT_EQ(::poll(&wait, 1, 0), 0);
     FakeAdapter& fake = only();
     ASSERT_TRUE(fake.inject(numbered(1, 100)));

@@ -50,7 +50,8 @@ bool isPowerOfTwoCapacity(std::uint32_t capacity) {
 class FakeSession {
 public:
     FakeSession(FakeAdapter& adapter, std::uint32_t capacity)
-        : adapter(&adapter), capacity(capacity), readable(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+        : adapter(&adapter), capacity(capacity),
+          readable(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
         if (readable < 0)
             throw std::runtime_error("no eventfd for a fake session");
     }
