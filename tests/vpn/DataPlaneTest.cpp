@@ -61,7 +61,8 @@ TEST_F(DataPlane, EveryRunHasItsOwnAdapterAndTheAddressOfItsJoinOrder) {
     EXPECT_FALSE(parties[1].adapter->deleted());
 }
 
-// Broadcasts first: every run learns the others' addresses from them.
+// Every run has learned the others' addresses from the broadcasts of SetUp;
+// an address nobody has is unknown to all.
 TEST_F(DataPlane, APacketReachesEveryMemberItsDestinationNamesAndNeverItsSender) {
     struct Case {
         const char* what;
