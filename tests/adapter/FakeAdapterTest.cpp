@@ -32,7 +32,7 @@ constexpr std::uint32_t ringCapacity = 0x400000; // the adapter's session ring
 Packet numbered(std::uint32_t number, std::size_t size = 1400) {
     Packet packet(size, 0);
     packet[0] = 0x45;
-    for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < 4 && 4 + i < size; ++i)
         packet[4 + i] = static_cast<std::uint8_t>(number >> (8 * i));
     return packet;
 }
