@@ -66,6 +66,8 @@ ${rows}    };
 }
 ")
     add_library(${target} OBJECT ${dir}/EmbeddedData.S ${dir}/EmbeddedFileList.cpp ${copies})
+    # Generated: nothing for clang-tidy, which cannot read the assembler anyway.
+    set_target_properties(${target} PROPERTIES EXPORT_COMPILE_COMMANDS OFF)
     target_link_libraries(${target} PRIVATE vaskor_loader)
     set_source_files_properties(${dir}/EmbeddedData.S PROPERTIES OBJECT_DEPENDS "${depends}")
     if(targets)

@@ -25,8 +25,10 @@ std::string answer(const ServerMessage& message) {
 
 } // namespace
 
-ControlServer::ControlServer(std::string path)
-    : socketPath(std::move(path)), listener(listenUnixSocket(socketPath)),
+ControlServer::ControlServer(std::string path) : ControlServer(listenUnixSocket(path), path) {}
+
+ControlServer::ControlServer(FileDescriptor listening, std::string path)
+    : socketPath(std::move(path)), listener(std::move(listening)),
       events(::epoll_create1(EPOLL_CLOEXEC)) {
     struct stat info {};
     if (!events.valid() || ::stat(socketPath.c_str(), &info) != 0) {

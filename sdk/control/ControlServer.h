@@ -23,6 +23,8 @@ public:
     // Listens on path (see ControlSocketPath.h) with mode 0600; connections
     // of other users are refused. Throws ControlError.
     explicit ControlServer(std::string path);
+    // Serves on a socket that already listens at path (listenUnixSocketIfFree).
+    ControlServer(FileDescriptor listening, std::string path);
     // Closes every connection (the client window then ends) and removes the
     // socket file.
     ~ControlServer();

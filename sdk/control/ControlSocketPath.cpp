@@ -1,6 +1,7 @@
 #include "sdk/control/ControlSocketPath.h"
 
 #include "sdk/control/ControlError.h"
+#include "sdk/control/ControlServer.h"
 #include "sdk/control/FileDescriptor.h"
 #include "sdk/control/UnixSocket.h"
 
@@ -44,15 +45,23 @@ std::string controlSocketDirectory() {
     return "/tmp/vaskor-sdk-" + std::to_string(::geteuid());
 }
 
-std::string newControlSocketPath() {
+std::unique_ptr<ControlServer> listenForNewCore() {
     const char* chosen = std::getenv(controlSocketSetting);
     if (chosen && chosen[0] != '\0')
-        return chosen;
+        return std::make_unique<ControlServer>(chosen);
+    // The count is this copy's own: a copy tries at most as many taken numbers
+    // as other cores are alive.
     static std::atomic<unsigned> coresInProcess{0};
+    constexpr unsigned attempts = 1024;
     const std::string directory = controlSocketDirectory();
     ensurePrivateDirectory(directory);
-    return directory + "/core-" + std::to_string(::getpid()) + "-" +
-           std::to_string(++coresInProcess) + ".sock";
+    const std::string prefix = directory + "/core-" + std::to_string(::getpid()) + "-";
+    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+        std::string path = prefix + std::to_string(++coresInProcess) + ".sock";
+        if (FileDescriptor listening = listenUnixSocketIfFree(path); listening.valid())
+            return std::make_unique<ControlServer>(std::move(listening), std::move(path));
+    }
+    throw ControlError("no free control socket name in " + directory);
 }
 
 std::vector<std::string> findLiveControlSockets() {

@@ -4,23 +4,30 @@
 // of one user (in one process, or in processes that share the file system
 // from different network namespaces) never meet:
 //   VASKOR_SDK_CONTROL_SOCKET   the full path, when set and not empty
-//   otherwise                   <directory>/core-<pid>-<n>.sock, n counting the
-//                               cores of this process from 1
+//   otherwise                   <directory>/core-<pid>-<n>.sock, with the first
+//                               free n counting from 1
 // <directory> is $XDG_RUNTIME_DIR/vaskor-sdk when XDG_RUNTIME_DIR names a
 // directory of this user, else /tmp/vaskor-sdk-<uid>; either is created with
 // mode 0700 and refused when it belongs to someone else or others may enter it.
 
+#include <memory>
 #include <string>
 #include <vector>
+
+class ControlServer;
 
 inline constexpr const char* controlSocketSetting = "VASKOR_SDK_CONTROL_SOCKET";
 
 // The directory, without creating it.
 std::string controlSocketDirectory();
 
-// The path for a new core's socket; creates the private directory when the
-// path is in it. Throws ControlError when the directory is not private.
-std::string newControlSocketPath();
+// The server of a new core, on the setting's path or on a numbered one in the
+// private directory, which it creates. Every mapped copy of the SDK library
+// counts its cores from 1 on its own, so a number whose path is taken (by a
+// core of another copy, or a file left behind) is skipped; the bind decides,
+// so two copies never share one. Throws ControlError when the directory is
+// not private or no socket can be had.
+std::unique_ptr<ControlServer> listenForNewCore();
 
 // The sockets in the directory that a core is listening on, sorted.
 std::vector<std::string> findLiveControlSockets();

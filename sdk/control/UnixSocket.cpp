@@ -45,21 +45,41 @@ FileDescriptor connectUnixSocket(const std::string& path) {
     return socket;
 }
 
-FileDescriptor listenUnixSocket(const std::string& path) {
-    sockaddr_un address;
+namespace {
+
+// A non-blocking socket not bound yet, with the mode its file takes at bind:
+// it is never open to others, not even for a moment.
+FileDescriptor newListeningSocket(const std::string& path, sockaddr_un& address) {
     if (!fillAddress(path, address))
         throw ControlError("the control socket path is too long for a socket (at most " +
                            std::to_string(sizeof(address.sun_path) - 1) + " bytes): " + path);
     FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket.valid())
         throw ControlError(failure("create", path));
-    // The socket file takes this mode at bind, so it is never open to others,
-    // not even for a moment (the chmod below only confirms it).
     ::fchmod(socket.get(), 0600);
-    const auto bindTo = [&] {
-        return ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    };
-    if (bindTo() != 0) {
+    return socket;
+}
+
+bool bindTo(const FileDescriptor& socket, const sockaddr_un& address) {
+    return ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// The chmod only confirms the mode the file took at bind.
+FileDescriptor startListening(FileDescriptor socket, const std::string& path) {
+    if (::chmod(path.c_str(), 0600) != 0 || ::listen(socket.get(), 16) != 0) {
+        const std::string message = failure("listen on", path);
+        ::unlink(path.c_str());
+        throw ControlError(message);
+    }
+    return socket;
+}
+
+} // namespace
+
+FileDescriptor listenUnixSocket(const std::string& path) {
+    sockaddr_un address;
+    FileDescriptor socket = newListeningSocket(path, address);
+    if (!bindTo(socket, address)) {
         if (errno != EADDRINUSE)
             throw ControlError(failure("bind", path));
         struct stat info {};
@@ -71,15 +91,21 @@ FileDescriptor listenUnixSocket(const std::string& path) {
                                " as the control socket: a file that is not "
                                "a socket is in the way");
         ::unlink(path.c_str());
-        if (bindTo() != 0)
+        if (!bindTo(socket, address))
             throw ControlError(failure("bind", path));
     }
-    if (::chmod(path.c_str(), 0600) != 0 || ::listen(socket.get(), 16) != 0) {
-        const std::string message = failure("listen on", path);
-        ::unlink(path.c_str());
-        throw ControlError(message);
+    return startListening(std::move(socket), path);
+}
+
+FileDescriptor listenUnixSocketIfFree(const std::string& path) {
+    sockaddr_un address;
+    FileDescriptor socket = newListeningSocket(path, address);
+    if (!bindTo(socket, address)) {
+        if (errno == EADDRINUSE)
+            return {};
+        throw ControlError(failure("bind", path));
     }
-    return socket;
+    return startListening(std::move(socket), path);
 }
 
 void setNonBlocking(int fd) {

@@ -15,6 +15,12 @@ FileDescriptor connectUnixSocket(const std::string& path);
 // Throws ControlError.
 FileDescriptor listenUnixSocket(const std::string& path);
 
+// The same where nothing is at path yet, and never a replacement: invalid
+// when anything (a live or a dead socket, any file) is there. The bind that
+// creates the file decides, so two threads can never both have one path.
+// Throws ControlError for any other failure.
+FileDescriptor listenUnixSocketIfFree(const std::string& path);
+
 void setNonBlocking(int fd);
 
 // The user id of the process at the other end of a connected socket.

@@ -166,7 +166,7 @@ SdkCore::~SdkCore() {
 // the command line are missing, which is worth a line for a person.
 void SdkCore::startControl() {
     try {
-        control = std::make_unique<ControlServer>(newControlSocketPath());
+        control = listenForNewCore();
     } catch (const std::exception& error) {
         reportNote(std::string("no client window or command line: ") + error.what());
         return;

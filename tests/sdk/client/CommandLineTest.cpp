@@ -136,9 +136,11 @@ TEST(CommandLineWithoutCore, FindsTheOneRunningCoreOfTheUser) {
     ::unsetenv(controlSocketSetting);
     ClientOptions options;
     EXPECT_THROW(resolveSocketPath(options), ControlError);
-    ControlServer first(newControlSocketPath());
+    const auto firstCore = listenForNewCore();
+    const ControlServer& first = *firstCore;
     EXPECT_EQ(resolveSocketPath(options), first.path());
-    ControlServer second(newControlSocketPath());
+    const auto secondCore = listenForNewCore();
+    const ControlServer& second = *secondCore;
     try {
         resolveSocketPath(options);
         ADD_FAILURE() << "two cores, and one was taken";

@@ -14,6 +14,9 @@
 
 #include <fstream>
 #include <memory>
+#include <set>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -238,28 +241,72 @@ TEST(ControlSocketPath, EveryCoreGetsItsOwnSocketInAPrivateDirectory) {
     TemporaryDirectory runtime;
     ScopedSetting runtimeDirectory("XDG_RUNTIME_DIR", runtime.path);
     ::unsetenv(controlSocketSetting);
-    const std::string first = newControlSocketPath();
-    const std::string second = newControlSocketPath();
-    EXPECT_NE(first, second);
-    EXPECT_EQ(first.rfind(runtime.path + "/vaskor-sdk/core-" + std::to_string(::getpid()) + "-", 0),
-              0u)
-        << first;
+    const auto a = listenForNewCore();
+    const auto b = listenForNewCore();
+    EXPECT_NE(a->path(), b->path());
+    EXPECT_EQ(
+        a->path().rfind(runtime.path + "/vaskor-sdk/core-" + std::to_string(::getpid()) + "-", 0),
+        0u)
+        << a->path();
     struct stat info {};
     ASSERT_EQ(::stat(controlSocketDirectory().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
 
-    ControlServer a(first), b(second);
-    { ControlServer gone(newControlSocketPath()); }
+    { const auto gone = listenForNewCore(); }
     std::ofstream(controlSocketDirectory() + "/junk.sock") << "not a socket";
-    EXPECT_EQ(findLiveControlSockets(), (std::vector<std::string>{first, second}));
+    EXPECT_EQ(findLiveControlSockets(), (std::vector<std::string>{a->path(), b->path()}));
 
     ::chmod(controlSocketDirectory().c_str(), 0755);
-    EXPECT_THROW(newControlSocketPath(), ControlError);
+    EXPECT_THROW(listenForNewCore(), ControlError);
+}
+
+// Every mapped copy of the SDK library counts its cores from 1: the numbers
+// that the cores of other copies hold, or that files hold, are passed over.
+TEST(ControlSocketPath, ANumberAnotherCoreHoldsIsSkipped) {
+    TemporaryDirectory runtime;
+    ScopedSetting runtimeDirectory("XDG_RUNTIME_DIR", runtime.path);
+    ::unsetenv(controlSocketSetting);
+    const auto first = listenForNewCore();
+    const std::string prefix = first->path().substr(0, first->path().rfind('-') + 1);
+    const unsigned number = std::stoul(first->path().substr(prefix.size()));
+    const auto numbered = [&](unsigned n) { return prefix + std::to_string(n) + ".sock"; };
+
+    ControlServer otherCopy(numbered(number + 1));
+    std::ofstream(numbered(number + 2)) << "a file in the way";
+    const auto next = listenForNewCore();
+    EXPECT_EQ(next->path(), numbered(number + 3));
+    EXPECT_TRUE(std::filesystem::exists(numbered(number + 2))) << "nothing is replaced";
+    ControlClient reached(otherCopy.path());
+    EXPECT_TRUE(pumpUntil(otherCopy, {&reached}, [&] { return reached.hasState(); }))
+        << "the other core keeps its socket";
+
+    EXPECT_FALSE(listenUnixSocketIfFree(otherCopy.path()).valid());
+    EXPECT_FALSE(listenUnixSocketIfFree(numbered(number + 2)).valid());
+}
+
+// Cores started at once on many threads, as runs of one process start theirs.
+TEST(ControlSocketPath, CoresStartedAtOnceAllGetSockets) {
+    TemporaryDirectory runtime;
+    ScopedSetting runtimeDirectory("XDG_RUNTIME_DIR", runtime.path);
+    ::unsetenv(controlSocketSetting);
+    constexpr int cores = 8;
+    std::vector<std::unique_ptr<ControlServer>> servers(cores);
+    std::vector<std::thread> starting;
+    for (auto& server : servers)
+        starting.emplace_back([&server] { server = listenForNewCore(); });
+    for (auto& thread : starting)
+        thread.join();
+    std::set<std::string> paths;
+    for (const auto& server : servers)
+        paths.insert(server->path());
+    EXPECT_EQ(paths.size(), std::size_t{cores});
+    EXPECT_EQ(findLiveControlSockets().size(), std::size_t{cores});
 }
 
 TEST(ControlSocketPath, TheSettingNamesTheSocket) {
-    ScopedSetting chosen(controlSocketSetting, "/somewhere/core.sock");
-    EXPECT_EQ(newControlSocketPath(), "/somewhere/core.sock");
+    TemporaryDirectory chosenDirectory;
+    ScopedSetting chosen(controlSocketSetting, chosenDirectory.file("core.sock"));
+    EXPECT_EQ(listenForNewCore()->path(), chosenDirectory.file("core.sock"));
 }
 
 // Runs body in a child process as user and group "nobody"; its exit status.
