@@ -1,0 +1,179 @@
+#include "sdk/os/LocalSocket.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sdk::os {
+
+namespace {
+
+int fdOf(Handle handle) {
+    return static_cast<int>(handle);
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path) || path.find('\0') != path.npos)
+        return false;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return true;
+}
+
+std::string failureOf(const std::string& what, const std::string& path) {
+    return "cannot " + what + " the control socket " + path + ": " + std::strerror(errno);
+}
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+bool isTransient(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+} // namespace
+
+OwnedHandle connectLocalSocket(const std::string& path, std::error_code& error) {
+    sockaddr_un address;
+    if (!fillAddress(path, address)) {
+        error = std::make_error_code(std::errc::filename_too_long);
+        return {};
+    }
+    OwnedHandle socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket.valid()) {
+        error = lastError();
+        return {};
+    }
+    if (::connect(fdOf(socket.get()), reinterpret_cast<const sockaddr*>(&address),
+                  sizeof address) != 0) {
+        error = lastError();
+        return {};
+    }
+    error = {};
+    return socket;
+}
+
+OwnedHandle listenLocalSocket(const std::string& path, std::string& failure) {
+    sockaddr_un address;
+    if (!fillAddress(path, address)) {
+        failure = "the control socket path is too long for a socket (at most " +
+                  std::to_string(sizeof(address.sun_path) - 1) + " bytes): " + path;
+        return {};
+    }
+    OwnedHandle socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket.valid()) {
+        failure = failureOf("create", path);
+        return {};
+    }
+    const int fd = fdOf(socket.get());
+    // The socket file takes this mode at bind, so it is never open to others,
+    // not even for a moment (the chmod below only confirms it).
+    ::fchmod(fd, 0600);
+    const auto bindTo = [&] {
+        return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    };
+    if (bindTo() != 0) {
+        if (errno != EADDRINUSE) {
+            failure = failureOf("bind", path);
+            return {};
+        }
+        struct stat info {};
+        std::error_code ignored;
+        if (connectLocalSocket(path, ignored).valid()) {
+            failure = "another game SDK core already listens on the control socket " + path;
+            return {};
+        }
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
+            failure = "cannot use " + path +
+                      " as the control socket: a file that is not "
+                      "a socket is in the way";
+            return {};
+        }
+        ::unlink(path.c_str());
+        if (bindTo() != 0) {
+            failure = failureOf("bind", path);
+            return {};
+        }
+    }
+    if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
+        failure = failureOf("listen on", path);
+        ::unlink(path.c_str());
+        return {};
+    }
+    return socket;
+}
+
+OwnedHandle acceptLocalSocket(Handle listener) {
+    return OwnedHandle(::accept4(fdOf(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+}
+
+void setNonBlocking(Handle socket) {
+    const int flags = ::fcntl(fdOf(socket), F_GETFL);
+    ::fcntl(fdOf(socket), F_SETFL, flags | O_NONBLOCK);
+}
+
+bool peerIsThisUser(Handle socket) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(fdOf(socket), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return false;
+    return credentials.uid == ::geteuid();
+}
+
+Transfer receiveSome(Handle socket, std::span<char> buffer) {
+    const ssize_t got = ::recv(fdOf(socket), buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (got < 0 && isTransient(errno))
+        return {Transfer::Status::wouldBlock};
+    if (got <= 0)
+        return {Transfer::Status::ended};
+    return {Transfer::Status::done, static_cast<std::size_t>(got)};
+}
+
+Transfer sendSome(Handle socket, std::string_view bytes) {
+    const ssize_t sent =
+        ::send(fdOf(socket), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0 && isTransient(errno))
+        return {Transfer::Status::wouldBlock};
+    if (sent < 0)
+        return {Transfer::Status::ended};
+    return {Transfer::Status::done, static_cast<std::size_t>(sent)};
+}
+
+void stopReading(Handle socket) {
+    ::shutdown(fdOf(socket), SHUT_RD);
+}
+
+void waitForSocket(Handle socket, bool writes, std::chrono::milliseconds timeout) {
+    pollfd waiting{fdOf(socket), static_cast<short>(POLLIN | (writes ? POLLOUT : 0)), 0};
+    ::poll(&waiting, 1, static_cast<int>(timeout.count()));
+}
+
+std::optional<FileIdentity> fileIdentity(const std::string& path, std::error_code& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = lastError();
+        return std::nullopt;
+    }
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+void removeSocketFile(const std::string& path, const FileIdentity& identity) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && info.st_dev == identity.device &&
+        info.st_ino == identity.inode)
+        ::unlink(path.c_str());
+}
+
+void removeSocketFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+} // namespace sdk::os
