@@ -3,12 +3,13 @@
 #include "sdk/client/ClientFrame.h"
 #include "sdk/client/ClientOptions.h"
 #include "sdk/client/CommandLine.h"
+#include "sdk/control/ClientProcess.h"
 #include "sdk/control/ControlError.h"
+#include "sdk/os/Display.h"
 
 #include <wx/app.h>
 #include <wx/log.h>
 
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -42,9 +43,7 @@ int main(int argc, char** argv) {
     if (options.mode != ClientOptions::Mode::window)
         return runControlCommand(options, std::cout, std::cerr);
 
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((!display || !*display) && (!wayland || !*wayland)) {
+    if (!sdk::os::hasDisplay(environmentSetting)) {
         std::cerr << "vaskor-sdk-client: the window needs a display; without one use the "
                      "commands:\n"
                   << clientUsage;

@@ -10,9 +10,9 @@
 // It starts only when a display exists (DISPLAY or WAYLAND_DISPLAY set), as
 // "<program> --socket <path>"; it ends by itself when the socket closes.
 
-#include <sys/types.h>
+#include "sdk/os/Display.h"
+#include "sdk/os/Process.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,21 +22,7 @@ inline constexpr const char* clientPathSetting = "VASKOR_SDK_CLIENT_PATH";
 inline constexpr const char* clientProgramName = "vaskor-sdk-client";
 
 // The client window program of one core, stopped on destruction.
-class ClientProcess {
-public:
-    explicit ClientProcess(pid_t pid) : pid(pid) {}
-    ~ClientProcess();
-    ClientProcess(const ClientProcess&) = delete;
-    ClientProcess& operator=(const ClientProcess&) = delete;
-
-    pid_t processId() const { return pid; }
-    // False once it has ended (it is then reaped).
-    bool running();
-
-private:
-    pid_t pid;
-    bool reaped = false;
-};
+using ClientProcess = sdk::os::ChildProcess;
 
 struct ClientLaunch {
     std::unique_ptr<ClientProcess> process; // empty when not started
@@ -44,7 +30,7 @@ struct ClientLaunch {
 };
 
 // Reads a setting; the environment unless a test says otherwise.
-using SettingLookup = std::function<std::optional<std::string>(const char* name)>;
+using SettingLookup = sdk::os::SettingLookup;
 std::optional<std::string> environmentSetting(const char* name);
 
 // The program to start, or nothing when none is found.

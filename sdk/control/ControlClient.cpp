@@ -1,52 +1,50 @@
 #include "sdk/control/ControlClient.h"
 
 #include "sdk/control/ControlError.h"
-#include "sdk/control/UnixSocket.h"
+#include "sdk/os/LocalSocket.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <cstring>
+namespace os = sdk::os;
 
 namespace {
 
-std::string connectFailure(const std::string& path, int error) {
-    switch (error) {
-    case ENOENT:
+std::string connectFailure(const std::string& path, std::error_code error) {
+    if (error == std::errc::no_such_file_or_directory)
         return "no game SDK core listens at " + path + " (is the program running?)";
-    case ECONNREFUSED:
+    if (error == std::errc::connection_refused)
         return "the game SDK core of " + path + " is gone (the socket file was left behind)";
-    case EACCES:
-    case EPERM:
+    if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted)
         return "permission denied for " + path + ": it belongs to another user";
-    case ENAMETOOLONG:
+    if (error == std::errc::filename_too_long)
         return "the path is too long for a socket: " + path;
-    default:
-        return "cannot connect to " + path + ": " + std::strerror(error);
-    }
+    return "cannot connect to " + path + ": " + error.message();
+}
+
+os::OwnedHandle connectOrThrow(const std::string& path) {
+    std::error_code error;
+    os::OwnedHandle socket = os::connectLocalSocket(path, error);
+    if (!socket.valid())
+        throw ControlError(connectFailure(path, error));
+    return socket;
 }
 
 } // namespace
 
-ControlClient::ControlClient(const std::string& path) : socket(connectUnixSocket(path)) {
-    if (!socket.valid())
-        throw ControlError(connectFailure(path, errno));
-    setNonBlocking(socket.get());
+ControlClient::ControlClient(const std::string& path) : socket(connectOrThrow(path)) {
+    os::setNonBlocking(socket.get());
 }
 
 bool ControlClient::poll() {
     flush();
     char buffer[4096];
     while (socket.valid()) {
-        const ssize_t got = ::recv(socket.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        const os::Transfer got = os::receiveSome(socket.get(), buffer);
+        if (got.status == os::Transfer::Status::wouldBlock)
             break;
-        if (got <= 0) {
+        if (got.status == os::Transfer::Status::ended) {
             close(lastError.empty() ? "the game SDK core closed the connection" : lastError);
             break;
         }
-        reader.append(std::string_view(buffer, static_cast<std::size_t>(got)));
+        reader.append(std::string_view(buffer, got.bytes));
         while (socket.valid()) {
             const auto line = reader.next();
             if (!line)
@@ -62,8 +60,7 @@ bool ControlClient::poll() {
 bool ControlClient::waitAndPoll(std::chrono::milliseconds timeout) {
     if (!socket.valid())
         return false;
-    pollfd waiting{socket.get(), static_cast<short>(POLLIN | (unsent.empty() ? 0 : POLLOUT)), 0};
-    ::poll(&waiting, 1, static_cast<int>(timeout.count()));
+    os::waitForSocket(socket.get(), !unsent.empty(), timeout);
     return poll();
 }
 
@@ -121,13 +118,12 @@ void ControlClient::handleLine(const std::string& line) {
 
 void ControlClient::flush() {
     while (socket.valid() && !unsent.empty()) {
-        const ssize_t sent =
-            ::send(socket.get(), unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        const os::Transfer sent = os::sendSome(socket.get(), unsent);
+        if (sent.status == os::Transfer::Status::wouldBlock)
             return;
-        if (sent < 0)
+        if (sent.status == os::Transfer::Status::ended)
             return close("the game SDK core closed the connection");
-        unsent.erase(0, static_cast<std::size_t>(sent));
+        unsent.erase(0, sent.bytes);
     }
 }
 

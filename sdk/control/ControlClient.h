@@ -1,8 +1,8 @@
 #pragma once
 
 #include "sdk/control/ControlProtocol.h"
-#include "sdk/control/FileDescriptor.h"
 #include "sdk/control/LineReader.h"
+#include "sdk/os/Handle.h"
 
 #include <chrono>
 #include <deque>
@@ -23,7 +23,7 @@ public:
     explicit ControlClient(const std::string& path);
 
     // For an event loop that waits on the socket.
-    int fd() const { return socket.get(); }
+    sdk::os::Handle fd() const { return socket.get(); }
 
     // Sends what is queued and handles what has arrived, without blocking.
     // False once the connection has ended: the core is gone, or refused us.
@@ -51,7 +51,7 @@ private:
     void close(std::string reason);
     void flush();
 
-    FileDescriptor socket;
+    sdk::os::OwnedHandle socket;
     LineReader reader{controlLimits::lineBytes};
     std::string unsent;
     std::string ended;

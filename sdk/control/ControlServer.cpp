@@ -1,17 +1,12 @@
 #include "sdk/control/ControlServer.h"
 
 #include "sdk/control/ControlError.h"
-#include "sdk/control/UnixSocket.h"
-
-#include <sys/epoll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <array>
 #include <vector>
+
+namespace os = sdk::os;
 
 namespace {
 
@@ -23,35 +18,38 @@ std::string answer(const ServerMessage& message) {
     return encodeServerMessage(message);
 }
 
+os::OwnedHandle listenOrThrow(const std::string& path) {
+    std::string failure;
+    os::OwnedHandle listener = os::listenLocalSocket(path, failure);
+    if (!listener.valid())
+        throw ControlError(failure);
+    return listener;
+}
+
 } // namespace
 
-ControlServer::ControlServer(std::string path) : ControlServer(listenUnixSocket(path), path) {}
+ControlServer::ControlServer(std::string path)
+    : ControlServer(listenOrThrow(path), path) {}
 
-ControlServer::ControlServer(FileDescriptor listening, std::string path)
-    : socketPath(std::move(path)), listener(std::move(listening)),
-      events(::epoll_create1(EPOLL_CLOEXEC)) {
-    struct stat info {};
-    if (!events.valid() || ::stat(socketPath.c_str(), &info) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::unlink(socketPath.c_str());
-        throw ControlError("cannot set up the control socket " + socketPath + ": " + reason);
+ControlServer::ControlServer(os::OwnedHandle listening, std::string path)
+    : socketPath(std::move(path)), listener(std::move(listening)) {
+    std::error_code error = events.failure();
+    const auto identity =
+        events.valid() ? os::fileIdentity(socketPath, error) : std::optional<os::FileIdentity>();
+    if (!identity) {
+        os::removeSocketFile(socketPath);
+        throw ControlError("cannot set up the control socket " + socketPath + ": " +
+                           error.message());
     }
-    socketDevice = info.st_dev;
-    socketInode = info.st_ino;
-    epoll_event interest{};
-    interest.events = EPOLLIN;
-    interest.data.fd = listener.get();
-    ::epoll_ctl(events.get(), EPOLL_CTL_ADD, listener.get(), &interest);
+    socketFile = *identity;
+    events.add(listener.get());
 }
 
 ControlServer::~ControlServer() {
     connections.clear();
     listener.reset();
     // Only our own socket file: a later core may have taken the path over.
-    struct stat info {};
-    if (::lstat(socketPath.c_str(), &info) == 0 && info.st_dev == socketDevice &&
-        info.st_ino == socketInode)
-        ::unlink(socketPath.c_str());
+    os::removeSocketFile(socketPath, socketFile);
 }
 
 void ControlServer::setUserName(std::string_view name) {
@@ -94,13 +92,13 @@ std::optional<std::string> ControlServer::takeJoin() {
 }
 
 void ControlServer::poll() {
-    epoll_event ready[32];
-    const int count = ::epoll_wait(events.get(), ready, 32, 0);
-    for (int i = 0; i < count; ++i) {
-        if (ready[i].data.fd == listener.get())
+    std::array<os::Handle, 32> ready{};
+    const std::size_t count = events.takeReady(ready);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (ready[i] == listener.get())
             acceptAll();
         else
-            serve(ready[i].data.fd);
+            serve(ready[i]);
     }
     if (stateChanged)
         broadcast(encodeState(shown));
@@ -108,31 +106,26 @@ void ControlServer::poll() {
         broadcast(answer(OpenInviteMessage{}));
     stateChanged = invitationOpened = false;
 
-    std::vector<int> open;
+    std::vector<os::Handle> open;
     for (const auto& [fd, connection] : connections)
         open.push_back(fd);
-    for (const int fd : open)
+    for (const os::Handle fd : open)
         flush(fd);
 }
 
 void ControlServer::acceptAll() {
     for (;;) {
-        FileDescriptor socket(
-            ::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        os::OwnedHandle socket = os::acceptLocalSocket(listener.get());
         if (!socket.valid())
             return;
-        uid_t uid = 0;
-        if (!peerUserId(socket.get(), uid) || uid != ::geteuid()) {
+        if (!os::peerIsThisUser(socket.get())) {
             const std::string refusal =
                 answer(ErrorMessage{"refused: this control socket belongs to another user"});
-            ::send(socket.get(), refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            os::sendSome(socket.get(), refusal);
             continue;
         }
-        const int fd = socket.get();
-        epoll_event interest{};
-        interest.events = EPOLLIN | EPOLLRDHUP;
-        interest.data.fd = fd;
-        if (::epoll_ctl(events.get(), EPOLL_CTL_ADD, fd, &interest) != 0)
+        const os::Handle fd = socket.get();
+        if (!events.add(fd))
             continue;
         Connection& connection = connections[fd];
         connection.socket = std::move(socket);
@@ -141,7 +134,7 @@ void ControlServer::acceptAll() {
     }
 }
 
-void ControlServer::serve(int fd) {
+void ControlServer::serve(os::Handle fd) {
     const auto found = connections.find(fd);
     if (found == connections.end())
         return;
@@ -151,14 +144,14 @@ void ControlServer::serve(int fd) {
     bool peerClosed = false;
     char buffer[readChunk];
     for (int chunk = 0; chunk < chunksPerPoll; ++chunk) {
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        const os::Transfer got = os::receiveSome(fd, buffer);
+        if (got.status == os::Transfer::Status::ended) {
             peerClosed = true;
             break;
         }
-        if (got < 0)
+        if (got.status == os::Transfer::Status::wouldBlock)
             break;
-        connection.reader.append(std::string_view(buffer, static_cast<std::size_t>(got)));
+        connection.reader.append(std::string_view(buffer, got.bytes));
         while (const auto line = connection.reader.next())
             handleLine(connection, *line);
         if (connection.reader.overflowed()) {
@@ -166,7 +159,7 @@ void ControlServer::serve(int fd) {
                                                  std::to_string(controlLimits::lineBytes) +
                                                  " bytes in a line); closing"}));
             connection.closeWhenSent = true;
-            ::shutdown(fd, SHUT_RD);
+            os::stopReading(fd);
             break;
         }
     }
@@ -203,18 +196,17 @@ void ControlServer::broadcast(std::string_view bytes) {
             send(connection, bytes);
 }
 
-void ControlServer::flush(int fd) {
+void ControlServer::flush(os::Handle fd) {
     Connection& connection = connections.at(fd);
     while (!connection.unsent.empty()) {
-        const ssize_t sent = ::send(fd, connection.unsent.data(), connection.unsent.size(),
-                                    MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        const os::Transfer sent = os::sendSome(fd, connection.unsent);
+        if (sent.status == os::Transfer::Status::wouldBlock)
             break;
-        if (sent < 0) {
+        if (sent.status == os::Transfer::Status::ended) {
             drop(fd);
             return;
         }
-        connection.unsent.erase(0, static_cast<std::size_t>(sent));
+        connection.unsent.erase(0, sent.bytes);
     }
     if ((connection.unsent.empty() && connection.closeWhenSent) ||
         connection.unsent.size() > maxUnsentBytes) {
@@ -224,18 +216,15 @@ void ControlServer::flush(int fd) {
     updateWriteInterest(fd, connection);
 }
 
-void ControlServer::updateWriteInterest(int fd, Connection& connection) {
+void ControlServer::updateWriteInterest(os::Handle fd, Connection& connection) {
     const bool wanted = !connection.unsent.empty();
     if (wanted == connection.watchingWrites)
         return;
-    epoll_event interest{};
-    interest.events = EPOLLIN | EPOLLRDHUP | (wanted ? EPOLLOUT : 0u);
-    interest.data.fd = fd;
-    ::epoll_ctl(events.get(), EPOLL_CTL_MOD, fd, &interest);
+    events.watchWrites(fd, wanted);
     connection.watchingWrites = wanted;
 }
 
-void ControlServer::drop(int fd) {
-    ::epoll_ctl(events.get(), EPOLL_CTL_DEL, fd, nullptr);
+void ControlServer::drop(os::Handle fd) {
+    events.remove(fd);
     connections.erase(fd);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "sdk/control/ControlProtocol.h"
-#include "sdk/control/FileDescriptor.h"
 #include "sdk/control/LineReader.h"
+#include "sdk/os/Handle.h"
+#include "sdk/os/LocalSocket.h"
+#include "sdk/os/SocketWatch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <sys/types.h>
 
 // The core's end of the control socket. The core sets what the client window
 // shows, and takes the invitations that a person gave to the window or to the
@@ -23,8 +23,8 @@ public:
     // Listens on path (see ControlSocketPath.h) with mode 0600; connections
     // of other users are refused. Throws ControlError.
     explicit ControlServer(std::string path);
-    // Serves on a socket that already listens at path (listenUnixSocketIfFree).
-    ControlServer(FileDescriptor listening, std::string path);
+    // Serves on a socket that already listens at path (listenLocalSocketIfFree).
+    ControlServer(sdk::os::OwnedHandle listening, std::string path);
     // Closes every connection (the client window then ends) and removes the
     // socket file.
     ~ControlServer();
@@ -34,7 +34,7 @@ public:
     const std::string& path() const { return socketPath; }
 
     // Readable when poll() has work to do; for a core that waits.
-    int pollFd() const { return events.get(); }
+    sdk::os::Handle pollFd() const { return events.handle(); }
 
     // Accepts, reads requests, answers and sends state changes. Never blocks.
     void poll();
@@ -61,7 +61,7 @@ public:
 
 private:
     struct Connection {
-        FileDescriptor socket;
+        sdk::os::OwnedHandle socket;
         LineReader reader{controlLimits::lineBytes};
         std::string unsent;
         bool closeWhenSent = false;
@@ -69,20 +69,19 @@ private:
     };
 
     void acceptAll();
-    void serve(int fd);
+    void serve(sdk::os::Handle fd);
     void handleLine(Connection& connection, const std::string& line);
     void send(Connection& connection, std::string_view bytes);
-    void flush(int fd);
-    void updateWriteInterest(int fd, Connection& connection);
-    void drop(int fd);
+    void flush(sdk::os::Handle fd);
+    void updateWriteInterest(sdk::os::Handle fd, Connection& connection);
+    void drop(sdk::os::Handle fd);
     void broadcast(std::string_view bytes);
 
     std::string socketPath;
-    FileDescriptor listener;
-    FileDescriptor events;
-    dev_t socketDevice = 0;
-    ino_t socketInode = 0;
-    std::map<int, Connection> connections;
+    sdk::os::OwnedHandle listener;
+    sdk::os::SocketWatch events;
+    sdk::os::FileIdentity socketFile;
+    std::map<sdk::os::Handle, Connection> connections;
     ControlState shown;
     bool stateChanged = false;
     bool invitationOpened = false;

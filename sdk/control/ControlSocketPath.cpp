@@ -2,47 +2,28 @@
 
 #include "sdk/control/ControlError.h"
 #include "sdk/control/ControlServer.h"
-#include "sdk/control/FileDescriptor.h"
-#include "sdk/control/UnixSocket.h"
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "sdk/os/LocalSocket.h"
+#include "sdk/os/Process.h"
+#include "sdk/os/RuntimeDirectory.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
-
-bool isOwnDirectory(const char* path) {
-    struct stat info {};
-    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
-}
 
 // The directory exists, is a real directory (no link) of this user, and no
 // one else may enter it.
 void ensurePrivateDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        throw ControlError("cannot create the control socket directory " + path + ": " +
-                           std::strerror(errno));
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
-        throw ControlError("cannot inspect " + path + ": " + std::strerror(errno));
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
-        throw ControlError("the control socket directory " + path +
-                           " is not a private directory of this user (mode 0700); remove it");
+    std::string failure;
+    if (!sdk::os::ensurePrivateDirectory(path, failure))
+        throw ControlError(failure);
 }
 
 } // namespace
 
 std::string controlSocketDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/' && isOwnDirectory(runtime))
-        return std::string(runtime) + "/vaskor-sdk";
-    return "/tmp/vaskor-sdk-" + std::to_string(::geteuid());
+    return sdk::os::runtimeDirectory("vaskor-sdk");
 }
 
 std::unique_ptr<ControlServer> listenForNewCore() {
@@ -55,11 +36,16 @@ std::unique_ptr<ControlServer> listenForNewCore() {
     constexpr unsigned attempts = 1024;
     const std::string directory = controlSocketDirectory();
     ensurePrivateDirectory(directory);
-    const std::string prefix = directory + "/core-" + std::to_string(::getpid()) + "-";
+    const std::string prefix =
+        directory + "/core-" + std::to_string(sdk::os::currentProcessId()) + "-";
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
         std::string path = prefix + std::to_string(++coresInProcess) + ".sock";
-        if (FileDescriptor listening = listenUnixSocketIfFree(path); listening.valid())
+        std::string failure;
+        if (sdk::os::OwnedHandle listening = sdk::os::listenLocalSocketIfFree(path, failure);
+            listening.valid())
             return std::make_unique<ControlServer>(std::move(listening), std::move(path));
+        if (!failure.empty())
+            throw ControlError(failure);
     }
     throw ControlError("no free control socket name in " + directory);
 }
@@ -67,18 +53,14 @@ std::unique_ptr<ControlServer> listenForNewCore() {
 std::vector<std::string> findLiveControlSockets() {
     const std::string directory = controlSocketDirectory();
     std::vector<std::string> live;
-    DIR* listing = ::opendir(directory.c_str());
-    if (!listing)
-        return live;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string name = entry->d_name;
+    for (const std::string& name : sdk::os::directoryEntries(directory)) {
         if (!name.ends_with(".sock"))
             continue;
         const std::string path = directory + "/" + name;
-        if (connectUnixSocket(path).valid())
+        std::error_code ignored;
+        if (sdk::os::connectLocalSocket(path, ignored).valid())
             live.push_back(path);
     }
-    ::closedir(listing);
     std::sort(live.begin(), live.end());
     return live;
 }

@@ -3,11 +3,9 @@
 #include "sdk/control/ClientProcess.h"
 #include "sdk/control/ControlServer.h"
 #include "sdk/control/ControlSocketPath.h"
+#include "sdk/os/CurrentUser.h"
 
 #include <sodium.h>
-
-#include <pwd.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,18 +46,6 @@ EventTables eventTablesOf(const DiscordCreateParams& params) {
     return tables;
 }
 
-std::string loginName() {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_name && *found->pw_name)
-        return found->pw_name;
-    if (const char* user = std::getenv("USER"); user && *user)
-        return user;
-    return "user";
-}
-
 DiscordUserId randomUserId() {
     std::uint64_t value = 0;
     while (value == 0) {
@@ -76,16 +62,14 @@ template <typename Table> Table* tableOf(Service<Table>& service) {
 DiscordUser userOf(const Settings& settings) {
     DiscordUser user{};
     user.id = settings.userId.value_or(randomUserId());
-    const std::string name = settings.userName.value_or(loginName());
+    const std::string name = settings.userName.value_or(os::loginName());
     copyText(user.username, sizeof user.username, name.c_str());
     copyText(user.discriminator, sizeof user.discriminator, "0");
     return user;
 }
 
 bool hasDisplay() {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (display && *display) || (wayland && *wayland);
+    return os::hasDisplay(environmentSetting);
 }
 
 void reportNote(const std::string& note) {

@@ -11,8 +11,11 @@
 
 #include <memory>
 
-class ClientProcess;
 class ControlServer;
+
+namespace sdk::os {
+class ChildProcess;
+}
 
 namespace sdk {
 
@@ -91,8 +94,8 @@ private:
     DiscordUser currentUserRecord{};
     // Before the transport, so that they go after it: the peers hear of the
     // end at once, whatever the window takes to close.
-    std::unique_ptr<ControlServer> control;      // none when the socket cannot be had
-    std::unique_ptr<ClientProcess> clientWindow; // none without a display
+    std::unique_ptr<ControlServer> control;         // none when the socket cannot be had
+    std::unique_ptr<os::ChildProcess> clientWindow; // none without a display
     transport::Transport peerTransport;
     lobby::LobbySession lobbySession;
     CallbackQueue callbackQueue;

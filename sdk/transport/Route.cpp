@@ -2,8 +2,6 @@
 
 #include "sdk/transport/Keys.h"
 
-#include <arpa/inet.h>
-
 #include <charconv>
 
 namespace sdk::transport {
@@ -23,20 +21,12 @@ std::vector<std::string_view> splitOnSpaces(std::string_view text) {
 }
 } // namespace
 
-std::string Endpoint::toString() const {
-    in_addr value{htonl(address)};
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &value, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(port);
-}
-
 std::optional<Endpoint> parseEndpoint(std::string_view text) {
     const auto colon = text.rfind(':');
-    if (colon == std::string_view::npos || colon > INET_ADDRSTRLEN - 1)
+    if (colon == std::string_view::npos || colon > os::maxIpv4TextLength)
         return std::nullopt;
-    const std::string address(text.substr(0, colon));
-    in_addr value{};
-    if (inet_pton(AF_INET, address.c_str(), &value) != 1)
+    const auto address = os::parseIpv4Address(std::string(text.substr(0, colon)));
+    if (!address)
         return std::nullopt;
     const auto portText = text.substr(colon + 1);
     if (portText.empty() || portText.size() > 5 || portText.front() == '0')
@@ -46,7 +36,7 @@ std::optional<Endpoint> parseEndpoint(std::string_view text) {
         std::from_chars(portText.data(), portText.data() + portText.size(), port);
     if (error != std::errc() || end != portText.data() + portText.size() || port > 65535)
         return std::nullopt;
-    return Endpoint{ntohl(value.s_addr), static_cast<std::uint16_t>(port)};
+    return Endpoint{*address, static_cast<std::uint16_t>(port)};
 }
 
 std::string formatRoute(const Route& route) {

@@ -1,6 +1,6 @@
 #include "sdk/transport/Transport.h"
 
-#include "sdk/transport/LocalAddresses.h"
+#include "sdk/os/LocalAddresses.h"
 
 #include <sodium.h>
 
@@ -37,8 +37,8 @@ Transport::Transport(TransportSettings chosen)
     keys = KeyPair::generate();
     ownPeerId = peerIdOf(keys.publicKey);
     ciphers = availableCiphers(settings.allowAes);
-    const auto addresses =
-        settings.announcedAddresses.empty() ? localIpv4Addresses() : settings.announcedAddresses;
+    const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
+                                                               : settings.announcedAddresses;
     ownRoute = routeOf(keys.publicKey, addresses, socket.port());
     lastRouteCheck = Clock::now();
     pollTime = lastRouteCheck;

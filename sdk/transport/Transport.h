@@ -8,10 +8,10 @@
 // format; the lobby layer reaches it through the internal control channel and
 // decides with the key filter which keys may connect without being opened.
 
+#include "sdk/os/UdpSocket.h"
 #include "sdk/transport/Keys.h"
 #include "sdk/transport/Peer.h"
 #include "sdk/transport/Route.h"
-#include "sdk/transport/UdpSocket.h"
 #include "sdk/transport/Wire.h"
 
 #include <deque>
@@ -141,7 +141,7 @@ private:
     void service(Peer& peer, TimePoint now, TransportEvents& events);
 
     TransportSettings settings;
-    UdpSocket socket;
+    os::UdpSocket socket;
     KeyPair keys;
     PeerId ownPeerId;
     std::uint8_t ciphers;

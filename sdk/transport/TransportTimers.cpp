@@ -1,6 +1,6 @@
 #include "sdk/transport/Transport.h"
 
-#include "sdk/transport/LocalAddresses.h"
+#include "sdk/os/LocalAddresses.h"
 
 namespace sdk::transport {
 
@@ -12,7 +12,7 @@ void Transport::refreshRoute(TimePoint now, TransportEvents& events) {
     if (settings.announcedAddresses.empty() && now - lastRouteCheck >= routeCheckInterval) {
         lastRouteCheck = now;
         Route route{keys.publicKey, {}};
-        for (const auto address : localIpv4Addresses())
+        for (const auto address : os::localIpv4Addresses())
             if (route.endpoints.size() < maxRouteEndpoints)
                 route.endpoints.push_back(Endpoint{address, socket.port()});
         ownRoute = formatRoute(route);

@@ -2,6 +2,8 @@
 
 // Values shared by every part of the transport.
 
+#include "sdk/os/Endpoint.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -17,14 +19,7 @@ using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
 using Milliseconds = std::chrono::milliseconds;
 
-// An IPv4 address and UDP port, both in host byte order.
-struct Endpoint {
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
-
-    bool operator==(const Endpoint&) const = default;
-    std::string toString() const;
-};
+using Endpoint = os::Endpoint;
 
 // A channel of a peer. The program's channels are 0..255; internal channels
 // (such as the lobby's control channel) live beside them and never reach the

@@ -1,6 +1,6 @@
 #include "sdk/control/ControlError.h"
 #include "sdk/control/ControlSocketPath.h"
-#include "sdk/control/UnixSocket.h"
+#include "sdk/os/LocalSocket.h"
 #include "tests/support/ControlTesting.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +20,18 @@
 #include <vector>
 
 namespace {
+
+using sdk::os::OwnedHandle;
+
+// A connection as a foreign or broken client would make it.
+OwnedHandle connectRaw(const std::string& path) {
+    std::error_code ignored;
+    return sdk::os::connectLocalSocket(path, ignored);
+}
+
+int fdOf(const OwnedHandle& socket) {
+    return static_cast<int>(socket.get());
+}
 
 class ControlSocket : public testing::Test {
 protected:
@@ -77,14 +89,14 @@ TEST_F(ControlSocket, ChangesReachEveryClient) {
 // and forgets a client that left.
 TEST_F(ControlSocket, ThePollDescriptorWakesTheCoreForWork) {
     const auto readable = [&] {
-        pollfd waiting{server.pollFd(), POLLIN, 0};
+        pollfd waiting{static_cast<int>(server.pollFd()), POLLIN, 0};
         return ::poll(&waiting, 1, 1000) == 1;
     };
     server.poll();
     auto client = std::make_unique<ControlClient>(path);
     EXPECT_TRUE(readable());
     ASSERT_TRUE(pumpUntil(server, {client.get()}, [&] { return client->hasState(); }));
-    pollfd idle{server.pollFd(), POLLIN, 0};
+    pollfd idle{static_cast<int>(server.pollFd()), POLLIN, 0};
     EXPECT_EQ(::poll(&idle, 1, 0), 0) << "nothing to do, yet the descriptor is readable";
     client->sendJoin("vaskor1.wake");
     EXPECT_TRUE(readable());
@@ -112,7 +124,7 @@ TEST_F(ControlSocket, AReceivedInvitationIsQueuedExactlyOnce) {
 
 TEST_F(ControlSocket, RefusedRequestsAreAnsweredAndQueueNothing) {
     const auto client = connectedClient();
-    FileDescriptor raw = connectUnixSocket(path);
+    OwnedHandle raw = connectRaw(path);
     ASSERT_TRUE(raw.valid());
     struct Case {
         std::string line;
@@ -127,13 +139,13 @@ TEST_F(ControlSocket, RefusedRequestsAreAnsweredAndQueueNothing) {
     };
     for (const auto& refused : cases) {
         // Through the raw socket, as a foreign or broken client would send it.
-        ASSERT_EQ(::send(raw.get(), refused.line.data(), refused.line.size(), MSG_NOSIGNAL),
+        ASSERT_EQ(::send(fdOf(raw), refused.line.data(), refused.line.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(refused.line.size()));
     }
     std::string received;
     pumpUntil(server, {}, [&] {
         char buffer[4096];
-        const ssize_t got = ::recv(raw.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t got = ::recv(fdOf(raw), buffer, sizeof buffer, MSG_DONTWAIT);
         if (got > 0)
             received.append(buffer, static_cast<std::size_t>(got));
         std::size_t errors = 0;
@@ -171,15 +183,15 @@ TEST_F(ControlSocket, AnOverlongLineEndsOnlyThatConnection) {
     const auto good = connectedClient();
     auto flooding = connectedClient();
     const std::string flood(5000, 'j');
-    FileDescriptor raw = connectUnixSocket(path);
+    OwnedHandle raw = connectRaw(path);
     ASSERT_TRUE(raw.valid());
-    ASSERT_EQ(::send(raw.get(), flood.data(), flood.size(), MSG_NOSIGNAL),
+    ASSERT_EQ(::send(fdOf(raw), flood.data(), flood.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(flood.size()));
     std::string received;
     bool closed = false;
     EXPECT_TRUE(pumpUntil(server, {}, [&] {
         char buffer[4096];
-        const ssize_t got = ::recv(raw.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        const ssize_t got = ::recv(fdOf(raw), buffer, sizeof buffer, MSG_DONTWAIT);
         if (got > 0)
             received.append(buffer, static_cast<std::size_t>(got));
         closed = got == 0;
@@ -220,11 +232,11 @@ TEST_F(ControlSocket, ALiveSocketIsNotTakenOverButALeftOverOneIs) {
 
     const std::string leftOver = directory.file("left-over.sock");
     {
-        FileDescriptor stale(::socket(AF_UNIX, SOCK_STREAM, 0));
+        OwnedHandle stale(::socket(AF_UNIX, SOCK_STREAM, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", leftOver.c_str());
-        ASSERT_EQ(::bind(stale.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::bind(fdOf(stale), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     }
     ASSERT_TRUE(std::filesystem::exists(leftOver));
     ControlServer replacing(leftOver);
@@ -280,8 +292,11 @@ TEST(ControlSocketPath, ANumberAnotherCoreHoldsIsSkipped) {
     EXPECT_TRUE(pumpUntil(otherCopy, {&reached}, [&] { return reached.hasState(); }))
         << "the other core keeps its socket";
 
-    EXPECT_FALSE(listenUnixSocketIfFree(otherCopy.path()).valid());
-    EXPECT_FALSE(listenUnixSocketIfFree(numbered(number + 2)).valid());
+    std::string failure;
+    EXPECT_FALSE(sdk::os::listenLocalSocketIfFree(otherCopy.path(), failure).valid());
+    EXPECT_EQ(failure, "") << "a taken path is no failure, only taken";
+    EXPECT_FALSE(sdk::os::listenLocalSocketIfFree(numbered(number + 2), failure).valid());
+    EXPECT_EQ(failure, "");
 }
 
 // Cores started at once on many threads, as runs of one process start theirs.
@@ -339,8 +354,9 @@ TEST_F(ControlSocket, AnotherUserCannotReachTheSocket) {
     ::chmod(directory.path.c_str(), 0755);
     const int status = runAsAnotherUser(
         [&] {
-            FileDescriptor socket = connectUnixSocket(path);
-            return socket.valid() ? 1 : errno == EACCES ? 0 : 2;
+            std::error_code error;
+            OwnedHandle socket = sdk::os::connectLocalSocket(path, error);
+            return socket.valid() ? 1 : error == std::errc::permission_denied ? 0 : 2;
         },
         server);
     EXPECT_EQ(status, 0) << "1: connected, 2: failed otherwise";

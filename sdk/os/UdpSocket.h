@@ -3,14 +3,15 @@
 // The core's one UDP socket: bound on every IPv4 address, 4 MiB buffers,
 // sends that wait for buffer space, receives that never wait.
 
-#include "sdk/transport/Types.h"
+#include "sdk/os/Endpoint.h"
+#include "sdk/os/Handle.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 
-namespace sdk::transport {
+namespace sdk::os {
 
 class UdpSocket {
 public:
@@ -28,8 +29,8 @@ public:
     std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, Endpoint& from);
 
 private:
-    int descriptor = -1;
+    Handle descriptor = noHandle;
     std::uint16_t boundPort = 0;
 };
 
-} // namespace sdk::transport
+} // namespace sdk::os

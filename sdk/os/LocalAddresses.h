@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace sdk::transport {
+namespace sdk::os {
 
 std::vector<std::uint32_t> localIpv4Addresses();
 
-} // namespace sdk::transport
+} // namespace sdk::os

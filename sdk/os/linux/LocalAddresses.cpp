@@ -1,4 +1,4 @@
-#include "sdk/transport/LocalAddresses.h"
+#include "sdk/os/LocalAddresses.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace sdk::transport {
+namespace sdk::os {
 
 std::vector<std::uint32_t> localIpv4Addresses() {
     std::vector<std::uint32_t> addresses;
@@ -32,4 +32,4 @@ std::vector<std::uint32_t> localIpv4Addresses() {
     return addresses;
 }
 
-} // namespace sdk::transport
+} // namespace sdk::os

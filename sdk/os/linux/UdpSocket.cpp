@@ -1,4 +1,4 @@
-#include "sdk/transport/UdpSocket.h"
+#include "sdk/os/UdpSocket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace sdk::transport {
+namespace sdk::os {
 
 namespace {
 // Root may go past the system's buffer limit; everyone else gets what it allows.
@@ -79,4 +79,4 @@ std::optional<std::size_t> UdpSocket::receive(std::span<std::uint8_t> buffer, En
     }
 }
 
-} // namespace sdk::transport
+} // namespace sdk::os

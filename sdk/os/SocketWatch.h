@@ -1,0 +1,38 @@
+#pragma once
+
+// A set of sockets watched together, so that a loop handles only those that
+// are ready; itself a handle that a loop which sleeps can wait on.
+
+#include "sdk/os/Handle.h"
+
+#include <cstddef>
+#include <span>
+#include <system_error>
+
+namespace sdk::os {
+
+class SocketWatch {
+public:
+    SocketWatch();
+
+    // False when the set could not be made; failure() says why.
+    bool valid() const { return set.valid(); }
+    std::error_code failure() const { return setupError; }
+    // Readable whenever a watched socket is ready.
+    Handle handle() const { return set.get(); }
+
+    // Watches socket for reads and for its peer's end.
+    bool add(Handle socket);
+    // Whether socket's readiness to write counts as well.
+    void watchWrites(Handle socket, bool wanted);
+    void remove(Handle socket);
+
+    // The sockets ready now, without waiting: at most ready.size().
+    std::size_t takeReady(std::span<Handle> ready);
+
+private:
+    OwnedHandle set;
+    std::error_code setupError;
+};
+
+} // namespace sdk::os
