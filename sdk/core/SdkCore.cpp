@@ -154,6 +154,12 @@ SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
     // the first thing the first runCallbacks delivers.
     if (events.user.onCurrentUserUpdate)
         callbackQueue.push([this] { events.user.onCurrentUserUpdate(events.data); });
+    // A launch from an invitation: the join is waiting before anything else
+    // the program hears of, its own route included.
+    if (settings.launchInvitation && events.activity.onActivityJoin)
+        callbackQueue.push([this, secret = *settings.launchInvitation] {
+            events.activity.onActivityJoin(events.data, secret.c_str());
+        });
     startControl();
 }
 
