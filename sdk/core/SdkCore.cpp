@@ -202,9 +202,10 @@ void SdkCore::setActivity(const DiscordActivity& activity) {
     currentActivity = activity;
     currentActivity.state[sizeof currentActivity.state - 1] = '\0';
     currentActivity.secrets.join[sizeof currentActivity.secrets.join - 1] = '\0';
+    currentActivity.party.id[sizeof currentActivity.party.id - 1] = '\0';
     if (control)
         control->setActivity(currentActivity.state, currentActivity.party.size.currentSize,
-                             currentActivity.party.size.maxSize);
+                             currentActivity.party.size.maxSize, currentActivity.party.id);
 }
 
 // The invitation is the activity's join secret. When that names the lobby

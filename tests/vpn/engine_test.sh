@@ -48,6 +48,7 @@ step "the host's activity: hosting, a party of one in eight"
 wait_control 1
 wait_status 1 '^activity: Hosting a VPN$'
 wait_status 1 '^party: 1 of 8$'
+wait_status 1 '^party id: -?[0-9]+$'
 
 step "two members join through the control socket and get .2 and .3 in join order"
 say_to 1 invite
@@ -64,7 +65,7 @@ wait_log 3 '^address 192\.168\.42\.3/24$'
 wait_status 1 '^party: 3 of 8$'
 for i in 2 3; do
   wait_status "$i" '^activity: Connected to a VPN$'
-  status "$i" | grep -q '^party:' && fail "member $i shows a party: $(status "$i" | tr '\n' '|')"
+  status "$i" | grep -q '^party' && fail "member $i shows a party: $(status "$i" | tr '\n' '|')"
 done
 
 step "ping works both ways between every pair"
