@@ -104,6 +104,7 @@ wait_received 3 $((r3 + 3 * 84)) || fail "the broadcast did not reach .3"
 
 step "a fourth member; unicast between .2 and .3 reaches only them"
 start_machine 4 member
+wait_control 4
 join 4 "$secret"
 wait_log 4 '^address 192\.168\.42\.4/24$'
 wait_status 1 '^party: 4 of 8$'
