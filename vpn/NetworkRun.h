@@ -83,7 +83,7 @@ private:
     std::unique_ptr<VirtualAdapter> adapter;
     std::set<discord::NetworkPeerId> knownPeers;
     bool connected = false;
-    bool inLobby = false; // the lobby's result is in: metadata can be written
+    bool inLobby = false;                // the lobby's result is in: metadata can be written
     std::optional<Ipv4Cidr> nextAddress; // host: empty once the network is used up
     std::string routeText;
     std::shared_ptr<discord::Core> core;

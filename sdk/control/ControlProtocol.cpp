@@ -215,7 +215,8 @@ Decoded<ServerMessage> decodeServerMessage(std::string_view text) {
         return decodeText(parts.argument, textBytes,
                           [](std::string s) { return ActivityMessage{s}; });
     if (parts.word == "party-id")
-        return decodeText(parts.argument, textBytes, [](std::string s) { return PartyIdMessage{s}; });
+        return decodeText(parts.argument, textBytes,
+                          [](std::string s) { return PartyIdMessage{s}; });
     if (parts.word == "invitation")
         return decodeText(parts.argument, invitationBytes,
                           [](std::string s) { return InvitationMessage{s}; });

@@ -2,18 +2,18 @@
 // namespace of its own.
 
 #include "platform/AddressConfig.h"
+#include "interfaces/WintunExports.h"
 #include "platform/NetworkCategory.h"
 #include "tests/support/Ipv4Packets.h"
 #include "tests/support/NetworkNamespace.h"
-#include "interfaces/WintunExports.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,5 @@
-#include "resources/EmbeddedFileList.h"
 #include "resources/ResourceFilesystem.h"
+#include "resources/EmbeddedFileList.h"
 
 #include <gtest/gtest.h>
 

@@ -24,6 +24,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -71,8 +72,8 @@ std::vector<std::uint8_t> rawMessage(const std::string& kind) {
         return std::vector<std::uint8_t>(60, 0x11);
     if (kind == "truncated") {
         // The header says 200 bytes; the message carries 80 of them.
-        std::vector<std::uint8_t> packet = udpPacket(
-            ipv4Address("192.168.42.200"), ipv4Address("192.168.42.255"), 9, 9, 200, 1);
+        std::vector<std::uint8_t> packet =
+            udpPacket(ipv4Address("192.168.42.200"), ipv4Address("192.168.42.255"), 9, 9, 200, 1);
         packet.resize(80);
         return packet;
     }
@@ -136,8 +137,8 @@ public:
             std::string source, destination;
             std::size_t length = 0;
             words >> source >> destination >> length;
-            sendToAll(0, udpPacket(ipv4Address(source.c_str()), ipv4Address(destination.c_str()),
-                                   9, 9, length, ++sequence));
+            sendToAll(0, udpPacket(ipv4Address(source.c_str()), ipv4Address(destination.c_str()), 9,
+                                   9, length, ++sequence));
         } else if (command == "raw") {
             std::string kind;
             words >> kind;
@@ -181,8 +182,9 @@ private:
         const std::string peerRoute = metadata(userId, "$net.route");
         if (peerText.empty() || peerRoute.empty())
             return;
-        const discord::NetworkPeerId peerId = std::stoull(peerText);
-        if (peerId == ownPeerId)
+        char* end = nullptr;
+        const discord::NetworkPeerId peerId = std::strtoull(peerText.c_str(), &end, 10);
+        if (end == peerText.c_str() || *end != '\0' || peerId == ownPeerId)
             return;
         if (!peers.insert(peerId).second) {
             core->NetworkManager().UpdatePeer(peerId, peerRoute.c_str());

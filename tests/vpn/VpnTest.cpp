@@ -1,13 +1,13 @@
-#include "tests/support/NetworkNamespace.h"
 #include "vpn/Vpn.h"
+#include "tests/support/NetworkNamespace.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>

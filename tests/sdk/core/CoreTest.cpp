@@ -1,9 +1,9 @@
 #include "tests/support/SdkNodes.h"
 
+#include "discord/PendingCallbacks.h"
 #include "interfaces/DiscordSdk.h"
 #include "sdk/transport/Keys.h"
 #include "sdk/transport/Route.h"
-#include "discord/PendingCallbacks.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -328,9 +328,8 @@ TEST(PendingCallbacks, AThrowingHandlerIsFreed) {
     auto held = std::make_shared<int>(0);
     {
         discord::PendingCallbacks pending;
-        void* data = pending.hold(std::function<void(int)>([held](int) {
-            throw std::runtime_error("handler failed");
-        }));
+        void* data = pending.hold(
+            std::function<void(int)>([held](int) { throw std::runtime_error("handler failed"); }));
         EXPECT_THROW(discord::PendingCallbacks::call<int>(data, 1), std::runtime_error);
         EXPECT_EQ(held.use_count(), 1) << "the handler outlived its call";
     }
