@@ -84,12 +84,14 @@ WintunAdapter::WintunAdapter() {
         throw std::runtime_error("Cannot Create Session");
     }
     WintunApi.getAdapterLuid(adapter, &adapterLuid);
-    // A larger MTU would let packets exceed one datagram of the SDK's transport.
-    if (setInterfaceMtu(adapterLuid, adapterMtu) != 0) {
+    // A larger MTU would let packets exceed one datagram of the SDK's transport:
+    // an adapter without it would lose large packets without a word.
+    if (int code = setInterfaceMtu(adapterLuid, adapterMtu); code != 0) {
         WintunApi.endSession(session);
         WintunApi.deleteAdapter(adapter, forceCloseSessions, &rebootRequired);
         WintunApi.freeAdapter(adapter);
-        throw std::runtime_error("Cannot Create Adapter");
+        throw std::runtime_error("Cannot set the adapter's MTU: " +
+                                 std::system_category().message(code));
     }
 }
 
@@ -140,10 +142,12 @@ void WintunAdapter::setAddress(const Ipv4Cidr& address) {
     if (address == currentAddress)
         return;
     if (addressContext != 0)
-        deleteInterfaceAddress(addressContext);
+        deleteInterfaceAddress(addressContext, addressInstance);
+    // An adapter whose interface is gone cannot take the address: that is a
+    // failure, never a silent success.
     std::uint32_t interfaceIndex = 0;
-    if (interfaceIndexOfLuid(adapterLuid, interfaceIndex) != 0)
-        return;
+    if (int code = interfaceIndexOfLuid(adapterLuid, interfaceIndex); code != 0)
+        throw std::system_error(code, std::system_category());
     if (int code = addInterfaceAddress(address.address, address.netmask(), interfaceIndex,
                                        addressContext, addressInstance);
         code != 0)

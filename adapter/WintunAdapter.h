@@ -33,7 +33,8 @@ public:
     void send(const std::vector<std::uint8_t>& packet);
 
     // Replaces the address this object set before. Throws std::system_error
-    // with the system's code when the system refuses the address.
+    // with the system's code when the system refuses the address or the
+    // adapter's interface is gone.
     void setAddress(const Ipv4Cidr& address);
 
     // Puts every network that bears the adapter's name into the private category.
@@ -44,7 +45,7 @@ private:
     WintunAdapterHandle adapter = nullptr;
     WintunSessionHandle session = nullptr;
     std::uint32_t addressContext = 0;
-    std::uint32_t addressInstance = 0; // kept, never read
+    std::uint32_t addressInstance = 0; // with the context, names the address to delete
     Ipv4Cidr currentAddress{};
     WintunLuid adapterLuid = 0;
 };

@@ -33,17 +33,31 @@ public:
         compact();
     }
 
+    // A handler that throws ends this delivery; the event stays usable.
     void operator()(Args... args) {
-        ++delivering;
+        Delivery delivery(*this);
         const std::size_t count = slots.size(); // handlers connected now wait
         for (std::size_t i = 0; i < count; ++i)
             if (slots[i].token != 0)
                 slots[i].handler(args...);
-        --delivering;
-        compact();
     }
 
 private:
+    // Marks a delivery under way for as long as it lasts, however it ends.
+    class Delivery {
+    public:
+        explicit Delivery(Event& event) : event(event) { ++event.delivering; }
+        ~Delivery() {
+            --event.delivering;
+            event.compact();
+        }
+        Delivery(const Delivery&) = delete;
+        Delivery& operator=(const Delivery&) = delete;
+
+    private:
+        Event& event;
+    };
+
     struct Slot {
         Token token;
         std::function<void(Args...)> handler;

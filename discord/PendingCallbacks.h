@@ -5,6 +5,7 @@
 // it, so none leaks.
 
 #include <functional>
+#include <memory>
 #include <set>
 
 namespace discord {
@@ -25,13 +26,13 @@ public:
         return pending;
     }
 
-    // The C callback that goes with hold's data: calls the handler once and frees it.
+    // The C callback that goes with hold's data: calls the handler once and
+    // frees it, also when the handler throws.
     template <typename... Args> static void call(void* data, Args... args) {
-        auto* pending = static_cast<Holder<Args...>*>(data);
-        pending->owner.held.erase(pending);
+        std::unique_ptr<Holder<Args...>> pending(static_cast<Holder<Args...>*>(data));
+        pending->owner.held.erase(pending.get());
         if (pending->handler)
             pending->handler(args...);
-        delete pending;
     }
 
 private:

@@ -20,8 +20,11 @@ int interfaceIndexOfLuid(std::uint64_t luid, std::uint32_t& index);
 int addInterfaceAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t interfaceIndex,
                         std::uint32_t& context, std::uint32_t& instance);
 
-// Removes the address that addInterfaceAddress added under this context.
-int deleteInterfaceAddress(std::uint32_t context);
+// Removes the address that addInterfaceAddress added under this context and
+// instance, and no other: on Linux the context is the address and the
+// instance the interface, so the same address on another interface stays.
+// Windows needs only the context.
+int deleteInterfaceAddress(std::uint32_t context, std::uint32_t instance);
 
 // Sets the interface's IPv4 MTU in bytes.
 int setInterfaceMtu(std::uint64_t luid, std::uint32_t mtu);

@@ -46,11 +46,13 @@ void NetworkRun::forwardOutbound() {
         vpn.addSent(packet.size());
         if (packet.empty())
             return;
-        if (!peer::isIpv4Packet(packet.data(), packet.size()))
+        const std::optional<std::size_t> packetLength =
+            peer::ipv4PacketLength(packet.data(), packet.size());
+        if (!packetLength)
             continue;
         if (!lobbyHasAnotherMember())
             continue;
-        const auto length = static_cast<std::uint32_t>(packet.size());
+        const auto length = static_cast<std::uint32_t>(*packetLength);
         if (std::optional<discord::NetworkPeerId> owner =
                 unicastRoutes.ownerOf(peer::destinationAddress(packet.data()));
             owner && *owner != ownPeerId && knownPeers.contains(*owner)) {
@@ -72,12 +74,16 @@ bool NetworkRun::lobbyHasAnotherMember() {
     return found;
 }
 
-void NetworkRun::deliverInbound(discord::NetworkPeerId peerId, const std::uint8_t* data,
+// What a member sends is checked before this machine's system sees it: only
+// a well-formed IPv4 packet goes in, and nothing a packet says changes where
+// traffic goes.
+void NetworkRun::deliverInbound(discord::NetworkPeerId, const std::uint8_t* data,
                                 std::uint32_t length) {
     if (!adapter)
         return;
-    vpn.addReceived(length);
-    if (peer::isIpv4Packet(data, length))
-        unicastRoutes.learn(peer::sourceAddress(data), peerId);
-    adapter->send(std::vector<std::uint8_t>(data, data + length));
+    const std::optional<std::size_t> packetLength = peer::ipv4PacketLength(data, length);
+    if (!packetLength)
+        return;
+    vpn.addReceived(*packetLength);
+    adapter->send(std::vector<std::uint8_t>(data, data + *packetLength));
 }

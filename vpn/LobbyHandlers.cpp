@@ -16,6 +16,8 @@ void NetworkRun::onLobbyCreated(discord::Result result, const discord::Lobby& cr
     if (!createAdapter())
         return;
     lobby = created;
+    inLobby = true;
+    hostPeerId = ownPeerId;
     publishOwnMetadata();
 
     discord::LobbyManager& lobbies = core->LobbyManager();
@@ -50,6 +52,7 @@ void NetworkRun::onLobbyConnected(discord::Result result, const discord::Lobby& 
         return;
     }
     lobby = joined;
+    inLobby = true;
     if (!createAdapter())
         return;
 

@@ -11,10 +11,13 @@
 
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 class Vpn;
 
@@ -57,8 +60,12 @@ private:
     void onRouteUpdate(const char* route);
     void onPeerMessage(discord::NetworkPeerId peerId, discord::NetworkChannelId channelId,
                        std::uint8_t* data, std::uint32_t length);
-    void onControlMessage(const std::uint8_t* data, std::uint32_t length);
+    void onControlMessage(discord::NetworkPeerId peerId, const std::uint8_t* data,
+                          std::uint32_t length);
+    void applyAddress(const Ipv4Cidr& address);
+    void noteHostPeer(discord::NetworkPeerId peerId);
     void sendNextAddress(discord::NetworkPeerId peerId);
+    void sendControl(discord::NetworkPeerId peerId, const std::string& message);
     void renewPartySize();
     std::string memberMetadata(discord::LobbyId lobbyId, discord::UserId userId, const char* key);
 
@@ -76,6 +83,7 @@ private:
     std::unique_ptr<VirtualAdapter> adapter;
     std::set<discord::NetworkPeerId> knownPeers;
     bool connected = false;
+    bool inLobby = false;                // the lobby's result is in: metadata can be written
     std::optional<Ipv4Cidr> nextAddress; // host: empty once the network is used up
     std::string routeText;
     std::shared_ptr<discord::Core> core;
@@ -84,6 +92,14 @@ private:
     discord::User currentUser;
     discord::Activity activity;
     UnicastRoutes unicastRoutes;
+
+    // Only the lobby owner's peer hands out addresses and tells who owns
+    // which. Control messages that arrive before that peer is known wait here.
+    std::optional<discord::NetworkPeerId> hostPeerId;
+    std::vector<std::pair<discord::NetworkPeerId, std::vector<std::uint8_t>>> earlyControl;
+    static constexpr std::size_t maxEarlyControl = 64;
+    // Host: every address handed out so far, for members that join later.
+    std::map<std::uint32_t, discord::NetworkPeerId> assignments;
 };
 
 template <typename Visit> void NetworkRun::visitMembers(Visit visit) {

@@ -1,9 +1,12 @@
 #include "vpn/PeerProtocol.h"
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 namespace peer {
 
@@ -11,6 +14,9 @@ namespace {
 
 constexpr char addressPrefix[] = "ipv4 ";
 constexpr std::size_t addressPrefixLength = sizeof addressPrefix - 1;
+constexpr char ownerPrefix[] = "owner ";
+constexpr std::size_t ownerPrefixLength = sizeof ownerPrefix - 1;
+constexpr std::size_t minimumHeaderLength = 20;
 
 std::uint32_t addressAt(const std::uint8_t* packet, std::size_t offset) {
     std::uint32_t address;
@@ -39,6 +45,41 @@ std::optional<Ipv4Cidr> readAddressMessage(const std::uint8_t* data, std::size_t
     }
 }
 
+bool isAssignable(const Ipv4Cidr& address) {
+    if (address.prefix == 0 || address.prefix > 30)
+        return false;
+    const std::uint32_t mask = address.netmask();
+    return (address.address & ~mask) != 0 && (address.address | mask) != 0xffffffffu;
+}
+
+std::string ownerMessage(const Assignment& assignment) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &assignment.address, text, sizeof text);
+    return ownerPrefix + std::string(text) + " " + peerIdText(assignment.peerId);
+}
+
+std::optional<Assignment> readOwnerMessage(const std::uint8_t* data, std::size_t length) {
+    const std::string_view text(reinterpret_cast<const char*>(data), length);
+    if (!text.starts_with(ownerPrefix))
+        return std::nullopt;
+    const std::string_view rest = text.substr(ownerPrefixLength);
+    const std::size_t space = rest.find(' ');
+    if (space == std::string_view::npos)
+        return std::nullopt;
+    const std::string addressText(rest.substr(0, space));
+    const std::string peerText(rest.substr(space + 1));
+    Assignment assignment;
+    if (inet_pton(AF_INET, addressText.c_str(), &assignment.address) != 1)
+        return std::nullopt;
+    if (peerText.empty() || peerText.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const std::optional<std::uint64_t> peerId = readPeerId(peerText);
+    if (!peerId)
+        return std::nullopt;
+    assignment.peerId = *peerId;
+    return assignment;
+}
+
 std::string peerIdText(std::uint64_t peerId) {
     return std::to_string(peerId);
 }
@@ -53,8 +94,15 @@ std::optional<std::uint64_t> readPeerId(const std::string& text) {
     return value;
 }
 
-bool isIpv4Packet(const std::uint8_t* packet, std::size_t length) {
-    return length >= 20 && (packet[0] >> 4) == 4;
+std::optional<std::size_t> ipv4PacketLength(const std::uint8_t* packet, std::size_t length) {
+    if (length < minimumHeaderLength || (packet[0] >> 4) != 4)
+        return std::nullopt;
+    const std::size_t headerLength = std::size_t{packet[0] & 0x0fu} * 4;
+    const std::size_t totalLength = std::size_t{packet[2]} << 8 | packet[3];
+    if (headerLength < minimumHeaderLength || headerLength > length || totalLength < headerLength ||
+        totalLength > length)
+        return std::nullopt;
+    return totalLength;
 }
 
 std::uint32_t sourceAddress(const std::uint8_t* packet) {

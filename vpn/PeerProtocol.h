@@ -37,6 +37,22 @@ std::string addressMessage(const Ipv4Cidr& address);
 // made-up address on its adapter.
 std::optional<Ipv4Cidr> readAddressMessage(const std::uint8_t* data, std::size_t length);
 
+// An address a host can hand out: inside a network with room for members, and
+// neither that network's own address nor its broadcast address.
+bool isAssignable(const Ipv4Cidr& address);
+
+// Which member the host gave an address to: "owner a.b.c.d PEERID", on the
+// control channel from the host to every member, so that unicast traffic to
+// that address goes to that member alone.
+struct Assignment {
+    std::uint32_t address = 0; // network byte order
+    std::uint64_t peerId = 0;
+    bool operator==(const Assignment&) const = default;
+};
+std::string ownerMessage(const Assignment& assignment);
+// Nothing for any other text: exactly the form ownerMessage writes.
+std::optional<Assignment> readOwnerMessage(const std::uint8_t* data, std::size_t length);
+
 // A member's peer id as its metadata carries it: plain unsigned decimal.
 std::string peerIdText(std::uint64_t peerId);
 
@@ -45,11 +61,14 @@ std::string peerIdText(std::uint64_t peerId);
 // digits or the number does not fit 64 bits.
 std::optional<std::uint64_t> readPeerId(const std::string& text);
 
-// Only IPv4 packets travel: at least a header's 20 bytes and version 4.
-bool isIpv4Packet(const std::uint8_t* packet, std::size_t length);
+// Only well-formed IPv4 packets travel: version 4, a header of at least 20
+// bytes that lies within the message, and a total length that covers the
+// header and lies within the message. Returns that total length (bytes after
+// it, such as link padding, are not part of the packet), or nothing.
+std::optional<std::size_t> ipv4PacketLength(const std::uint8_t* packet, std::size_t length);
 
 // The packet's source and destination addresses, in network byte order; the
-// packet must be an IPv4 packet.
+// packet must be a well-formed IPv4 packet.
 std::uint32_t sourceAddress(const std::uint8_t* packet);
 std::uint32_t destinationAddress(const std::uint8_t* packet);
 

@@ -27,15 +27,15 @@ bool UnicastRoutes::isGroupAddress(std::uint32_t address) const {
     return false;
 }
 
-void UnicastRoutes::learn(std::uint32_t source, std::uint64_t peerId) {
-    if (isGroupAddress(source))
+void UnicastRoutes::assign(std::uint32_t address, std::uint64_t peerId) {
+    if (isGroupAddress(address))
         return;
-    if (auto known = owners.find(source); known != owners.end()) {
-        known->second = peerId; // the address moved to another member
+    if (auto known = owners.find(address); known != owners.end()) {
+        known->second = peerId;
         return;
     }
     if (owners.size() < maxEntries)
-        owners.emplace(source, peerId);
+        owners.emplace(address, peerId);
 }
 
 std::optional<std::uint64_t> UnicastRoutes::ownerOf(std::uint32_t destination) const {

@@ -7,20 +7,21 @@
 #include <optional>
 #include <unordered_map>
 
-// Which member owns which address, learned from the source addresses of the
-// packets that each member's messages carry. A packet to a learned address
-// goes to its owner alone; broadcast, multicast and unknown destinations go
-// to every member.
+// Which member owns which address, as the host assigned them. A packet to an
+// assigned address goes to its owner alone; broadcast, multicast and unknown
+// destinations go to every member. What a packet says about its own source
+// never changes the table: any member can write any source address.
 class UnicastRoutes {
 public:
-    // Addresses are in network byte order.
-    void learn(std::uint32_t source, std::uint64_t peerId);
+    // Addresses are in network byte order. A later assignment of the same
+    // address replaces the earlier one.
+    void assign(std::uint32_t address, std::uint64_t peerId);
     std::optional<std::uint64_t> ownerOf(std::uint32_t destination) const;
 
     // The network the local adapter is in, for its directed broadcast.
     void setLocalNetwork(const Ipv4Cidr& network) { localNetwork = network; }
 
-    // A member can send any source address: the table stays bounded.
+    // Only the host fills the table, but it stays bounded all the same.
     static constexpr std::size_t maxEntries = 4096;
 
 private:

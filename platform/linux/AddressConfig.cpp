@@ -39,8 +39,12 @@ NlAddr ipv4(std::uint32_t networkOrder, int prefix) {
     return address;
 }
 
-// The IPv4 addresses of every interface whose local address is this one.
-int findAddresses(NetlinkSocket& netlink, std::uint32_t local, std::vector<AddrObject>& found) {
+constexpr int anyInterface = -1;
+
+// The IPv4 addresses whose local address is this one, on one interface or
+// (anyInterface) on every interface.
+int findAddresses(NetlinkSocket& netlink, std::uint32_t local, int interfaceIndex,
+                  std::vector<AddrObject>& found) {
     nl_cache* raw = nullptr;
     if (int rc = rtnl_addr_alloc_cache(netlink.get(), &raw); rc < 0)
         return errnoFromNetlinkError(rc);
@@ -51,6 +55,8 @@ int findAddresses(NetlinkSocket& netlink, std::uint32_t local, std::vector<AddrO
         nl_addr* candidate = rtnl_addr_get_local(address);
         if (rtnl_addr_get_family(address) != AF_INET || candidate == nullptr ||
             nl_addr_get_len(candidate) != sizeof local)
+            continue;
+        if (interfaceIndex != anyInterface && rtnl_addr_get_ifindex(address) != interfaceIndex)
             continue;
         if (*static_cast<const std::uint32_t*>(nl_addr_get_binary_addr(candidate)) == local) {
             nl_object_get(object);
@@ -141,7 +147,7 @@ int addInterfaceAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t
     if (netlink.error() != 0)
         return netlink.error();
     std::vector<AddrObject> holders;
-    if (int rc = findAddresses(netlink, address, holders); rc != 0)
+    if (int rc = findAddresses(netlink, address, anyInterface, holders); rc != 0)
         return rc;
     if (!holders.empty())
         return EEXIST;
@@ -151,20 +157,20 @@ int addInterfaceAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t
     if (int rc = addAddress(netlink, address, prefix, interfaceIndex); rc != 0)
         return rc;
     if (int rc = addLimitedBroadcastRoute(netlink, address, interfaceIndex); rc != 0) {
-        deleteInterfaceAddress(address);
+        deleteInterfaceAddress(address, interfaceIndex);
         return rc;
     }
-    context = address; // one interface at most holds an address we added
+    context = address; // with the interface, names exactly this address for its deletion
     instance = interfaceIndex;
     return 0;
 }
 
-int deleteInterfaceAddress(std::uint32_t context) {
+int deleteInterfaceAddress(std::uint32_t context, std::uint32_t instance) {
     NetlinkSocket netlink;
     if (netlink.error() != 0)
         return netlink.error();
     std::vector<AddrObject> holders;
-    if (int rc = findAddresses(netlink, context, holders); rc != 0)
+    if (int rc = findAddresses(netlink, context, static_cast<int>(instance), holders); rc != 0)
         return rc;
     if (context == 0 || holders.empty())
         return ENOENT;

@@ -27,7 +27,7 @@ int addInterfaceAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t
     return static_cast<int>(rc);
 }
 
-int deleteInterfaceAddress(std::uint32_t context) {
+int deleteInterfaceAddress(std::uint32_t context, std::uint32_t) {
     return static_cast<int>(DeleteIPAddress(context));
 }
 

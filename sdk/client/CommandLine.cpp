@@ -55,6 +55,8 @@ int printStatus(ControlClient& client, const ClientOptions& options, std::ostrea
         << "activity: " << state.activityState << "\n";
     if (state.partyCapacity > 0)
         out << "party: " << state.partySize << " of " << state.partyCapacity << "\n";
+    if (!state.partyId.empty())
+        out << "party id: " << state.partyId << "\n";
     out << "invitation: " << (state.invitation.empty() ? "(none yet)" : state.invitation)
         << std::endl;
     return exitStatus::done;

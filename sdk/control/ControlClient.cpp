@@ -105,7 +105,9 @@ void ControlClient::handleLine(const std::string& line) {
     else if (const auto* party = std::get_if<PartyMessage>(&message)) {
         incoming.partySize = party->size;
         incoming.partyCapacity = party->capacity;
-    } else if (const auto* invitation = std::get_if<InvitationMessage>(&message))
+    } else if (const auto* party = std::get_if<PartyIdMessage>(&message))
+        incoming.partyId = party->id;
+    else if (const auto* invitation = std::get_if<InvitationMessage>(&message))
         incoming.invitation = invitation->text;
     else if (std::holds_alternative<StateEndMessage>(message)) {
         current = incoming;

@@ -159,6 +159,9 @@ std::string encodeServerMessage(const ServerMessage& message) {
             return line("party", std::to_string(clampParty(m.size)) + " " +
                                      std::to_string(clampParty(m.capacity)));
         }
+        std::string operator()(const PartyIdMessage& m) {
+            return line("party-id", sanitizeText(m.id, textBytes));
+        }
         std::string operator()(const InvitationMessage& m) {
             return line("invitation", sanitizeText(m.text, invitationBytes));
         }
@@ -180,6 +183,7 @@ std::string encodeState(const ControlState& state) {
     return encodeServerMessage(UserMessage{state.userName}) +
            encodeServerMessage(ActivityMessage{state.activityState}) +
            encodeServerMessage(PartyMessage{state.partySize, state.partyCapacity}) +
+           encodeServerMessage(PartyIdMessage{state.partyId}) +
            encodeServerMessage(InvitationMessage{state.invitation}) +
            encodeServerMessage(StateEndMessage{});
 }
@@ -210,6 +214,9 @@ Decoded<ServerMessage> decodeServerMessage(std::string_view text) {
     if (parts.word == "activity")
         return decodeText(parts.argument, textBytes,
                           [](std::string s) { return ActivityMessage{s}; });
+    if (parts.word == "party-id")
+        return decodeText(parts.argument, textBytes,
+                          [](std::string s) { return PartyIdMessage{s}; });
     if (parts.word == "invitation")
         return decodeText(parts.argument, invitationBytes,
                           [](std::string s) { return InvitationMessage{s}; });

@@ -10,8 +10,9 @@
 //   user <text>                  the lines user, activity, party and
 //   activity <text>              invitation, then end, are one snapshot of
 //   party <size> <capacity>      what the window shows: sent on connection
-//   invitation [<text>]          and after every change (invitation with no
-//   end                          text: none yet)
+//   party-id [<text>]            and after every change (invitation with no
+//   invitation [<text>]          text: none yet; party-id with no text: no
+//   end                          party)
 //   open-invite                  the program asked to show the invitation
 //   ok                           the request was taken
 //   error <text>                 the request (or connection) was refused, and why
@@ -48,6 +49,7 @@ struct ControlState {
     std::int32_t partySize = 0; // 0 when there is no party
     std::int32_t partyCapacity = 0;
     std::string invitation; // empty until the program opened the invitation
+    std::string partyId;    // empty when there is no party
 
     bool operator==(const ControlState&) const = default;
 };
@@ -69,6 +71,10 @@ struct PartyMessage {
     std::int32_t capacity = 0;
     bool operator==(const PartyMessage&) const = default;
 };
+struct PartyIdMessage {
+    std::string id;
+    bool operator==(const PartyIdMessage&) const = default;
+};
 struct InvitationMessage {
     std::string text;
     bool operator==(const InvitationMessage&) const = default;
@@ -88,8 +94,8 @@ struct ErrorMessage {
 };
 
 using ServerMessage =
-    std::variant<HelloMessage, UserMessage, ActivityMessage, PartyMessage, InvitationMessage,
-                 StateEndMessage, OpenInviteMessage, OkMessage, ErrorMessage>;
+    std::variant<HelloMessage, UserMessage, ActivityMessage, PartyMessage, PartyIdMessage,
+                 InvitationMessage, StateEndMessage, OpenInviteMessage, OkMessage, ErrorMessage>;
 
 struct JoinRequest {
     std::string invitation;

@@ -59,7 +59,7 @@ void ControlServer::setUserName(std::string_view name) {
 }
 
 void ControlServer::setActivity(std::string_view state, std::int32_t partySize,
-                                std::int32_t partyCapacity) {
+                                std::int32_t partyCapacity, std::string_view partyId) {
     const auto clamp = [](std::int32_t members) {
         return std::clamp<std::int32_t>(members, 0, controlLimits::partyMembers);
     };
@@ -67,6 +67,7 @@ void ControlServer::setActivity(std::string_view state, std::int32_t partySize,
     next.activityState = sanitizeText(state, controlLimits::textBytes);
     next.partySize = clamp(partySize);
     next.partyCapacity = clamp(partyCapacity);
+    next.partyId = sanitizeText(partyId, controlLimits::textBytes);
     stateChanged |= next != shown;
     shown = std::move(next);
 }

@@ -41,7 +41,8 @@ public:
 
     void setUserName(std::string_view name);
     // state: for example "Hosting a VPN"; partySize 0 for no party.
-    void setActivity(std::string_view state, std::int32_t partySize, std::int32_t partyCapacity);
+    void setActivity(std::string_view state, std::int32_t partySize, std::int32_t partyCapacity,
+                     std::string_view partyId = {});
     // The program asked to show the invitation: the window shows text with a
     // Copy button and comes to the front; the command line can read it.
     void openInvitation(std::string_view invitation);

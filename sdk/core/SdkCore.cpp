@@ -138,6 +138,12 @@ SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
     // the first thing the first runCallbacks delivers.
     if (events.user.onCurrentUserUpdate)
         callbackQueue.push([this] { events.user.onCurrentUserUpdate(events.data); });
+    // A launch from an invitation: the join is waiting before anything else
+    // the program hears of, its own route included.
+    if (settings.launchInvitation && events.activity.onActivityJoin)
+        callbackQueue.push([this, secret = *settings.launchInvitation] {
+            events.activity.onActivityJoin(events.data, secret.c_str());
+        });
     startControl();
 }
 
@@ -180,9 +186,10 @@ void SdkCore::setActivity(const DiscordActivity& activity) {
     currentActivity = activity;
     currentActivity.state[sizeof currentActivity.state - 1] = '\0';
     currentActivity.secrets.join[sizeof currentActivity.secrets.join - 1] = '\0';
+    currentActivity.party.id[sizeof currentActivity.party.id - 1] = '\0';
     if (control)
         control->setActivity(currentActivity.state, currentActivity.party.size.currentSize,
-                             currentActivity.party.size.maxSize);
+                             currentActivity.party.size.maxSize, currentActivity.party.id);
 }
 
 // The invitation is the activity's join secret. When that names the lobby

@@ -1,5 +1,6 @@
 #include "sdk/core/Settings.h"
 
+#include "sdk/control/ControlProtocol.h"
 #include "sdk/transport/Route.h"
 
 #include <charconv>
@@ -92,6 +93,11 @@ Settings Settings::fromEnvironment() {
             settings.allowAes = false;
         else if (*text != "auto")
             refuse("VASKOR_SDK_CIPHER", *text, "auto or chacha20");
+    }
+    if (const auto text = variable("VASKOR_SDK_JOIN")) {
+        if (invitationProblem(*text))
+            refuse("VASKOR_SDK_JOIN", *text, "an invitation as the client window shows it");
+        settings.launchInvitation = std::string(*text);
     }
     return settings;
 }

@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -223,7 +224,8 @@ TEST_F(WintunAdapterTest, SetsReplacesAndKeepsTheAddress) {
         EXPECT_EQ(adapterAddresses(), std::set<std::string>{"10.55.0.2/24"});
 
         // Removed behind its back: giving the same address again must change nothing.
-        ASSERT_EQ(deleteInterfaceAddress(ipv4Address("10.55.0.2")), 0);
+        ASSERT_EQ(deleteInterfaceAddress(ipv4Address("10.55.0.2"), if_nametoindex(interfaceName)),
+                  0);
         adapter.setAddress(Ipv4Cidr::parse("10.55.0.2/24"));
         EXPECT_TRUE(adapterAddresses().empty()) << "the same address twice does nothing";
 
@@ -256,6 +258,22 @@ TEST_F(WintunAdapterTest, ARefusedAddressGivesTheSystemErrorWithItsCode) {
         EXPECT_TRUE(adapterAddresses().empty()) << "still the current address: no change";
         adapter.setAddress(Ipv4Cidr::parse("10.55.0.4/24"));
         EXPECT_EQ(adapterAddresses(), std::set<std::string>{"10.55.0.4/24"});
+    });
+}
+
+// An adapter whose interface has gone cannot take an address: a failure with
+// the system's code, never a quiet return that looks like success.
+TEST_F(WintunAdapterTest, AnAdapterWithoutItsInterfaceRefusesTheAddress) {
+    inFreshNetworkNamespace([] {
+        VirtualAdapter adapter;
+        adapter.setAddress(Ipv4Cidr::parse("10.55.0.2/24"));
+        ASSERT_EQ(std::system("ip link delete Orvanti-VPN"), 0);
+        try {
+            adapter.setAddress(Ipv4Cidr::parse("10.55.0.3/24"));
+            FAIL() << "an address was taken without an interface";
+        } catch (const std::system_error& error) {
+            EXPECT_EQ(error.code(), std::error_code(EINVAL, std::system_category()));
+        }
     });
 }
 

@@ -4,6 +4,7 @@
 #include "app/MainFrame.h"
 #include "app/NetworkPanel.h"
 #include "tests/app/WindowTesting.h"
+#include "tests/support/NetworkNamespace.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,7 @@ protected:
 };
 
 TEST_F(RunStart, HostAddressChecks) {
+    const ScopedNetworkNamespace network; // host runs' adapters stay in a namespace of their own
     struct Case {
         const char* typed;
         const char* box; // nullptr: the run starts
@@ -145,6 +147,7 @@ TEST_F(RunStart, MemberRunShowsWaitingThenCountersWithoutInvite) {
 }
 
 TEST_F(RunStart, HostRunHasInviteThatReachesTheRun) {
+    const ScopedNetworkNamespace network; // the host run's adapter stays in a namespace of its own
     host("192.168.42.1/24");
     ASSERT_NE(currentVpn, nullptr);
     auto* invite = dynamic_cast<wxButton*>(frame->FindWindow(ID_INVITE));

@@ -2,16 +2,17 @@
 // namespace of its own.
 
 #include "platform/AddressConfig.h"
+#include "interfaces/WintunExports.h"
 #include "platform/NetworkCategory.h"
 #include "tests/support/Ipv4Packets.h"
 #include "tests/support/NetworkNamespace.h"
-#include "interfaces/WintunExports.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -150,9 +151,26 @@ TEST_F(AddressConfig, AddsAnAddressWithItsBroadcastAndDeletesItByContext) {
         EXPECT_TRUE(request.ifr_flags & IFF_UP) << "brought up with its address";
         close(probe);
 
-        EXPECT_EQ(deleteInterfaceAddress(context), 0);
+        EXPECT_EQ(deleteInterfaceAddress(context, instance), 0);
         EXPECT_FALSE(holds("Orvanti-VPN", "10.66.0.1"));
-        EXPECT_EQ(deleteInterfaceAddress(context), ENOENT);
+        EXPECT_EQ(deleteInterfaceAddress(context, instance), ENOENT);
+    });
+}
+
+// Deleting our address never takes the same address from another interface,
+// such as one that holds it now that ours was removed behind our back.
+TEST_F(AddressConfig, DeletesOnlyTheAddressOnItsOwnInterface) {
+    inFreshNetworkNamespace([] {
+        TestAdapter adapter;
+        std::uint32_t context = 0, instance = 0;
+        ASSERT_EQ(
+            addInterfaceAddress(ipv4Address("10.66.0.5"), mask24, adapter.index, context, instance),
+            0);
+        ASSERT_EQ(std::system("ip addr del 10.66.0.5/24 dev Orvanti-VPN && "
+                              "ip addr add 10.66.0.5/32 dev lo"),
+                  0);
+        EXPECT_EQ(deleteInterfaceAddress(context, instance), ENOENT);
+        EXPECT_TRUE(holds("lo", "10.66.0.5")) << "another interface's address was deleted";
     });
 }
 
@@ -211,7 +229,7 @@ TEST_F(AddressConfig, BroadcastsLeaveThroughTheAdapterWhileItHasItsAddress) {
         EXPECT_EQ(adapter.udpDestinations(2),
                   (std::set<std::uint32_t>{networkBroadcast, limitedBroadcast}));
 
-        ASSERT_EQ(deleteInterfaceAddress(context), 0);
+        ASSERT_EQ(deleteInterfaceAddress(context, instance), 0);
         sender.sendTo(limitedBroadcast, 7000, sequencePayload(3, 40));
         sender.sendTo(networkBroadcast, 7000, sequencePayload(4, 40));
         EXPECT_TRUE(adapter.udpDestinations(1).empty()) << "not without the address";
@@ -290,6 +308,35 @@ TEST_F(AddressConfig, MarksEveryInterfaceBearingTheNameAsHomeZone) {
         EXPECT_EQ(lines,
                   (std::multiset<std::string>{"--zone=home --change-interface=Orvanti-VPN",
                                               "--zone=home --change-interface=Orvanti-VPN-1"}));
+    });
+}
+
+// A firewall-cmd that never answers (a hung firewalld) is ended, so the run's
+// worker goes on.
+TEST_F(AddressConfig, AFirewallCmdThatHangsIsEnded) {
+    inFreshNetworkNamespace([] {
+        auto directory = std::filesystem::temp_directory_path() /
+                         ("vaskor-firewall-hang-" + std::to_string(getpid()));
+        std::filesystem::create_directories(directory);
+        auto pidFile = directory / "pid";
+        {
+            std::ofstream script(directory / "firewall-cmd");
+            script << "#!/bin/sh\necho $$ > '" << pidFile.string() << "'\nexec sleep 3600\n";
+        }
+        std::filesystem::permissions(directory / "firewall-cmd", std::filesystem::perms::owner_all);
+        std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+        setenv("PATH", (directory.string() + ":" + oldPath).c_str(), 1);
+        {
+            TestAdapter adapter(u"Orvanti VPN");
+            markNamedNetworksPrivate(u"Orvanti VPN");
+        }
+        setenv("PATH", oldPath.c_str(), 1);
+        pid_t hung = 0;
+        std::ifstream(pidFile) >> hung;
+        std::filesystem::remove_all(directory);
+        ASSERT_GT(hung, 0) << "the stand-in never ran";
+        EXPECT_EQ(kill(hung, 0), -1) << "the hung firewall-cmd is still there";
+        EXPECT_EQ(errno, ESRCH);
     });
 }
 

@@ -1,4 +1,5 @@
 #include "resources/ResourceFilesystem.h"
+#include "resources/EmbeddedFileList.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,11 +98,19 @@ TEST(ResourceDirectory, ANameAddedTwiceKeepsItsFirstFile) {
     EXPECT_EQ(std::get<const ResourceFile*>(entry->target)->begin, first);
 }
 
-TEST(ResourceFilesystem, RegistrationRunsOnce) {
+// Every view, the program's own and any later one, shows each embedded file
+// exactly where the build placed it.
+TEST(ResourceFilesystem, EveryViewShowsTheEmbeddedFilesAsBuilt) {
+    const std::span<const EmbeddedFile> files = embeddedFileList();
+    ASSERT_FALSE(files.empty());
     const ResourceFilesystem first = getResourceFilesystem();
     const ResourceFilesystem second = getResourceFilesystem();
-    EXPECT_EQ(first.open("icon.png").begin, second.open("icon.png").begin);
-    EXPECT_EQ(first.open("icon.png").begin, embeddedResources.open("icon.png").begin);
+    for (const EmbeddedFile& file : files)
+        for (const ResourceFilesystem* view : {&first, &second, &embeddedResources}) {
+            const ResourceFile found = view->open(file.name);
+            EXPECT_EQ(found.begin, file.begin) << file.name;
+            EXPECT_EQ(found.end, file.end) << file.name;
+        }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <exception>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <net/if.h>
 #include <sched.h>
@@ -59,4 +60,31 @@ void inFreshNetworkNamespace(const std::function<void()>& body) {
     worker.join();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+ScopedNetworkNamespace::ScopedNetworkNamespace() {
+    if (!mayAdministerNetwork())
+        return;
+    previous = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (previous < 0)
+        throw std::system_error(errno, std::system_category(), "opening the thread's namespace");
+    if (unshare(CLONE_NEWNET) != 0) {
+        const int error = errno;
+        close(previous);
+        throw std::system_error(error, std::system_category(), "unshare(CLONE_NEWNET)");
+    }
+    try {
+        bringLoopbackUp();
+    } catch (...) {
+        setns(previous, CLONE_NEWNET);
+        close(previous);
+        throw;
+    }
+}
+
+ScopedNetworkNamespace::~ScopedNetworkNamespace() {
+    if (previous < 0)
+        return;
+    setns(previous, CLONE_NEWNET);
+    close(previous);
 }

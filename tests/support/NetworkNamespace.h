@@ -11,6 +11,22 @@ bool mayAdministerNetwork();
 // Exceptions of the body are rethrown here.
 void inFreshNetworkNamespace(const std::function<void()>& body);
 
+// While it lives, the calling thread is in a new network namespace with only
+// loopback up, where the process may administer networks; threads started
+// meanwhile stay in it for their whole life. For code that must stay on its
+// thread (a window's), where inFreshNetworkNamespace cannot be used. Without
+// the right it does nothing: such a process cannot change any network.
+class ScopedNetworkNamespace {
+public:
+    ScopedNetworkNamespace();
+    ~ScopedNetworkNamespace(); // back to the namespace the thread had
+    ScopedNetworkNamespace(const ScopedNetworkNamespace&) = delete;
+    ScopedNetworkNamespace& operator=(const ScopedNetworkNamespace&) = delete;
+
+private:
+    int previous = -1;
+};
+
 #define SKIP_UNLESS_NETWORK_ADMIN()                                                                \
     do {                                                                                           \
         if (!mayAdministerNetwork())                                                               \

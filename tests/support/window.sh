@@ -39,3 +39,22 @@ click_at() {
 screenshot() {
   import -window "$1" "$2"
 }
+
+# pixels_differing A B: how many pixels of two screenshots differ.
+pixels_differing() {
+  compare -metric AE "$1" "$2" /dev/null 2>&1 || true
+}
+
+# wait_for_screenshot ID FILE SECONDS CONDITION...: takes screenshots of the
+# window into FILE until CONDITION (a command, run after each) succeeds.
+wait_for_screenshot() {
+  local id=$1 file=$2 limit=$3
+  shift 3
+  for _ in $(seq $((limit * 10))); do
+    screenshot "$id" "$file"
+    "$@" && return 0
+    sleep 0.1
+  done
+  echo "window $id never showed what was awaited: $*" >&2
+  return 1
+}

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,15 +81,62 @@ TEST(PeerProtocol, PeerIdsReadAsUnsignedDecimal) {
     EXPECT_EQ(peer::peerIdText(7), "7");
 }
 
-TEST(PeerProtocol, Ipv4PacketCheck) {
-    std::vector<std::uint8_t> packet(20, 0);
-    packet[0] = 0x45;
-    EXPECT_TRUE(peer::isIpv4Packet(packet.data(), 20));
-    EXPECT_FALSE(peer::isIpv4Packet(packet.data(), 19));
-    packet[0] = 0x60; // IPv6
-    EXPECT_FALSE(peer::isIpv4Packet(packet.data(), 20));
-    packet[0] = 0x4f;
-    EXPECT_TRUE(peer::isIpv4Packet(packet.data(), 20));
+// Only a well-formed IPv4 packet travels, and only as far as its own total
+// length: bytes after it are not part of it.
+TEST(PeerProtocol, OnlyWellFormedIpv4PacketsTravel) {
+    struct Case {
+        const char* what;
+        std::uint8_t first;
+        std::size_t totalLength; // as the header says
+        std::size_t messageLength;
+        std::optional<std::size_t> expected;
+    } cases[] = {
+        {"smallest", 0x45, 20, 20, 20},
+        {"with payload", 0x45, 84, 84, 84},
+        {"with options", 0x46, 24, 24, 24},
+        {"trailing bytes are cut", 0x45, 60, 64, 60},
+        {"shorter than a header", 0x45, 19, 19, std::nullopt},
+        {"IPv6", 0x60, 20, 40, std::nullopt},
+        {"not IP at all", 0x00, 20, 20, std::nullopt},
+        {"header length below 20", 0x44, 20, 20, std::nullopt},
+        {"header beyond the message", 0x4f, 60, 40, std::nullopt},
+        {"total length beyond the message", 0x45, 200, 80, std::nullopt},
+        {"total length inside the header", 0x46, 20, 24, std::nullopt},
+        {"total length zero", 0x45, 0, 20, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> packet(c.messageLength, 0);
+        packet[0] = c.first;
+        packet[2] = static_cast<std::uint8_t>(c.totalLength >> 8);
+        packet[3] = static_cast<std::uint8_t>(c.totalLength);
+        EXPECT_EQ(peer::ipv4PacketLength(packet.data(), packet.size()), c.expected) << c.what;
+    }
+}
+
+TEST(PeerProtocol, AssignableAddressesLieInsideANetworkWithRoomForMembers) {
+    for (const char* address : {"192.168.42.1/24", "192.168.42.254/24", "10.99.0.7/8"})
+        EXPECT_TRUE(peer::isAssignable(Ipv4Cidr::parse(address))) << address;
+    // The network's own address, its broadcast address, networks without room.
+    for (const char* address : {"192.168.42.0/24", "192.168.42.255/24", "10.255.255.255/8",
+                                "10.0.0.1/31", "10.0.0.1/32", "10.0.0.1/0"})
+        EXPECT_FALSE(peer::isAssignable(Ipv4Cidr::parse(address))) << address;
+}
+
+std::optional<peer::Assignment> readOwner(const std::string& message) {
+    return peer::readOwnerMessage(reinterpret_cast<const std::uint8_t*>(message.data()),
+                                  message.size());
+}
+
+TEST(PeerProtocol, OwnerMessagesNameAnAddressAndAPeer) {
+    const peer::Assignment assignment{ip("192.168.42.3"), 18446744073709551615ull};
+    const std::string message = peer::ownerMessage(assignment);
+    EXPECT_EQ(message, "owner 192.168.42.3 18446744073709551615");
+    EXPECT_EQ(readOwner(message), assignment);
+    for (const char* refused :
+         {"owner", "owner ", "owner 192.168.42.3", "owner 192.168.42.3 ", "owner 192.168.42 7",
+          "owner 192.168.42.3 -7", "owner 192.168.42.3 7x", "owner 192.168.42.3  7",
+          "owner 192.168.42.3 18446744073709551616", "ipv4 192.168.42.3/24", "OWNER 1.2.3.4 7"})
+        EXPECT_FALSE(readOwner(refused)) << '"' << refused << '"';
 }
 
 TEST(PeerProtocol, PacketAddresses) {
@@ -100,15 +148,15 @@ TEST(PeerProtocol, PacketAddresses) {
     EXPECT_EQ(peer::destinationAddress(packet.data()), destination);
 }
 
-TEST(UnicastRoutes, LearnedAddressesGoToTheirOwnerAndMove) {
+TEST(UnicastRoutes, AssignedAddressesGoToTheirOwner) {
     UnicastRoutes routes;
     routes.setLocalNetwork(Ipv4Cidr::parse("192.168.42.1/24"));
     EXPECT_FALSE(routes.ownerOf(ip("192.168.42.2")));
-    routes.learn(ip("192.168.42.2"), 20);
-    routes.learn(ip("192.168.42.3"), 30);
+    routes.assign(ip("192.168.42.2"), 20);
+    routes.assign(ip("192.168.42.3"), 30);
     EXPECT_EQ(routes.ownerOf(ip("192.168.42.2")), 20u);
     EXPECT_EQ(routes.ownerOf(ip("192.168.42.3")), 30u);
-    routes.learn(ip("192.168.42.2"), 40); // appears from another member
+    routes.assign(ip("192.168.42.2"), 40); // the host assigned it again
     EXPECT_EQ(routes.ownerOf(ip("192.168.42.2")), 40u);
 }
 
@@ -117,17 +165,17 @@ TEST(UnicastRoutes, GroupAddressesAlwaysGoToEveryone) {
     routes.setLocalNetwork(Ipv4Cidr::parse("192.168.42.1/24"));
     for (const char* address :
          {"255.255.255.255", "192.168.42.255", "224.0.0.251", "239.255.255.250", "0.0.0.0"}) {
-        routes.learn(ip(address), 20);
+        routes.assign(ip(address), 20);
         EXPECT_FALSE(routes.ownerOf(ip(address))) << address;
     }
-    routes.learn(ip("10.9.9.255"), 20); // another network's .255 is an ordinary address
+    routes.assign(ip("10.9.9.255"), 20); // another network's .255 is an ordinary address
     EXPECT_EQ(routes.ownerOf(ip("10.9.9.255")), 20u);
 }
 
 TEST(UnicastRoutes, StaysBounded) {
     UnicastRoutes routes;
     for (std::uint32_t i = 0; i < UnicastRoutes::maxEntries + 100; ++i)
-        routes.learn(htonl(0x0a000000u + i + 1), 1);
+        routes.assign(htonl(0x0a000000u + i + 1), 1);
     EXPECT_EQ(routes.ownerOf(htonl(0x0a000001u)), 1u);
     EXPECT_FALSE(routes.ownerOf(htonl(0x0a000000u + UnicastRoutes::maxEntries + 50)));
 }

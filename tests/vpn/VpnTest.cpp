@@ -1,9 +1,13 @@
 #include "vpn/Vpn.h"
+#include "tests/support/NetworkNamespace.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -121,6 +125,7 @@ TEST_F(VpnRun, AddressIsEmptyUntilSetThenTheLatest) {
 }
 
 TEST_F(VpnRun, InviteRequestIsTakenOncePerRequest) {
+    const ScopedNetworkNamespace network; // a host run's adapter stays in a namespace of its own
     Vpn run(Ipv4Cidr::parse("192.168.42.1/24"));
     EXPECT_FALSE(run.takeInviteRequest());
     run.requestInvite();
@@ -159,12 +164,20 @@ TEST_F(VpnRun, WindowAndWorkerUseTheRunAtOnce) {
     EXPECT_GE(taken, 1);
 }
 
+// The worker's SDK core removes its control socket when it goes: once the
+// run is destroyed, the worker has ended and taken its core with it.
 TEST_F(VpnRun, DestroyingARunningRunStopsAndJoinsIt) {
+    const std::filesystem::path socket = std::filesystem::temp_directory_path() /
+                                         ("vaskor-vpn-test-" + std::to_string(getpid()) + ".sock");
+    setenv("VASKOR_SDK_CONTROL_SOCKET", socket.c_str(), 1);
     auto run = std::make_unique<Vpn>();
-    std::this_thread::sleep_for(50ms); // the worker is inside its loop by now
+    const bool started = waitFor([&] { return std::filesystem::exists(socket); });
+    unsetenv("VASKOR_SDK_CONTROL_SOCKET");
+    ASSERT_TRUE(started) << "the worker never created its core";
     EXPECT_FALSE(run->stopRequested());
     EXPECT_FALSE(run->takeError()) << "an uninvited member run just waits";
-    run.reset(); // returns only once the worker has ended
+    run.reset();
+    EXPECT_FALSE(std::filesystem::exists(socket)) << "the worker was still running";
 }
 
 } // namespace

@@ -23,6 +23,8 @@ TEST(ControlProtocol, EveryServerMessageDecodesToItself) {
         ActivityMessage{"Hosting a VPN"},
         PartyMessage{2, 8},
         PartyMessage{0, 0},
+        PartyIdMessage{"-42"},
+        PartyIdMessage{""},
         InvitationMessage{"vaskor1.AbC-_09"},
         InvitationMessage{""},
         StateEndMessage{},

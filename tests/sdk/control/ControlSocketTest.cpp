@@ -59,7 +59,7 @@ TEST_F(ControlSocket, AClientGetsTheCurrentStateOnConnection) {
     server.setUserName("Ana");
     server.setActivity("Hosting a VPN", 2, 8);
     const auto client = connectedClient();
-    EXPECT_EQ(client->state(), (ControlState{"Ana", "Hosting a VPN", 2, 8, ""}));
+    EXPECT_EQ(client->state(), (ControlState{"Ana", "Hosting a VPN", 2, 8, "", ""}));
     EXPECT_EQ(server.clientCount(), 1u);
 }
 
@@ -71,7 +71,7 @@ TEST_F(ControlSocket, ChangesReachEveryClient) {
 
     server.setActivity("Hosting a VPN", 1, 8);
     server.openInvitation("vaskor1.secret");
-    const ControlState expected{"", "Hosting a VPN", 1, 8, "vaskor1.secret"};
+    const ControlState expected{"", "Hosting a VPN", 1, 8, "vaskor1.secret", ""};
     for (ControlClient* client : {window.get(), commandLine.get(), another.get()}) {
         EXPECT_TRUE(pumpUntil(server, {client}, [&] { return client->takeInvitationOpened(); }));
         EXPECT_EQ(client->state(), expected);

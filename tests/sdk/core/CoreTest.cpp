@@ -1,6 +1,7 @@
 #include "tests/support/SdkNodes.h"
 #include "tests/support/TestUdpSocket.h"
 
+#include "discord/PendingCallbacks.h"
 #include "interfaces/DiscordSdk.h"
 #include "sdk/transport/Keys.h"
 #include "sdk/transport/Route.h"
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 
 using namespace sdktest;
 using discord::Result;
@@ -123,6 +126,23 @@ TEST(CurrentUser, UpdateComesFirstThenLobbyCompletion) {
     EXPECT_STREQ(user.GetUsername(), "ada");
     node->run();
     EXPECT_EQ(node->userUpdates, 1) << "the user is reported once";
+}
+
+// Launched from an invitation: the join is the first thing after the user,
+// before the core's own route; a text that is no invitation is refused.
+TEST(CurrentUser, AnInvitationAtLaunchIsTheFirstJoin) {
+    auto node = Node::create({{"VASKOR_SDK_JOIN", "vaskor1.launched"}});
+    ASSERT_TRUE(node);
+    std::vector<std::string> order;
+    node->core().UserManager().OnCurrentUserUpdate.Connect([&] { order.push_back("user"); });
+    node->core().ActivityManager().OnActivityJoin.Connect(
+        [&](const char* secret) { order.push_back(std::string("join ") + secret); });
+    node->network().OnRouteUpdate.Connect([&](const char*) { order.push_back("route"); });
+    pumpUntil({node.get()}, [&] { return node->routeUpdates > 0; });
+    EXPECT_EQ(order, (std::vector<std::string>{"user", "join vaskor1.launched", "route"}));
+
+    for (const char* refused : {"hello", "vaskor1.with space"})
+        EXPECT_FALSE(Node::create({{"VASKOR_SDK_JOIN", refused}})) << '"' << refused << '"';
 }
 
 TEST(CurrentUser, DefaultIdsDifferAndNameIsTheLoginName) {
@@ -265,6 +285,38 @@ TEST(Events, HandlersMayConnectAndDisconnectWhileDelivering) {
     event(1);
     event(2);
     EXPECT_EQ(calls, (std::vector<std::string>{"once 1", "always 1", "always 2", "late 2"}));
+}
+
+// A handler that throws must leave the event as it was: a handler
+// disconnected afterwards is released at once, as without the throw.
+TEST(Events, AThrowingHandlerLeavesTheEventUsable) {
+    discord::Event<int> event;
+    auto held = std::make_shared<int>(0);
+    const auto holder = event.Connect([held](int) {});
+    event.Connect([](int value) {
+        if (value == 1)
+            throw std::runtime_error("handler failed");
+    });
+    EXPECT_THROW(event(1), std::runtime_error);
+    event.Disconnect(holder);
+    EXPECT_EQ(held.use_count(), 1) << "the disconnected handler is still kept";
+    int calls = 0;
+    event.Connect([&](int) { ++calls; });
+    event(2);
+    EXPECT_EQ(calls, 1);
+}
+
+// A completion handler that throws is freed like one that returns.
+TEST(PendingCallbacks, AThrowingHandlerIsFreed) {
+    auto held = std::make_shared<int>(0);
+    {
+        discord::PendingCallbacks pending;
+        void* data = pending.hold(
+            std::function<void(int)>([held](int) { throw std::runtime_error("handler failed"); }));
+        EXPECT_THROW(discord::PendingCallbacks::call<int>(data, 1), std::runtime_error);
+        EXPECT_EQ(held.use_count(), 1) << "the handler outlived its call";
+    }
+    EXPECT_EQ(held.use_count(), 1) << "the handler leaked";
 }
 
 } // namespace
