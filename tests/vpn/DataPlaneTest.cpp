@@ -114,7 +114,9 @@ TEST_F(DataPlane, OnlyIpv4PacketsLeaveButEveryPacketTakenIsCounted) {
     tooShort.resize(19);
     const Packet shortest = [&] {
         Packet packet = runs.udpFrom(1, "192.168.42.255");
-        packet.resize(20); // a header alone is forwarded as it is
+        packet.resize(20); // a header alone, saying so, is forwarded as it is
+        packet[2] = 0;
+        packet[3] = 20;
         return packet;
     }();
     const auto sentBefore = runs.sentCounts();

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <unistd.h>
 
 #include <chrono>
@@ -139,16 +141,20 @@ TEST_F(VpnRun, WindowAndWorkerUseTheRunAtOnce) {
     std::set<std::string> stored;
     for (int i = 0; i < 2000; ++i)
         stored.insert("failure " + std::to_string(i));
+    std::atomic<int> taken = 0;
     std::thread worker([&] {
         for (int i = 0; i < 2000; ++i) {
             run.postMessage("message " + std::to_string(i));
             run.setOwnAddress(Ipv4Cidr::parse("10.0.0.1/24").offset(i % 200));
             run.fail("failure " + std::to_string(i));
+            // Half way, the window has taken an error while the worker still runs.
+            if (i == 1000)
+                waitFor([&] { return taken > 0; });
         }
     });
     std::string lastError;
-    int taken = 0;
-    for (int polls = 0; polls < 100000 && lastError != "failure 1999"; ++polls) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (lastError != "failure 1999" && std::chrono::steady_clock::now() < deadline) {
         if (auto error = run.takeError()) {
             EXPECT_TRUE(stored.count(error->what())) << error->what();
             lastError = error->what();

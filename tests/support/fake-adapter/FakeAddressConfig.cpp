@@ -26,7 +26,9 @@ int addInterfaceAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t
     return result;
 }
 
-int deleteInterfaceAddress(std::uint32_t context) {
+// The hub's contexts are unique across its adapters, so the context alone
+// names the address; the instance is its interface.
+int deleteInterfaceAddress(std::uint32_t context, std::uint32_t /*instance*/) {
     FakeAdapterHub* hub = FakeAdapterHub::current();
     return hub != nullptr ? hub->deleteAddress(context) : ENOENT;
 }
