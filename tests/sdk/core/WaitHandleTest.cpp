@@ -47,7 +47,9 @@ TEST(WaitHandle, OfferedAndQuietOnceTheFirstCallbacksRan) {
 
 TEST(WaitHandle, ReadyOnADatagramAndQuietAgainOnceItIsTaken) {
     ScopedEnvironment settings(quiet);
-    auto [a, b] = connectedPair();
+    auto pair = connectedPair();
+    auto& a = pair.first;
+    auto& b = pair.second;
     ASSERT_TRUE(a && b);
     const std::vector<std::uint8_t> ping{7, 7};
     ASSERT_TRUE(pumpUntil({a.get(), b.get()}, [&] {
