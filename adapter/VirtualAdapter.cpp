@@ -14,6 +14,10 @@ std::vector<std::uint8_t> VirtualAdapter::receive() {
     return strong ? strong->receive() : std::vector<std::uint8_t>{};
 }
 
+void* VirtualAdapter::readWaitHandle() const {
+    return adapter ? adapter->readWaitHandle() : nullptr;
+}
+
 void VirtualAdapter::send(const std::vector<std::uint8_t>& packet) {
     if (std::shared_ptr<WintunAdapter> strong = adapter)
         strong->send(packet);

@@ -20,6 +20,9 @@ public:
 
     std::vector<std::uint8_t> receive();
     void send(const std::vector<std::uint8_t>& packet);
+    // Ready while a packet waits for receive (the adapter's read-wait handle,
+    // a HANDLE); null without an adapter.
+    void* readWaitHandle() const;
     void setAddress(const Ipv4Cidr& address);
 
 private:

@@ -109,6 +109,10 @@ WintunAdapter::~WintunAdapter() {
     }
 }
 
+WintunHandle WintunAdapter::readWaitHandle() const {
+    return session == nullptr ? nullptr : WintunApi.getReadWaitEvent(session);
+}
+
 std::vector<std::uint8_t> WintunAdapter::receive() {
     if (session == nullptr)
         return {};

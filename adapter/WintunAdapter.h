@@ -29,6 +29,10 @@ public:
     // One packet, or an empty vector at once when none is waiting.
     std::vector<std::uint8_t> receive();
 
+    // The session's read-wait handle: ready while a packet waits. Owned by
+    // the session; the caller only waits on it.
+    WintunHandle readWaitHandle() const;
+
     // Writes one packet into the adapter; dropped silently when the ring has no room.
     void send(const std::vector<std::uint8_t>& packet);
 

@@ -64,7 +64,10 @@ Result Core::Create(ClientId clientId, std::uint64_t flags, Core** instance) {
 
     DiscordCreateParams params{};
     params.clientId = clientId;
-    params.flags = flags;
+    // Our SDK's wait handle is asked for always; an SDK without it ignores the
+    // bit and leaves the field as it is.
+    params.flags = flags | DiscordCreateFlags_VaskorWaitHandle;
+    params.waitHandle = discordNoWaitHandle;
     params.eventData = core.get();
     params.userEvents = &Events::user;
     params.userVersion = discordEventTableVersion;
@@ -103,6 +106,7 @@ Result Core::Create(ClientId clientId, std::uint64_t flags, Core** instance) {
     core->overlayManager.internal = internal->getOverlayManager(internal);
     core->overlayManager.pending = &core->pending;
     core->networkManager.internal = internal->getNetworkManager(internal);
+    core->waitHandle = params.waitHandle;
     *instance = core.release();
     return Result::Ok;
 }
@@ -115,6 +119,13 @@ Core::~Core() {
 
 Result Core::RunCallbacks() {
     return resultOf(internal->runCallbacks(internal));
+}
+
+Result Core::GetWaitHandle(WaitHandle* handle) const {
+    if (!handle)
+        return Result::InvalidArgument;
+    *handle = waitHandle;
+    return waitHandle == discordNoWaitHandle ? Result::NotSupported : Result::Ok;
 }
 
 } // namespace discord

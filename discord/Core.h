@@ -24,6 +24,11 @@ public:
 
     Result RunCallbacks();
 
+    // Vaskor extension, not in the platform's SDK: a handle that is ready
+    // when RunCallbacks has work (a pollable descriptor here, an event handle
+    // on Windows). NotSupported when the SDK offers none.
+    Result GetWaitHandle(WaitHandle* handle) const;
+
     discord::LobbyManager& LobbyManager() { return lobbyManager; }
     discord::UserManager& UserManager() { return userManager; }
     discord::ActivityManager& ActivityManager() { return activityManager; }
@@ -35,6 +40,7 @@ private:
     struct Events;
 
     DiscordCoreInterface* internal = nullptr;
+    WaitHandle waitHandle = discordNoWaitHandle;
     PendingCallbacks pending;
     discord::LobbyManager lobbyManager;
     discord::UserManager userManager;

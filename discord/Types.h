@@ -17,6 +17,7 @@ using NetworkChannelId = std::uint8_t;
 using LobbySecret = const char*;
 using MetadataKey = const char*;
 using MetadataValue = const char*;
+using WaitHandle = DiscordWaitHandle; // Vaskor extension (Core::GetWaitHandle)
 
 enum class Result : std::int32_t {
     Ok = DiscordResult_Ok,

@@ -34,7 +34,24 @@ enum DiscordResultValue : DiscordResultCode {
 enum DiscordCreateFlagValue : std::uint64_t {
     DiscordCreateFlags_Default = 0,
     DiscordCreateFlags_NoRequireDiscord = 1,
+    // Vaskor extension: the caller's DiscordCreateParams end with waitHandle,
+    // which the SDK fills in. An SDK without the extension ignores the bit and
+    // the field, so the handle stays discordNoWaitHandle.
+    DiscordCreateFlags_VaskorWaitHandle = 1ULL << 32,
 };
+
+// Vaskor extension: a handle that is ready whenever runCallbacks has work (a
+// datagram, a control client, a timer that is due, a completion waiting), and
+// not ready while the core is idle. Valid until the core is destroyed; the
+// caller only waits on it, never reads or closes it. It reflects the core as
+// of the latest call into it.
+#ifdef _WIN32
+using DiscordWaitHandle = void*; // an event handle (HANDLE)
+inline constexpr DiscordWaitHandle discordNoWaitHandle = nullptr;
+#else
+using DiscordWaitHandle = int; // a descriptor that poll reports readable
+inline constexpr DiscordWaitHandle discordNoWaitHandle = -1;
+#endif
 
 // Every event table of this interface is at version 1.
 constexpr std::uint32_t discordEventTableVersion = 1;
@@ -320,6 +337,8 @@ struct DiscordCreateParams {
     std::uint32_t voiceVersion;
     DiscordAchievementEvents* achievementEvents;
     std::uint32_t achievementVersion;
+    // Vaskor extension, read only with DiscordCreateFlags_VaskorWaitHandle.
+    DiscordWaitHandle waitHandle;
 };
 
 // The core. destroy frees it and everything it made; no completion or event

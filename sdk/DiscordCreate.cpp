@@ -45,7 +45,10 @@ DiscordCreate(std::uint32_t version, DiscordCreateParams* params, DiscordCoreInt
         const sdk::Settings settings = sdk::Settings::fromEnvironment();
         if (settings.serviceUnavailable)
             return DiscordResult_ServiceUnavailable;
-        *result = new sdk::SdkCore(*params, settings);
+        auto* core = new sdk::SdkCore(*params, settings);
+        if ((params->flags & DiscordCreateFlags_VaskorWaitHandle) != 0)
+            params->waitHandle = core->waitHandle();
+        *result = core;
         return DiscordResult_Ok;
     } catch (const std::invalid_argument& error) {
         report(error.what());

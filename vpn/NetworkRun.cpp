@@ -1,8 +1,10 @@
 #include "vpn/NetworkRun.h"
 
+#include "platform/Wait.h"
 #include "vpn/PeerProtocol.h"
 #include "vpn/Vpn.h"
 
+#include <array>
 #include <chrono>
 #include <thread>
 
@@ -10,6 +12,10 @@ namespace {
 
 // The application's client id at the game platform, fixed at build time.
 constexpr discord::ClientId clientId = 1'180'424'242'424'242'424;
+
+// The longest a pass waits: the stop flag and the invite request, set by
+// another thread, are seen within it.
+constexpr std::chrono::milliseconds passWait{1};
 
 } // namespace
 
@@ -78,7 +84,7 @@ void NetworkRun::requestHostLobby() {
 
 void NetworkRun::pass() {
     core->RunCallbacks();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    waitForWork();
     if (!connected || !adapter)
         return;
     if (vpn.takeInviteRequest())
@@ -86,4 +92,20 @@ void NetworkRun::pass() {
                                                   [](discord::Result) {});
     forwardOutbound();
     core->NetworkManager().Flush();
+}
+
+// Waits instead of sleeping: a packet from the adapter or work for the SDK
+// ends the wait at once, so a packet no longer waits up to a millisecond on
+// each side; an idle run still sleeps. An SDK without a wait handle keeps the
+// plain sleep.
+void NetworkRun::waitForWork() {
+    discord::WaitHandle sdkHandle{};
+    if (core->GetWaitHandle(&sdkHandle) != discord::Result::Ok) {
+        std::this_thread::sleep_for(passWait);
+        return;
+    }
+    const std::array<WaitableHandle, 2> handles{
+        waitableOf(sdkHandle),
+        connected && adapter ? waitableOf(adapter->readWaitHandle()) : nullptr};
+    waitForAny(handles, passWait);
 }

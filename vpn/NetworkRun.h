@@ -38,6 +38,7 @@ private:
     void subscribe();
     void requestHostLobby();
     void pass();
+    void waitForWork();
     // Wraps a handler so that a failure inside it ends the run instead of
     // unwinding through the SDK.
     template <typename... Args> auto guarded(void (NetworkRun::*handler)(Args...));

@@ -40,7 +40,9 @@ void initNetworkService(Service<DiscordNetworkManager>& service) {
             *peerId = coreOf(self).transport().peerId();
     };
     service.flush = [](DiscordNetworkManager* self) {
-        coreOf(self).transport().flush();
+        SdkCore& core = coreOf(self);
+        core.transport().flush();
+        core.updateWaitHandle();
         return DiscordResultCode{DiscordResult_Ok};
     };
     service.openPeer = [](DiscordNetworkManager* self, DiscordNetworkPeerId peerId,
@@ -74,7 +76,12 @@ void initNetworkService(Service<DiscordNetworkManager>& service) {
         if (!data && length > 0)
             return DiscordResultCode{DiscordResult_InvalidArgument};
         const std::span<const std::uint8_t> bytes(data, data ? length : 0);
-        return resultOf(coreOf(self).transport().send(peerId, channelOf(channelId), bytes));
+        SdkCore& core = coreOf(self);
+        const auto status = core.transport().send(peerId, channelOf(channelId), bytes);
+        // A message to this core itself waits for the next runCallbacks.
+        if (peerId == core.transport().peerId())
+            core.updateWaitHandle();
+        return resultOf(status);
     };
 }
 

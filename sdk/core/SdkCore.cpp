@@ -134,6 +134,7 @@ SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
         return tableOf(static_cast<SdkCore*>(self)->achievements);
     };
 
+    callbackQueue.setMessageSink(&SdkCore::deliverMessage, this);
     // The program needs its user id before any lobby result: this event is
     // the first thing the first runCallbacks delivers.
     if (events.user.onCurrentUserUpdate)
@@ -145,6 +146,44 @@ SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
             events.activity.onActivityJoin(events.data, secret.c_str());
         });
     startControl();
+    if ((params.flags & DiscordCreateFlags_VaskorWaitHandle) != 0)
+        startWaitSet();
+}
+
+// Without descriptors for it the core works as before: the program sees no
+// handle and keeps its own pace.
+void SdkCore::startWaitSet() {
+    try {
+        auto created = std::make_unique<os::WaitSet>();
+        created->watch(peerTransport.waitDescriptor());
+        if (control)
+            created->watch(control->pollFd());
+        waitSet = std::move(created);
+    } catch (const std::exception& error) {
+        reportNote(std::string("no wait handle: ") + error.what());
+        return;
+    }
+    callbackQueue.setWaitSet(waitSet.get());
+    if (!callbackQueue.empty())
+        waitSet->wakeUp();
+    updateWaitHandle();
+}
+
+DiscordWaitHandle SdkCore::waitHandle() const {
+    return waitSet ? waitSet->handle() : discordNoWaitHandle;
+}
+
+void SdkCore::updateWaitHandle() {
+    if (!waitSet)
+        return;
+    if (!callbackQueue.empty()) {
+        waitSet->wakeUp();
+        return;
+    }
+    auto due = peerTransport.nextDeadline();
+    if (const auto lobbyDue = lobbySession.nextDeadline(); lobbyDue && (!due || *lobbyDue < *due))
+        due = lobbyDue;
+    waitSet->wakeAt(due);
 }
 
 SdkCore::~SdkCore() {
@@ -190,6 +229,8 @@ void SdkCore::setActivity(const DiscordActivity& activity) {
     if (control)
         control->setActivity(currentActivity.state, currentActivity.party.size.currentSize,
                              currentActivity.party.size.maxSize, currentActivity.party.id);
+    if (waitSet)
+        waitSet->wakeUp(); // the control socket's next poll sends it
 }
 
 // The invitation is the activity's join secret. When that names the lobby
@@ -209,6 +250,8 @@ DiscordResultCode SdkCore::openInvitation(std::int32_t actionType) {
     if (!control)
         return DiscordResult_ServiceUnavailable;
     control->openInvitation(invitation);
+    if (waitSet)
+        waitSet->wakeUp();
     return DiscordResult_Ok;
 }
 
@@ -223,6 +266,12 @@ DiscordResultCode SdkCore::runCallbacks() {
     peerTransport.poll(*this);
     lobbySession.tick(transport::Clock::now());
     callbackQueue.runWaiting(alive);
+    if (!*alive)
+        return DiscordResult_Ok;
+    // What woke the handle was taken in this call; what is left sets it again.
+    if (waitSet)
+        waitSet->clearWakeUp();
+    updateWaitHandle();
     return DiscordResult_Ok;
 }
 
@@ -241,11 +290,13 @@ void SdkCore::onMessage(transport::PeerId peer, transport::Channel channel,
         !peerTransport.isOpenedBy(peer, transport::PeerUse::program) &&
         !lobbySession.isMemberPeer(peer))
         return;
-    callbackQueue.push([this, peer, id = channel.id,
-                        message = std::vector<std::uint8_t>(bytes.begin(), bytes.end())]() mutable {
-        events.network.onMessage(events.data, peer, id, message.data(),
-                                 static_cast<std::uint32_t>(message.size()));
-    });
+    callbackQueue.pushMessage(peer, channel.id, bytes);
+}
+
+void SdkCore::deliverMessage(void* self, std::uint64_t peer, std::uint8_t channel,
+                             std::uint8_t* bytes, std::uint32_t length) {
+    auto& core = *static_cast<SdkCore*>(self);
+    core.events.network.onMessage(core.events.data, peer, channel, bytes, length);
 }
 
 void SdkCore::onPeerConnected(transport::PeerId peer) {

@@ -6,6 +6,7 @@
 #include "interfaces/DiscordSdk.h"
 #include "sdk/core/CallbackQueue.h"
 #include "sdk/core/Settings.h"
+#include "sdk/os/WaitSet.h"
 #include "sdk/lobby/LobbySession.h"
 #include "sdk/transport/Transport.h"
 
@@ -73,6 +74,13 @@ public:
     void complete(DiscordResultCallback callback, void* data, DiscordResultCode result);
     DiscordResultCode runCallbacks();
 
+    // The wait handle (our extension), or discordNoWaitHandle when the
+    // program did not ask for it or the system gave none.
+    DiscordWaitHandle waitHandle() const;
+    // Sets the wait handle's timer to what the core waits for now; after the
+    // calls that change it.
+    void updateWaitHandle();
+
 private:
     void onMessage(transport::PeerId peer, transport::Channel channel,
                    std::span<const std::uint8_t> bytes) override;
@@ -89,8 +97,12 @@ private:
 
     void startControl();
     void pollControl();
+    void startWaitSet();
+    static void deliverMessage(void* self, std::uint64_t peer, std::uint8_t channel,
+                               std::uint8_t* bytes, std::uint32_t length);
 
     EventTables events;
+    std::unique_ptr<os::WaitSet> waitSet; // only when the program asked for the wait handle
     DiscordUser currentUserRecord{};
     // Before the transport, so that they go after it: the peers hear of the
     // end at once, whatever the window takes to close.

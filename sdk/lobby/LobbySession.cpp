@@ -189,6 +189,18 @@ void LobbySession::tick(transport::TimePoint now) {
         transport.closePeer(peer, transport::PeerUse::lobby);
 }
 
+std::optional<transport::TimePoint> LobbySession::nextDeadline() const {
+    if (!closing.empty())
+        return transport::TimePoint::min();
+    std::optional<transport::TimePoint> earliest;
+    if (role == Role::joining)
+        earliest = joining->deadline;
+    for (const auto& candidate : candidates)
+        if (!earliest || candidate.deadline < *earliest)
+            earliest = candidate.deadline;
+    return earliest;
+}
+
 void LobbySession::closeLater(transport::PeerId peer) {
     if (peer != transport.peerId())
         closing.push_back(peer);

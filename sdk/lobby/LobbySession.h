@@ -76,6 +76,8 @@ public:
     void onPeerConnected(transport::PeerId peer);
     void onPeerLost(transport::PeerId peer);
     void tick(transport::TimePoint now);
+    // When tick has work next; none while nothing waits for a time.
+    std::optional<transport::TimePoint> nextDeadline() const;
     bool acceptsKey(const transport::PublicKey& key) const;
     bool isMemberPeer(transport::PeerId peer) const;
 

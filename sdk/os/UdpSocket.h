@@ -24,6 +24,8 @@ public:
     UdpSocket& operator=(const UdpSocket&) = delete;
 
     std::uint16_t port() const { return boundPort; }
+    // Readable when a datagram waits; for a caller that sleeps until then.
+    Handle waitDescriptor() const { return descriptor; }
     bool sendTo(const Endpoint& to, std::span<const std::uint8_t> datagram);
     // The size of the next waiting datagram (cut to the buffer), or nothing.
     std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, Endpoint& from);

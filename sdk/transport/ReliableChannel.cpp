@@ -51,6 +51,25 @@ bool ReliableSender::sendDue(TimePoint now, const RoundTrip& roundTrip,
     return resent;
 }
 
+std::optional<TimePoint> ReliableSender::nextDue(const RoundTrip& roundTrip) const {
+    if (parts.empty())
+        return std::nullopt;
+    std::optional<TimePoint> earliest;
+    const std::uint32_t windowStart = parts.front().sequence;
+    for (const auto& part : parts) {
+        if (distance(windowStart, part.sequence) >= static_cast<std::int32_t>(reliableWindow))
+            break;
+        if (part.acknowledged)
+            continue;
+        if (part.transmissions == 0 || part.missing)
+            return TimePoint::min();
+        const TimePoint due = part.sentAt + roundTrip.timeout();
+        if (!earliest || due < *earliest)
+            earliest = due;
+    }
+    return earliest;
+}
+
 void ReliableSender::acknowledge(std::uint32_t nextExpected, std::uint64_t receivedAfter,
                                  TimePoint now, RoundTrip& roundTrip) {
     const auto sample = [&](const Part& part) {

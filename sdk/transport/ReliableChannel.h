@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -49,6 +50,9 @@ public:
     void restart();
 
     bool idle() const { return parts.empty(); }
+    // When sendDue has a part to send next; none while every part in the
+    // window waits for its acknowledgement alone.
+    std::optional<TimePoint> nextDue(const RoundTrip& roundTrip) const;
     std::size_t queuedBytes() const { return queuedByteCount; }
 
 private:

@@ -88,6 +88,11 @@ public:
     TransportStatus send(PeerId peer, Channel channel, std::span<const std::uint8_t> message);
     void flush();
     void poll(TransportEvents& events);
+    // For a caller that sleeps between polls: readable when a datagram waits,
+    // and the time when poll next has work of its own (keep-alives,
+    // retransmissions, handshakes, time-outs, the route); none: no timer.
+    os::Handle waitDescriptor() const { return socket.waitDescriptor(); }
+    std::optional<TimePoint> nextDeadline() const;
 
     // Keys that may connect without being opened as a peer (the lobby's
     // members); opened peers' keys are always accepted.
@@ -139,6 +144,7 @@ private:
     // Timers (TransportTimers.cpp).
     void refreshRoute(TimePoint now, TransportEvents& events);
     void service(Peer& peer, TimePoint now, TransportEvents& events);
+    std::optional<TimePoint> nextDeadline(const Peer& peer) const;
 
     TransportSettings settings;
     os::UdpSocket socket;

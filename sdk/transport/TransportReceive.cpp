@@ -175,6 +175,8 @@ void Transport::handleFrame(Peer& peer, const Frame& frame, TransportEvents& eve
 }
 
 void Transport::deliverLocal(TransportEvents& events) {
+    if (localMessages.empty())
+        return; // an empty deque still allocates: not on every poll
     // Only what was queued before this poll; what its handlers send waits.
     std::deque<LocalMessage> messages;
     messages.swap(localMessages);

@@ -44,3 +44,57 @@ void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {
 }
 
 } // namespace sdk::transport
+
+namespace sdk::transport {
+
+namespace {
+// Time-outs compare with ">": a wake-up exactly at the limit would find nothing to do.
+constexpr Milliseconds pastLimit{1};
+
+void earliestOf(std::optional<TimePoint>& earliest, std::optional<TimePoint> candidate) {
+    if (candidate && (!earliest || *candidate < *earliest))
+        earliest = candidate;
+}
+} // namespace
+
+// Mirrors poll: each time below is when poll's own check first passes. A
+// check that cannot act (no route to ask, no session to send on) gives none,
+// so the caller never wakes for nothing again and again.
+std::optional<TimePoint> Transport::nextDeadline() const {
+    std::optional<TimePoint> earliest;
+    if (!localMessages.empty())
+        return TimePoint::min();
+    if (settings.announcedAddresses.empty())
+        earliest = lastRouteCheck + routeCheckInterval;
+    for (const auto& [id, peer] : peers)
+        earliestOf(earliest, nextDeadline(*peer));
+    return earliest;
+}
+
+std::optional<TimePoint> Transport::nextDeadline(const Peer& peer) const {
+    if (peer.local)
+        return std::nullopt;
+    std::optional<TimePoint> earliest;
+    const bool canAsk = !peer.routeEndpoints.empty();
+    if (!peer.connected) {
+        if (!peer.lossReported && peer.opened)
+            earliest = peer.openedAt + settings.peerTimeout + pastLimit;
+        if (peer.opened && canAsk)
+            earliestOf(earliest, peer.handshakeSentAt + settings.handshakeRetry);
+        return earliest;
+    }
+    earliest = peer.lastReceived + settings.peerTimeout + pastLimit;
+    if (peer.handshake && canAsk)
+        earliestOf(earliest, peer.handshakeSentAt + settings.handshakeRetry);
+    if (!peer.current() || !peer.endpoint)
+        return earliest;
+    earliestOf(earliest, peer.lastSent + settings.keepAliveInterval);
+    for (const auto& [key, channel] : peer.channels) {
+        if (channel.acknowledgementDue)
+            return TimePoint::min();
+        earliestOf(earliest, channel.sender.nextDue(peer.roundTrip));
+    }
+    return earliest;
+}
+
+} // namespace sdk::transport

@@ -86,8 +86,14 @@ invitation() {
   "$CLIENT" invitation --socket "$WORK/m$1.sock" --timeout 20
 }
 
-# join I INVITATION: machine I's user accepts an invitation.
+# join I INVITATION: machine I's user accepts an invitation, once machine I's
+# SDK listens (a run just started may not have its control socket yet).
 join() {
+  local _
+  for _ in $(seq 100); do
+    [ -S "$WORK/m$1.sock" ] && break
+    sleep 0.1
+  done
   "$CLIENT" join "$2" --socket "$WORK/m$1.sock" --timeout 10
 }
 

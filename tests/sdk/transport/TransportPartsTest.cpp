@@ -205,6 +205,33 @@ TEST(ReliableChannel, NeverSendsMoreThanTheWindowUnacknowledged) {
     EXPECT_EQ(sequences.front(), reliableWindow);
 }
 
+// The core's wait handle sleeps until this time: it must be the moment
+// sendDue next has something to send, and none while nothing is left.
+TEST(ReliableChannel, NextDueIsWhenSendDueNextSends) {
+    ReliableSender sender(10);
+    RoundTrip roundTrip;
+    EXPECT_FALSE(sender.nextDue(roundTrip)) << "nothing queued";
+    sender.push(std::vector<std::uint8_t>(25, 1)); // three parts
+    const TimePoint start{std::chrono::seconds(100)};
+    ASSERT_TRUE(sender.nextDue(roundTrip));
+    EXPECT_LE(*sender.nextDue(roundTrip), start) << "unsent parts are due at once";
+
+    int sent = 0;
+    const auto count = [&](const OutgoingPart&) { ++sent; };
+    sender.sendDue(start, roundTrip, count);
+    ASSERT_EQ(sent, 3);
+    ASSERT_TRUE(sender.nextDue(roundTrip));
+    const TimePoint due = *sender.nextDue(roundTrip);
+    EXPECT_EQ(due, start + roundTrip.timeout());
+    sender.sendDue(due - std::chrono::microseconds(1), roundTrip, count);
+    EXPECT_EQ(sent, 3) << "nothing is sent before the time it gives";
+    sender.sendDue(due, roundTrip, count);
+    EXPECT_EQ(sent, 6) << "every part is sent again at that time";
+
+    sender.acknowledge(3, 0, due, roundTrip);
+    EXPECT_FALSE(sender.nextDue(roundTrip)) << "all acknowledged";
+}
+
 TEST(Handshake, BothEndsDeriveMatchingKeysAndProveTheirStaticKeys) {
     const KeyPair initiator = KeyPair::generate();
     const KeyPair responder = KeyPair::generate();
