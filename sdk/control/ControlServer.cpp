@@ -1,6 +1,7 @@
 #include "sdk/control/ControlServer.h"
 
 #include "sdk/control/ControlError.h"
+#include "sdk/control/ControlSocketPath.h"
 #include "sdk/control/UnixSocket.h"
 
 #include <sys/epoll.h>
@@ -23,10 +24,27 @@ std::string answer(const ServerMessage& message) {
     return encodeServerMessage(message);
 }
 
+bool inSharedDirectory(const std::string& path) {
+    return path.starts_with(controlSocketDirectory() + "/");
+}
+
+// Another core of this user that ended a moment ago may have removed the
+// shared directory between our creating it and binding: create it again once.
+FileDescriptor listenInDirectory(const std::string& path) {
+    try {
+        return listenUnixSocket(path);
+    } catch (const ControlError&) {
+        if (!inSharedDirectory(path) || ::access(controlSocketDirectory().c_str(), F_OK) == 0)
+            throw;
+    }
+    prepareControlSocketDirectory();
+    return listenUnixSocket(path);
+}
+
 } // namespace
 
 ControlServer::ControlServer(std::string path)
-    : socketPath(std::move(path)), listener(listenUnixSocket(socketPath)),
+    : socketPath(std::move(path)), listener(listenInDirectory(socketPath)),
       events(::epoll_create1(EPOLL_CLOEXEC)) {
     struct stat info {};
     if (!events.valid() || ::stat(socketPath.c_str(), &info) != 0) {
@@ -50,6 +68,8 @@ ControlServer::~ControlServer() {
     if (::lstat(socketPath.c_str(), &info) == 0 && info.st_dev == socketDevice &&
         info.st_ino == socketInode)
         ::unlink(socketPath.c_str());
+    if (inSharedDirectory(socketPath))
+        removeControlSocketDirectoryIfEmpty();
 }
 
 void ControlServer::setUserName(std::string_view name) {

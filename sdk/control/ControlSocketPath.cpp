@@ -44,6 +44,15 @@ std::string controlSocketDirectory() {
     return "/tmp/vaskor-sdk-" + std::to_string(::geteuid());
 }
 
+void prepareControlSocketDirectory() {
+    ensurePrivateDirectory(controlSocketDirectory());
+}
+
+void removeControlSocketDirectoryIfEmpty() {
+    // rmdir refuses a directory that still holds another core's socket.
+    ::rmdir(controlSocketDirectory().c_str());
+}
+
 std::string newControlSocketPath() {
     const char* chosen = std::getenv(controlSocketSetting);
     if (chosen && chosen[0] != '\0')

@@ -18,6 +18,15 @@ inline constexpr const char* controlSocketSetting = "VASKOR_SDK_CONTROL_SOCKET";
 // The directory, without creating it.
 std::string controlSocketDirectory();
 
+// Creates the directory (mode 0700) when missing. Throws ControlError when it
+// is not a private directory of this user.
+void prepareControlSocketDirectory();
+
+// Removes the directory once no socket is left in it, so that nothing of the
+// program stays behind in the user's runtime directory. A core that starts at
+// that moment creates it again (ControlServer does).
+void removeControlSocketDirectoryIfEmpty();
+
 // The path for a new core's socket; creates the private directory when the
 // path is in it. Throws ControlError when the directory is not private.
 std::string newControlSocketPath();

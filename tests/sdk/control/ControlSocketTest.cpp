@@ -257,6 +257,35 @@ TEST(ControlSocketPath, EveryCoreGetsItsOwnSocketInAPrivateDirectory) {
     EXPECT_THROW(newControlSocketPath(), ControlError);
 }
 
+TEST(ControlSocketPath, TheDirectoryGoesWithItsLastSocketAndComesBackForTheNext) {
+    TemporaryDirectory runtime;
+    ScopedSetting runtimeDirectory("XDG_RUNTIME_DIR", runtime.path);
+    ::unsetenv(controlSocketSetting);
+    const std::string directory = controlSocketDirectory();
+
+    auto first = std::make_unique<ControlServer>(newControlSocketPath());
+    { ControlServer second(newControlSocketPath()); }
+    EXPECT_TRUE(std::filesystem::exists(directory)) << "removed while a core still listens in it";
+    first.reset();
+    EXPECT_FALSE(std::filesystem::exists(directory)) << "left behind after the last core";
+
+    // Another core ended between this one's choosing its path and listening.
+    const std::string path = newControlSocketPath();
+    ASSERT_EQ(::rmdir(directory.c_str()), 0);
+    ControlServer late(path);
+    EXPECT_TRUE(connectUnixSocket(path).valid());
+    struct stat info {};
+    ASSERT_EQ(::stat(directory.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+    // A socket the user named keeps its directory, even when empty.
+    TemporaryDirectory own;
+    ScopedSetting chosen(controlSocketSetting, own.file("core.sock"));
+    { ControlServer named(newControlSocketPath()); }
+    EXPECT_TRUE(std::filesystem::exists(own.path));
+    EXPECT_FALSE(std::filesystem::exists(own.file("core.sock")));
+}
+
 TEST(ControlSocketPath, TheSettingNamesTheSocket) {
     ScopedSetting chosen(controlSocketSetting, "/somewhere/core.sock");
     EXPECT_EQ(newControlSocketPath(), "/somewhere/core.sock");
