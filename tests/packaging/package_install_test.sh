@@ -105,6 +105,13 @@ files_of_person() {
   done
 }
 
+# The embedded SDK and adapter libraries are data in the program: what they
+# link (libsodium, libnl) must still be in Depends.
+depends=$(dpkg-deb --field "$DEB" Depends)
+for needed in libsodium23 libnl-route-3-200 libcap2-bin; do
+  grep -qw "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
+done
+
 echo "== installing $(basename "$DEB")"
 dpkg --install "$DEB" >/dev/null
 installed=yes
