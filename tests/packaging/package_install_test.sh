@@ -124,7 +124,7 @@ for size in 16 22 24 32 48 64 128 256; do
   [ -s "/usr/share/icons/hicolor/${size}x${size}/apps/vaskor-vpn.png" ] || fail "no ${size}px icon"
 done
 desktop-file-validate /usr/share/applications/vaskor-vpn.desktop || fail "the desktop entry"
-grep -qx 'Exec=vaskor-vpn' /usr/share/applications/vaskor-vpn.desktop
+grep -qx 'Exec=vaskor-vpn' /usr/share/applications/vaskor-vpn.desktop || fail "the menu entry does not start vaskor-vpn"
 echo "   capability, icons and desktop entry as expected"
 
 # Debian's udev rules open /dev/net/tun to everyone (the kernel still asks for
@@ -183,7 +183,9 @@ for i in 1 2; do
   sockets="$HOME_DIR/run-$i/vaskor-sdk"
   [ "$(stat -c '%U %a' "$sockets")" = "$PERSON 700" ] || fail "machine $i: $sockets is $(stat -c '%U %a' "$sockets")"
   socket=$(find "$sockets" -name '*.sock' | head -1)
-  [ -n "$socket" ] && [ "$(stat -c %U "$socket")" = "$PERSON" ] || fail "machine $i: no socket of $PERSON"
+  if [ -z "$socket" ] || [ "$(stat -c '%U %a' "$socket")" != "$PERSON 600" ]; then
+    fail "machine $i: no private socket of $PERSON in $sockets"
+  fi
   client=$(pgrep -P "${program[$i]}" -x vaskor-sdk-clie || true)
   [ -n "$client" ] || fail "machine $i: no client window process"
   runs_as_person "$client" ||
