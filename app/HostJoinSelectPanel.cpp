@@ -14,11 +14,25 @@ const wxColour panelGrey(68, 68, 68);
 const wxColour white(255, 255, 255);
 const wxColour dimText(170, 170, 170);
 
+// GTK draws part of a hover frame around a flat button's image (light dashes
+// at its top corners); the panel's buttons show their images and labels only.
+class FramelessButton : public wxButton {
+public:
+    FramelessButton(wxWindow* parent, int id, const wxString& label, const wxPoint& position,
+                    const wxSize& size)
+        : wxButton(parent, id, label, position, size, wxBORDER_NONE) {
+#ifdef __WXGTK3__
+        GTKApplyCssStyle("*{border-style:none;border-color:transparent;box-shadow:none;"
+                         "background-image:none;outline-style:none;}");
+#endif
+    }
+};
+
 void addImageButton(wxWindow* parent, int id, const wxString& label, const wxPoint& position,
                     const char* normalImage, const char* hoverImage) {
     const wxBitmap normal = loadEmbeddedImage(normalImage);
     const wxBitmap hover = loadEmbeddedImage(hoverImage);
-    auto* button = new wxButton(parent, id, label, position, wxSize(80, 80), wxBORDER_NONE);
+    auto* button = new FramelessButton(parent, id, label, position, wxSize(80, 80));
     button->SetBackgroundColour(panelGrey);
     button->SetForegroundColour(white);
     button->SetBitmap(normal);
@@ -41,8 +55,8 @@ HostJoinSelectPanel::HostJoinSelectPanel(wxWindow* parent)
     addImageButton(this, ID_JOIN, "Join VPN", wxPoint(140, 30), "btn-join-default.png",
                    "btn-join-hover.png");
 
-    advancedButton = new wxButton(this, ID_SHOW_ADVANCED, "Show Advanced Settings",
-                                  wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
+    advancedButton = new FramelessButton(this, ID_SHOW_ADVANCED, "Show Advanced Settings",
+                                         wxDefaultPosition, wxDefaultSize);
     advancedButton->SetBackgroundColour(panelGrey);
     advancedButton->SetForegroundColour(dimText);
     const wxSize created = advancedButton->GetSize();

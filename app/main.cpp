@@ -1,11 +1,15 @@
 #include "app/App.h"
 #include "app/CurrentVpn.h"
+#include "platform/Process.h"
 
 #include <wx/log.h>
 
 wxIMPLEMENT_APP_NO_MAIN(App);
 
 int main(int argc, char** argv) {
+    // Installed with CAP_NET_ADMIN for creating the adapter; nothing the
+    // program starts (the SDK's client window) may have it.
+    keepCapabilitiesFromChildren();
     // Release settings: toolkit assertions are silent, informational logging.
     wxSetAssertHandler(nullptr);
     wxLog::SetLogLevel(wxLOG_Info);

@@ -24,9 +24,14 @@ function(vaskor_embed_files target)
             # OBJECT_DEPENDS takes no generator expression: embed a copy of
             # the built file, refreshed whenever the target is rebuilt.
             set(copy ${CMAKE_CURRENT_BINARY_DIR}/${target}/file${n})
-            add_custom_command(OUTPUT ${copy}
-                COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${file}> ${copy}
-                DEPENDS ${file})
+            # Debug information stays in the build's own library (the one its
+            # tests and debuggers load); the program carries the code only.
+            if(CMAKE_STRIP AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+                set(copyCommand ${CMAKE_STRIP} --strip-debug -o ${copy} $<TARGET_FILE:${file}>)
+            else()
+                set(copyCommand ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${file}> ${copy})
+            endif()
+            add_custom_command(OUTPUT ${copy} COMMAND ${copyCommand} DEPENDS ${file})
             list(APPEND targets ${file})
             list(APPEND copies ${copy})
             set(file ${copy})

@@ -7,3 +7,5 @@ bool isWow64Process() {
     IsWow64Process(GetCurrentProcess(), &flag); // only the flag decides
     return flag != FALSE;
 }
+
+void keepCapabilitiesFromChildren() {}

@@ -1,6 +1,7 @@
 #include "sdk/control/ControlServer.h"
 
 #include "sdk/control/ControlError.h"
+#include "sdk/control/ControlSocketPath.h"
 
 #include <algorithm>
 #include <array>
@@ -24,6 +25,10 @@ os::OwnedHandle listenOrThrow(const std::string& path) {
     if (!listener.valid())
         throw ControlError(failure);
     return listener;
+}
+
+bool inSharedDirectory(const std::string& path) {
+    return path.starts_with(controlSocketDirectory() + "/");
 }
 
 } // namespace
@@ -50,6 +55,8 @@ ControlServer::~ControlServer() {
     listener.reset();
     // Only our own socket file: a later core may have taken the path over.
     os::removeSocketFile(socketPath, socketFile);
+    if (inSharedDirectory(socketPath))
+        removeControlSocketDirectoryIfEmpty();
 }
 
 void ControlServer::setUserName(std::string_view name) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -26,6 +27,15 @@ std::string controlSocketDirectory() {
     return sdk::os::runtimeDirectory("vaskor-sdk");
 }
 
+void prepareControlSocketDirectory() {
+    ensurePrivateDirectory(controlSocketDirectory());
+}
+
+void removeControlSocketDirectoryIfEmpty() {
+    // Refused while the directory still holds another core's socket.
+    sdk::os::removeEmptyDirectory(controlSocketDirectory());
+}
+
 std::unique_ptr<ControlServer> listenForNewCore() {
     const char* chosen = std::getenv(controlSocketSetting);
     if (chosen && chosen[0] != '\0')
@@ -41,8 +51,14 @@ std::unique_ptr<ControlServer> listenForNewCore() {
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
         std::string path = prefix + std::to_string(++coresInProcess) + ".sock";
         std::string failure;
-        if (sdk::os::OwnedHandle listening = sdk::os::listenLocalSocketIfFree(path, failure);
-            listening.valid())
+        sdk::os::OwnedHandle listening = sdk::os::listenLocalSocketIfFree(path, failure);
+        // Another core of this user that ended a moment ago may have removed
+        // the directory between our creating it and binding: create it again.
+        if (!listening.valid() && !failure.empty() && !std::filesystem::exists(directory)) {
+            ensurePrivateDirectory(directory);
+            listening = sdk::os::listenLocalSocketIfFree(path, failure);
+        }
+        if (listening.valid())
             return std::make_unique<ControlServer>(std::move(listening), std::move(path));
         if (!failure.empty())
             throw ControlError(failure);

@@ -21,6 +21,15 @@ inline constexpr const char* controlSocketSetting = "VASKOR_SDK_CONTROL_SOCKET";
 // The directory, without creating it.
 std::string controlSocketDirectory();
 
+// Creates the directory (mode 0700) when missing. Throws ControlError when it
+// is not a private directory of this user.
+void prepareControlSocketDirectory();
+
+// Removes the directory once no socket is left in it, so that nothing of the
+// program stays behind in the user's runtime directory. A core that starts at
+// that moment creates it again (listenForNewCore does).
+void removeControlSocketDirectoryIfEmpty();
+
 // The server of a new core, on the setting's path or on a numbered one in the
 // private directory, which it creates. Every mapped copy of the SDK library
 // counts its cores from 1 on its own, so a number whose path is taken (by a

@@ -19,4 +19,7 @@ bool ensurePrivateDirectory(const std::string& path, std::string& failure);
 // The names of the entries of directory; none when it cannot be read.
 std::vector<std::string> directoryEntries(const std::string& directory);
 
+// Removes path when it is an empty directory; otherwise leaves it.
+void removeEmptyDirectory(const std::string& path);
+
 } // namespace sdk::os

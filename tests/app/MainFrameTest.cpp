@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <wx/button.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
 #include <wx/display.h>
 #include <wx/image.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
@@ -49,6 +53,61 @@ double meanBrightness(const wxImage& image) {
             weight += alpha;
         }
     return weight > 0 ? sum / weight : 0;
+}
+
+// What the screen shows of a window, as a person sees it.
+wxImage screenOf(const wxWindow* window) {
+    const wxRect area = window->GetScreenRect();
+    wxBitmap shot(area.width, area.height, 24);
+    wxMemoryDC memory(shot);
+    wxScreenDC screen;
+    memory.Blit(0, 0, area.width, area.height, &screen, area.x, area.y);
+    memory.SelectObject(wxNullBitmap);
+    return shot.ConvertToImage();
+}
+
+// The image as drawn over the background colour; its alpha stays, to tell
+// the opaque pixels from the blended edges.
+wxImage drawnOver(const wxImage& image, const wxColour& background) {
+    wxImage drawn(image.GetWidth(), image.GetHeight());
+    drawn.InitAlpha();
+    for (int y = 0; y < image.GetHeight(); ++y)
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            const double alpha = image.HasAlpha() ? image.GetAlpha(x, y) / 255.0 : 1.0;
+            const auto mix = [&](unsigned char over, unsigned char under) {
+                return static_cast<unsigned char>(over * alpha + under * (1 - alpha) + 0.5);
+            };
+            drawn.SetRGB(x, y, mix(image.GetRed(x, y), background.Red()),
+                         mix(image.GetGreen(x, y), background.Green()),
+                         mix(image.GetBlue(x, y), background.Blue()));
+            drawn.SetAlpha(x, y, image.HasAlpha() ? image.GetAlpha(x, y) : 255);
+        }
+    return drawn;
+}
+
+bool nearColour(const wxImage& image, int x, int y, unsigned char red, unsigned char green,
+                unsigned char blue) {
+    constexpr int tolerance = 8;
+    return std::abs(image.GetRed(x, y) - red) <= tolerance &&
+           std::abs(image.GetGreen(x, y) - green) <= tolerance &&
+           std::abs(image.GetBlue(x, y) - blue) <= tolerance;
+}
+
+// Where the picture shows inside the shot, if it shows at all: its opaque
+// pixels compared (the toolkit blends the edges in its own way).
+std::optional<wxPoint> placeOf(const wxImage& picture, const wxImage& shot) {
+    for (int top = 0; top + picture.GetHeight() <= shot.GetHeight(); ++top)
+        for (int left = 0; left + picture.GetWidth() <= shot.GetWidth(); ++left) {
+            bool same = true;
+            for (int y = 0; same && y < picture.GetHeight(); ++y)
+                for (int x = 0; same && x < picture.GetWidth(); ++x)
+                    same = picture.GetAlpha(x, y) < 255 ||
+                           nearColour(shot, left + x, top + y, picture.GetRed(x, y),
+                                      picture.GetGreen(x, y), picture.GetBlue(x, y));
+            if (same)
+                return wxPoint(left, top);
+        }
+    return std::nullopt;
 }
 
 template <typename Control> Control* child(int id) {
@@ -150,6 +209,50 @@ TEST(HostJoinSelectPanel, CompactLayoutHidesTheAddressBelowTheStrip) {
     std::printf("heights: strip %d, label %d, field %d, expanded panel %d\n",
                 strip->GetSize().GetHeight(), label->GetSize().GetHeight(),
                 field->GetSize().GetHeight(), panel->expandedHeight);
+}
+
+// The toolkit drew light dashes of a hover frame at the host button's top
+// corners; on screen, only the image and the label may show.
+TEST(HostJoinSelectPanel, TheHoveredHostButtonDrawsNoFrameAroundItsImage) {
+    const wxColour panelGrey(68, 68, 68);
+    auto* button = child<wxButton>(ID_HOST);
+    ASSERT_NE(button, nullptr);
+    const wxImage hover = drawnOver(button->GetBitmapCurrent().ConvertToImage(), panelGrey);
+
+    // The pointer moves over the button as a hand does, one step at a
+    // time, until the toolkit shows the hover image.
+    wxUIActionSimulator pointer;
+    const wxPoint over = button->GetScreenRect().GetPosition() + wxPoint(40, 30);
+    int step = 0;
+    wxImage shot;
+    std::optional<wxPoint> image;
+    ASSERT_TRUE(processEventsUntil([&] {
+        pointer.MouseMove(over + wxPoint(step++ % 2, 0));
+        shot = screenOf(button);
+        return (image = placeOf(hover, shot)).has_value();
+    })) << button->GetLabel()
+        << ": the hover image never showed under the pointer";
+
+    // Outside the image only the label may differ from the panel, in the
+    // rows below the image and no wider than its text.
+    const wxRect picture(*image, hover.GetSize());
+    const int labelHalfWidth = button->GetTextExtent(button->GetLabel()).GetWidth() / 2 + 2;
+    int framed = 0;
+    std::string first;
+    for (int y = 0; y < shot.GetHeight(); ++y)
+        for (int x = 0; x < shot.GetWidth(); ++x) {
+            const bool label =
+                y >= picture.GetBottom() && std::abs(x - shot.GetWidth() / 2) <= labelHalfWidth;
+            if (picture.Contains(x, y) || label ||
+                nearColour(shot, x, y, panelGrey.Red(), panelGrey.Green(), panelGrey.Blue()))
+                continue;
+            if (framed++ == 0)
+                first = std::to_string(x) + "," + std::to_string(y);
+        }
+    EXPECT_EQ(framed, 0) << button->GetLabel() << ": " << framed
+                         << " pixels around the hovered image are not the panel's colour, "
+                            "the first at "
+                         << first << " (image at " << image->x << "," << image->y << ")";
 }
 
 TEST(HostJoinSelectPanel, ClickingShowAdvancedSettingsRevealsTheAddress) {

@@ -58,4 +58,8 @@ std::vector<std::string> directoryEntries(const std::string& directory) {
     return names;
 }
 
+void removeEmptyDirectory(const std::string& path) {
+    ::rmdir(path.c_str());
+}
+
 } // namespace sdk::os

@@ -318,6 +318,33 @@ TEST(ControlSocketPath, CoresStartedAtOnceAllGetSockets) {
     EXPECT_EQ(findLiveControlSockets().size(), std::size_t{cores});
 }
 
+TEST(ControlSocketPath, TheDirectoryGoesWithItsLastSocketAndComesBackForTheNext) {
+    TemporaryDirectory runtime;
+    ScopedSetting runtimeDirectory("XDG_RUNTIME_DIR", runtime.path);
+    ::unsetenv(controlSocketSetting);
+    const std::string directory = controlSocketDirectory();
+
+    auto first = listenForNewCore();
+    { const auto second = listenForNewCore(); }
+    EXPECT_TRUE(std::filesystem::exists(directory)) << "removed while a core still listens in it";
+    first.reset();
+    EXPECT_FALSE(std::filesystem::exists(directory)) << "left behind after the last core";
+
+    // The next core makes it again, private.
+    const auto late = listenForNewCore();
+    EXPECT_TRUE(connectRaw(late->path()).valid());
+    struct stat info {};
+    ASSERT_EQ(::stat(directory.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+    // A socket the user named keeps its directory, even when empty.
+    TemporaryDirectory own;
+    ScopedSetting chosen(controlSocketSetting, own.file("core.sock"));
+    { const auto named = listenForNewCore(); }
+    EXPECT_TRUE(std::filesystem::exists(own.path));
+    EXPECT_FALSE(std::filesystem::exists(own.file("core.sock")));
+}
+
 TEST(ControlSocketPath, TheSettingNamesTheSocket) {
     TemporaryDirectory chosenDirectory;
     ScopedSetting chosen(controlSocketSetting, chosenDirectory.file("core.sock"));
