@@ -31,6 +31,7 @@ declare -A display program
 cleanup() {
   status=$?
   set +e
+  [ -n "${probe:-}" ] && rm -f "$probe"
   for pid in "${program[@]}"; do kill -TERM "$pid" 2>/dev/null; done
   for i in "${!display[@]}"; do kill "$(cat "$WORK/xvfb$i.pid" 2>/dev/null)" 2>/dev/null; done
   wait 2>/dev/null
@@ -137,6 +138,24 @@ fi
 echo "== a normal user, $PERSON, starts the installed program in two machines"
 useradd --create-home --shell /bin/bash "$PERSON"
 created_user=yes
+# Only the netdev group may start the program that holds the capability.
+[ "$(stat -c '%U:%G %a' /usr/bin/vaskor-vpn)" = "root:netdev 754" ] ||
+  fail "the program is not root:netdev 0754: $(stat -c '%U:%G %a' /usr/bin/vaskor-vpn)"
+# Some file systems (a virtual machine's shared folder) ignore execute
+# permission for everyone; the refusal is checked where it is kept.
+probe=$(mktemp -p /usr/bin vaskor-probe.XXXXXX)
+cp /bin/true "$probe"
+chmod 0750 "$probe"
+if setpriv --reuid="$PERSON" --regid="$PERSON" --init-groups "$probe" 2>/dev/null; then
+  echo "   (this file system ignores execute permission: the group's refusal is not checked here)"
+else
+  refusal=$(env -u DISPLAY setpriv --reuid="$PERSON" --regid="$PERSON" --init-groups \
+    /usr/bin/vaskor-vpn </dev/null 2>&1 || true)
+  grep -q 'Permission denied' <<<"$refusal" ||
+    fail "a user outside netdev could start the program: $refusal"
+fi
+rm -f "$probe"
+usermod --append --groups netdev "$PERSON"
 HOME_DIR=$(getent passwd "$PERSON" | cut -d: -f6)
 # Each machine's runtime directory, as a login session gives it.
 for i in 1 2; do install -d -m 0700 -o "$PERSON" -g "$PERSON" "$HOME_DIR/run-$i"; done
@@ -226,4 +245,5 @@ remains=$(find /usr /etc /var/lib/dpkg/info /opt -xdev -iname '*vaskor*' 2>/dev/
 [ -z "$remains" ] || fail "left behind: $remains"
 remains=$(getcap -r /usr/bin /usr/sbin /usr/local 2>/dev/null | grep -i vaskor || true)
 [ -z "$remains" ] || fail "a capability remains: $remains"
+dpkg-statoverride --list /usr/bin/vaskor-vpn >/dev/null && fail "the owner and mode override remains"
 echo "   nothing of the package remains"
