@@ -7,6 +7,7 @@
 // Prints "address A", "counters SENT RECEIVED", "message TEXT" and
 // "error TEXT" as they change; a line "invite" on standard input presses
 // Invite. Ends after an error (exit 1) or on SIGINT/SIGTERM (exit 0).
+#include "tests/support/LineProgram.h"
 #include "vpn/Vpn.h"
 
 #include <poll.h>
@@ -21,16 +22,7 @@
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onSignal(int) {
-    stopSignal = 1;
-}
-
-void say(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
+using testsupport::say;
 
 // Reads whatever standard input has ready; true for each full "invite" line.
 bool inviteRequested(std::string& pending) {
@@ -58,8 +50,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s host [ADDRESS] | member\n", argv[0]);
         return 2;
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    testsupport::stopOnSignals();
 
     std::unique_ptr<Vpn> run;
     try {
@@ -72,7 +63,7 @@ int main(int argc, char** argv) {
     say(host ? "started host" : "started member");
 
     std::string lastAddress, lastCounters, input;
-    while (!stopSignal) {
+    while (!testsupport::stopRequested()) {
         if (inviteRequested(input))
             run->requestInvite();
         if (auto error = run->takeError()) {

@@ -110,3 +110,33 @@ stop_machine() {
   wait "$pid" 2>/dev/null || true
   rm -f "$WORK/m$1.pid"
 }
+
+# machines_begin TAG WHAT: the start of a test on these machines, as root:
+# skips (as CTest reads it) without root, sets PREFIX and WORK, and on any
+# exit, interruptions included, ends every run and removes the machines and
+# WORK. Defines step and fail for the test's own lines.
+machines_begin() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "[  SKIPPED ] $2 needs root (network namespaces, TUN devices)"
+    exit 0
+  fi
+  PREFIX="$1$$"
+  WORK=$(mktemp -d)
+  trap _machines_cleanup EXIT
+  trap 'exit 130' INT TERM
+}
+
+_machines_cleanup() {
+  local status=$? pidfile
+  set +e
+  for pidfile in "$WORK"/m*.pid; do
+    [ -e "$pidfile" ] && kill -TERM "$(cat "$pidfile")" 2>/dev/null
+  done
+  wait 2>/dev/null || true
+  netns_remove "$PREFIX"
+  rm -rf "$WORK"
+  exit $status
+}
+
+step() { echo "== $*"; }
+fail() { echo "FAILED: $*" >&2; exit 1; }

@@ -17,6 +17,7 @@
 // anything else) for what arrives, and "error TEXT" before exit 1.
 #include "discord/Core.h"
 #include "tests/support/Ipv4Packets.h"
+#include "tests/support/LineProgram.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -24,8 +25,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -35,16 +36,7 @@
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onSignal(int) {
-    stopSignal = 1;
-}
-
-void say(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
+using testsupport::say;
 
 std::string addressText(std::uint32_t address) {
     char text[INET_ADDRSTRLEN] = {};
@@ -251,8 +243,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s INVITATION\n", argv[0]);
         return 2;
     }
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    testsupport::stopOnSignals();
     discord::Core* created = nullptr;
     if (discord::Core::Create(1, 1, &created) != discord::Result::Ok || !created) {
         say("error cannot create the SDK core");
@@ -262,7 +253,7 @@ int main(int argc, char** argv) {
     member.join(argv[1]);
     std::string pending;
     bool closed = false;
-    while (!stopSignal && !closed) {
+    while (!testsupport::stopRequested() && !closed) {
         member.pass();
         if (!member.failed().empty()) {
             say("error " + member.failed());

@@ -9,29 +9,7 @@ here=$(dirname "$0")
 . "$here/../support/netns.sh"
 . "$here/../support/machines.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "[  SKIPPED ] the engine test needs root (network namespaces, TUN devices)"
-  exit 0
-fi
-
-PREFIX="vke$$"
-WORK=$(mktemp -d)
-cleanup() {
-  status=$?
-  set +e
-  for pidfile in "$WORK"/m*.pid; do
-    [ -e "$pidfile" ] && kill -TERM "$(cat "$pidfile")" 2>/dev/null
-  done
-  wait 2>/dev/null || true
-  netns_remove "$PREFIX"
-  rm -rf "$WORK"
-  exit $status
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-step() { echo "== $*"; }
-fail() { echo "FAILED: $*" >&2; exit 1; }
+machines_begin vke "the engine test"
 
 netns_create "$PREFIX" 6
 

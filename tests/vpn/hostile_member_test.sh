@@ -10,29 +10,7 @@ here=$(dirname "$0")
 . "$here/../support/netns.sh"
 . "$here/../support/machines.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "[  SKIPPED ] the hostile member test needs root (network namespaces, TUN devices)"
-  exit 0
-fi
-
-PREFIX="vkh$$"
-WORK=$(mktemp -d)
-cleanup() {
-  status=$?
-  set +e
-  for pidfile in "$WORK"/m*.pid; do
-    [ -e "$pidfile" ] && kill -TERM "$(cat "$pidfile")" 2>/dev/null
-  done
-  wait 2>/dev/null || true
-  netns_remove "$PREFIX"
-  rm -rf "$WORK"
-  exit $status
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-step() { echo "== $*"; }
-fail() { echo "FAILED: $*" >&2; exit 1; }
+machines_begin vkh "the hostile member test"
 
 # The intruder is machine 4's only program; its log is read like a machine's.
 start_intruder() {
