@@ -76,7 +76,7 @@ public:
     void onPeerConnected(transport::PeerId peer);
     void onPeerLost(transport::PeerId peer);
     void tick(transport::TimePoint now);
-    bool acceptsKey(const transport::PublicKey& key) const;
+    transport::KeyAccess acceptsKey(const transport::PublicKey& key) const;
     bool isMemberPeer(transport::PeerId peer) const;
 
 private:
@@ -108,6 +108,9 @@ private:
     // Peers are closed in tick, after the transport's poll: the transport may
     // be inside a loop over its peers when it tells us about one.
     void closeLater(transport::PeerId peer);
+    // A member that left: its peer goes for the program too, so that no core
+    // serves a member the host no longer lists.
+    void forgetLater(transport::PeerId peer);
     void leaveLobby();
 
     // Hosting (LobbyHosting.cpp).
@@ -116,7 +119,9 @@ private:
     void hostProof(transport::PeerId peer, const AdmissionProof& proof);
     void hostMetadataUpdate(LobbyMember& member, const MetadataUpdate& update);
     void hostAdmit(const Candidate& candidate, const transport::PublicKey& key);
-    void hostRemoveMember(std::int64_t userId);
+    // Every member hears of it, the removed one included; forget: its peer
+    // goes for every use (not when the same core takes its place again).
+    void hostRemoveMember(std::int64_t userId, bool forget = true);
     void hostRefuse(Candidate& candidate, RefusalReason reason);
     void broadcast(const LobbyMessage& message, transport::PeerId except);
     Candidate* findCandidate(transport::PeerId peer);
@@ -141,6 +146,7 @@ private:
     transport::PeerId hostPeer = 0;    // member
     std::string joinedWith;            // member: the secret it joined with
     std::vector<transport::PeerId> closing;
+    std::vector<transport::PeerId> forgetting;
 };
 
 } // namespace sdk::lobby

@@ -71,14 +71,15 @@ inline void pumpOnce(TransportNode& node) {
 
 using testsupport::pumpUntil;
 
-// A plain UDP socket on loopback for sending what a stranger would send.
+// A plain UDP socket on loopback for sending what a stranger would send;
+// another loopback address (127.0.0.2) makes it another source.
 class RawSocket {
 public:
-    RawSocket() {
+    explicit RawSocket(std::uint32_t bound = INADDR_LOOPBACK) : bound(bound) {
         descriptor = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr.s_addr = htonl(bound);
         bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
         socklen_t length = sizeof address;
         getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
@@ -110,10 +111,11 @@ public:
         return buffer;
     }
 
-    Endpoint endpoint() const { return Endpoint{INADDR_LOOPBACK, port}; }
+    Endpoint endpoint() const { return Endpoint{bound, port}; }
     std::uint16_t port = 0;
 
 private:
+    std::uint32_t bound;
     int descriptor = -1;
 };
 
