@@ -1,5 +1,7 @@
 #include "sdk/client/ClientFrame.h"
 
+#include "sdk/client/InvitationCheck.h"
+
 #include <wx/button.h>
 #include <wx/clipbrd.h>
 #include <wx/dcclient.h>
@@ -166,7 +168,7 @@ void ClientFrame::onCopy(wxCommandEvent&) {
 void ClientFrame::onJoin(wxCommandEvent&) {
     const std::string pasted = joinField->GetValue().utf8_string();
     const std::string invitation(trimWhiteSpace(pasted));
-    if (const auto problem = invitationProblem(invitation)) {
+    if (const auto problem = invitationRefusal(invitation)) {
         showStatus(sentence(*problem));
         return;
     }

@@ -1,5 +1,7 @@
 #include "sdk/client/CommandLine.h"
 
+#include "sdk/client/InvitationCheck.h"
+
 #include "sdk/control/ControlClient.h"
 #include "sdk/control/ControlError.h"
 
@@ -62,7 +64,7 @@ int printStatus(ControlClient& client, const ClientOptions& options, std::ostrea
 
 int deliverInvitation(ControlClient& client, const ClientOptions& options, std::ostream& err) {
     const std::string invitation(trimWhiteSpace(options.invitation));
-    if (const auto problem = invitationProblem(invitation)) {
+    if (const auto problem = invitationRefusal(invitation)) {
         err << prefix << *problem << std::endl;
         return exitStatus::refused;
     }

@@ -2,6 +2,7 @@
 #include "sdk/control/ControlError.h"
 #include "sdk/control/ControlSocketPath.h"
 #include "tests/support/ControlTesting.h"
+#include "tests/support/Invitations.h"
 
 #include <gtest/gtest.h>
 
@@ -93,11 +94,12 @@ TEST_F(CommandLine, SaysSoWhenNoInvitationComesInTime) {
 }
 
 TEST_F(CommandLine, DeliversAnInvitationExactlyOnce) {
-    const auto result = runWhileServing(
-        server, command(ClientOptions::Mode::join, path, 5s, "  vaskor1.friend\r\n"));
+    const auto result =
+        runWhileServing(server, command(ClientOptions::Mode::join, path, 5s,
+                                        "  " + testsupport::validInvitation(1) + "\r\n"));
     EXPECT_EQ(result.status, exitStatus::done) << result.err;
     EXPECT_NE(result.err.find("delivered"), std::string::npos) << result.err;
-    EXPECT_EQ(server.takeJoin(), "vaskor1.friend");
+    EXPECT_EQ(server.takeJoin(), testsupport::validInvitation(1));
     EXPECT_EQ(server.takeJoin(), std::nullopt);
 }
 
@@ -109,14 +111,28 @@ TEST_F(CommandLine, ATextThatIsNoInvitationIsNotDelivered) {
     EXPECT_EQ(server.takeJoin(), std::nullopt);
 }
 
+TEST_F(CommandLine, ACutOrMistypedInvitationIsRefusedWithTheReason) {
+    const std::string good = testsupport::validInvitation(7);
+    std::string mistyped = good;
+    mistyped[20] = mistyped[20] == 'A' ? 'B' : 'A';
+    for (const auto& text : {mistyped, good.substr(0, good.size() - 3)}) {
+        const auto result =
+            runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, text));
+        EXPECT_EQ(result.status, exitStatus::refused) << text;
+        EXPECT_NE(result.err.find("not a valid invitation"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(server.takeJoin(), std::nullopt) << "the program's run got a broken invitation";
+}
+
 TEST_F(CommandLine, ARefusalOfTheProgramIsShown) {
     for (std::size_t i = 0; i < ControlServer::maxWaitingJoins; ++i) {
-        const auto filling =
-            runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, "vaskor1.x"));
+        const auto filling = runWhileServing(
+            server, command(ClientOptions::Mode::join, path, 5s,
+                            testsupport::validInvitation(static_cast<std::uint8_t>(i))));
         ASSERT_EQ(filling.status, exitStatus::done) << filling.err;
     }
-    const auto result =
-        runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, "vaskor1.y"));
+    const auto result = runWhileServing(
+        server, command(ClientOptions::Mode::join, path, 5s, testsupport::validInvitation(99)));
     EXPECT_EQ(result.status, exitStatus::refused);
     EXPECT_NE(result.err.find("refused the invitation: too many"), std::string::npos) << result.err;
 }
