@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -253,8 +254,12 @@ TEST(ControlSocketPath, EveryCoreGetsItsOwnSocketInAPrivateDirectory) {
     std::ofstream(controlSocketDirectory() + "/junk.sock") << "not a socket";
     EXPECT_EQ(findLiveControlSockets(), (std::vector<std::string>{first, second}));
 
+    // A directory others may enter is not used: a private one beside it is.
     ::chmod(controlSocketDirectory().c_str(), 0755);
-    EXPECT_THROW(newControlSocketPath(), ControlError);
+    const std::string beside = newControlSocketPath();
+    EXPECT_EQ(beside.rfind(controlSocketDirectory() + "-", 0), 0u) << beside;
+    ASSERT_EQ(::stat(beside.substr(0, beside.rfind('/')).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
 }
 
 TEST(ControlSocketPath, TheSettingNamesTheSocket) {
@@ -282,6 +287,44 @@ int runAsAnotherUser(const std::function<int()>& body, ControlServer& server) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ControlSocketPath, AnotherUsersPreMadeDirectoryIsNotUsedAndTheSocketIsStillFound) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    // Another user (root here) made nobody's usual directory first.
+    const std::string usual = "/tmp/vaskor-sdk-65534";
+    const auto removeAll = [&] {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator("/tmp", ignored))
+            if (entry.path().string().rfind(usual, 0) == 0)
+                std::filesystem::remove_all(entry.path(), ignored);
+    };
+    removeAll();
+    ASSERT_EQ(::mkdir(usual.c_str(), 0755), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(90);
+        ::unsetenv("XDG_RUNTIME_DIR");
+        ::unsetenv(controlSocketSetting);
+        try {
+            const std::string path = newControlSocketPath();
+            if (path.rfind(usual + "-", 0) != 0)
+                ::_exit(1);
+            ControlServer server(path);
+            // The command line finds it without being told where.
+            ::_exit(findLiveControlSockets() == std::vector<std::string>{path} ? 0 : 2);
+        } catch (const ControlError&) {
+            ::_exit(3);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    removeAll();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: the other user's directory used, 2: not found, 3: no socket, 90: no setuid";
 }
 
 TEST_F(ControlSocket, AnotherUserCannotReachTheSocket) {
