@@ -100,7 +100,7 @@ int deliverInvitation(ControlClient& client, const ClientOptions& options, std::
 int runControlCommand(const ClientOptions& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<ControlClient> client;
     try {
-        client = std::make_unique<ControlClient>(resolveSocketPath(options));
+        client = std::make_unique<ControlClient>(resolveSocketPath(options), options.timeout);
     } catch (const ControlError& error) {
         err << prefix << error.what() << std::endl;
         return exitStatus::noCore;

@@ -22,6 +22,9 @@ std::string connectFailure(const std::string& path, int error) {
         return "permission denied for " + path + ": it belongs to another user";
     case ENAMETOOLONG:
         return "the path is too long for a socket: " + path;
+    case ETIMEDOUT:
+        return "the game SDK core at " + path +
+               " did not take the connection in time (the program may be stuck)";
     default:
         return "cannot connect to " + path + ": " + std::strerror(error);
     }
@@ -29,7 +32,8 @@ std::string connectFailure(const std::string& path, int error) {
 
 } // namespace
 
-ControlClient::ControlClient(const std::string& path) : socket(connectUnixSocket(path)) {
+ControlClient::ControlClient(const std::string& path, std::chrono::milliseconds timeout)
+    : socket(connectUnixSocketWithin(path, timeout)) {
     if (!socket.valid())
         throw ControlError(connectFailure(path, errno));
     setNonBlocking(socket.get());

@@ -20,7 +20,9 @@ struct ControlAnswer {
 class ControlClient {
 public:
     // Connects to the core at path; throws ControlError with a text for a person.
-    explicit ControlClient(const std::string& path);
+    // timeout: how long a core that does not take connections is waited for.
+    explicit ControlClient(const std::string& path,
+                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
     // For an event loop that waits on the socket.
     int fd() const { return socket.get(); }

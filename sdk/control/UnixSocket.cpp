@@ -8,7 +8,9 @@
 #include <sys/un.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -43,6 +45,33 @@ FileDescriptor connectUnixSocket(const std::string& path) {
         return {};
     }
     return socket;
+}
+
+FileDescriptor connectUnixSocketWithin(const std::string& path, std::chrono::milliseconds timeout) {
+    sockaddr_un address;
+    if (!fillAddress(path, address)) {
+        errno = ENAMETOOLONG;
+        return {};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!socket.valid())
+            return {};
+        if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+            0)
+            return socket;
+        const int error = errno;
+        if (error != EAGAIN) {
+            errno = error;
+            return {};
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 FileDescriptor listenUnixSocket(const std::string& path) {

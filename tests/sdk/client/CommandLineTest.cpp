@@ -1,12 +1,17 @@
 #include "sdk/client/CommandLine.h"
 #include "sdk/control/ControlError.h"
 #include "sdk/control/ControlSocketPath.h"
+#include "sdk/control/FileDescriptor.h"
 #include "tests/support/ControlTesting.h"
 #include "tests/support/Invitations.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <atomic>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -135,6 +140,43 @@ TEST_F(CommandLine, ARefusalOfTheProgramIsShown) {
         server, command(ClientOptions::Mode::join, path, 5s, testsupport::validInvitation(99)));
     EXPECT_EQ(result.status, exitStatus::refused);
     EXPECT_NE(result.err.find("refused the invitation: too many"), std::string::npos) << result.err;
+}
+
+TEST(CommandLineWithoutCore, TheTimeoutCoversConnectingToACoreThatTakesNoConnections) {
+    // A listener that never accepts, its queue full.
+    TemporaryDirectory directory;
+    const std::string path = directory.file("stuck.sock");
+    FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener.get(), 0), 0);
+    std::vector<FileDescriptor> queued;
+    for (int i = 0; i < 64; ++i) {
+        FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            break;
+        queued.push_back(std::move(socket));
+    }
+
+    std::atomic<bool> done{false};
+    std::ostringstream out, err;
+    int status = -1;
+    std::thread commandLine([&] {
+        status = runControlCommand(command(ClientOptions::Mode::printStatus, path, 1s), out, err);
+        done = true;
+    });
+    const auto limit = std::chrono::steady_clock::now() + 20s;
+    while (!done && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(10ms);
+    if (!done)
+        listener.reset(); // lets a hanging command end, so the test can report it
+    commandLine.join();
+    ASSERT_TRUE(done.load()) << "the command hung past its --timeout while connecting";
+    EXPECT_EQ(status, exitStatus::noCore);
+    EXPECT_NE(err.str().find("did not take the connection in time"), std::string::npos)
+        << err.str();
 }
 
 TEST(CommandLineWithoutCore, SaysThatNoCoreListens) {
