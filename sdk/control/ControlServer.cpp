@@ -92,6 +92,8 @@ std::optional<std::string> ControlServer::takeJoin() {
 }
 
 void ControlServer::poll() {
+    if (!listening && std::chrono::steady_clock::now() - pausedAt >= std::chrono::seconds(1))
+        resumeListening();
     epoll_event ready[32];
     const int count = ::epoll_wait(events.get(), ready, 32, 0);
     for (int i = 0; i < count; ++i) {
@@ -117,8 +119,11 @@ void ControlServer::acceptAll() {
     for (;;) {
         FileDescriptor socket(
             ::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!socket.valid())
+        if (!socket.valid()) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                pauseListening();
             return;
+        }
         uid_t uid = 0;
         if (!peerUserId(socket.get(), uid) || uid != ::geteuid()) {
             const std::string refusal =
@@ -137,6 +142,24 @@ void ControlServer::acceptAll() {
         send(connection, answer(HelloMessage{}));
         send(connection, encodeState(shown));
     }
+}
+
+void ControlServer::pauseListening() {
+    if (!listening)
+        return;
+    ::epoll_ctl(events.get(), EPOLL_CTL_DEL, listener.get(), nullptr);
+    listening = false;
+    pausedAt = std::chrono::steady_clock::now();
+}
+
+void ControlServer::resumeListening() {
+    if (listening)
+        return;
+    epoll_event interest{};
+    interest.events = EPOLLIN;
+    interest.data.fd = listener.get();
+    ::epoll_ctl(events.get(), EPOLL_CTL_ADD, listener.get(), &interest);
+    listening = true;
 }
 
 void ControlServer::serve(int fd) {
@@ -236,4 +259,5 @@ void ControlServer::updateWriteInterest(int fd, Connection& connection) {
 void ControlServer::drop(int fd) {
     ::epoll_ctl(events.get(), EPOLL_CTL_DEL, fd, nullptr);
     connections.erase(fd);
+    resumeListening(); // a descriptor is free again
 }

@@ -4,6 +4,7 @@
 #include "sdk/control/FileDescriptor.h"
 #include "sdk/control/LineReader.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -67,6 +68,11 @@ private:
     };
 
     void acceptAll();
+    // Out of descriptors: the listener leaves the poll set, or the core would
+    // wake for it without end; it comes back when one of ours is closed, or
+    // a second later for the process's others.
+    void pauseListening();
+    void resumeListening();
     void serve(int fd);
     void handleLine(Connection& connection, const std::string& line);
     void send(Connection& connection, std::string_view bytes);
@@ -85,4 +91,6 @@ private:
     bool stateChanged = false;
     bool invitationOpened = false;
     std::deque<std::string> joins;
+    bool listening = true;
+    std::chrono::steady_clock::time_point pausedAt{};
 };

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -260,6 +262,43 @@ TEST(ControlSocketPath, EveryCoreGetsItsOwnSocketInAPrivateDirectory) {
     EXPECT_EQ(beside.rfind(controlSocketDirectory() + "-", 0), 0u) << beside;
     ASSERT_EQ(::stat(beside.substr(0, beside.rfind('/')).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0700u);
+}
+
+TEST(ControlSocketLimits, OutOfDescriptorsTheListenerRestsUntilOneIsFree) {
+    // In a child: it uses up its descriptors and reports by its exit status.
+    TemporaryDirectory directory;
+    const std::string path = directory.file("core.sock");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit low{64, 64};
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        ControlServer server(path);
+        std::vector<int> filler;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            filler.push_back(fd);
+        ::close(filler.back()); // one for the client; none left to accept it
+        filler.pop_back();
+        FileDescriptor client = connectUnixSocket(path);
+        if (!client.valid())
+            ::_exit(10);
+        server.poll();
+        pollfd wake{server.pollFd(), POLLIN, 0};
+        if (::poll(&wake, 1, 0) != 0)
+            ::_exit(1);         // it would wake the core again and again
+        ::close(filler.back()); // a descriptor frees
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (server.clientCount() == 0 && std::chrono::steady_clock::now() < limit) {
+            ::poll(&wake, 1, 100);
+            server.poll();
+        }
+        ::_exit(server.clientCount() == 1 ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: the listener kept the core awake, 2: never accepted, 10: no client";
 }
 
 TEST(ControlSocketPath, TheSettingNamesTheSocket) {
