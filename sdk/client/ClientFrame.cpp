@@ -148,6 +148,9 @@ void ClientFrame::onPoll(wxTimerEvent&) {
             showStatus(sentence(answer->error));
         }
     }
+    if (const auto result = client->takeJoinResult())
+        showStatus(result->joined ? wxString("Joined the lobby.")
+                                  : sentence("could not join: " + result->text));
     if (!open) {
         // The core is gone: nothing left to show.
         pollTimer.Stop();

@@ -121,6 +121,11 @@ void ControlClient::handleLine(const std::string& line) {
         invitationOpened = true;
     else if (std::holds_alternative<OkMessage>(message))
         answers.push_back({true, {}});
+    else if (const auto* result = std::get_if<JoinResultMessage>(&message)) {
+        joinResult = *result;
+        joinPending = false;
+    } else if (std::holds_alternative<JoinPendingMessage>(message))
+        joinPending = true;
 }
 
 void ControlClient::flush() {

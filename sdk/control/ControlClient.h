@@ -47,6 +47,10 @@ public:
     // Delivers an invitation received from a friend; the answer follows.
     void sendJoin(std::string_view invitation);
     std::optional<ControlAnswer> takeAnswer();
+    // How the program's join from a delivered invitation ended, once.
+    std::optional<JoinResultMessage> takeJoinResult() { return std::exchange(joinResult, {}); }
+    // Whether the core said that a join result follows (before its ok).
+    bool joinResultComing() const { return joinPending; }
 
 private:
     void handleLine(const std::string& line);
@@ -65,4 +69,6 @@ private:
     bool stateChanged = false;
     bool invitationOpened = false;
     std::deque<ControlAnswer> answers;
+    std::optional<JoinResultMessage> joinResult;
+    bool joinPending = false;
 };

@@ -83,6 +83,10 @@ void ControlServer::clearInvitation() {
     shown.invitation.clear();
 }
 
+void ControlServer::joinResult(bool joined, std::string_view why) {
+    broadcast(encodeServerMessage(JoinResultMessage{joined, std::string(why)}));
+}
+
 std::optional<std::string> ControlServer::takeJoin() {
     if (joins.empty())
         return std::nullopt;
@@ -211,6 +215,8 @@ void ControlServer::handleLine(Connection& connection, const std::string& line) 
         return;
     }
     joins.push_back(invitation);
+    if (joinResultsReported)
+        send(connection, answer(JoinPendingMessage{}));
     send(connection, answer(OkMessage{}));
 }
 

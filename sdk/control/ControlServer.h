@@ -45,6 +45,12 @@ public:
     // Copy button and comes to the front; the command line can read it.
     void openInvitation(std::string_view invitation);
     void clearInvitation();
+    // How the program's join from an invitation given here ended; every
+    // client hears it.
+    void joinResult(bool joined, std::string_view why);
+    // Whether joinResult follows a delivered invitation (the program takes
+    // joins); clients then wait for it.
+    void reportJoinResults(bool reported) { joinResultsReported = reported; }
 
     const ControlState& state() const { return shown; }
 
@@ -92,5 +98,6 @@ private:
     bool invitationOpened = false;
     std::deque<std::string> joins;
     bool listening = true;
+    bool joinResultsReported = false;
     std::chrono::steady_clock::time_point pausedAt{};
 };

@@ -9,7 +9,10 @@
 #include "sdk/lobby/LobbySession.h"
 #include "sdk/transport/Transport.h"
 
+#include <chrono>
+#include <deque>
 #include <memory>
+#include <string>
 
 class ClientProcess;
 class ControlServer;
@@ -66,6 +69,11 @@ public:
     // Shows the invitation to the program's lobby in the client window.
     DiscordResultCode openInvitation(std::int32_t actionType);
 
+    // A join with this secret ended: when a client gave the secret, it hears
+    // the result with the reason.
+    void joinFinished(const std::string& secret, DiscordResultCode result,
+                      std::chrono::milliseconds tried);
+
     // Queues a completion; a null callback is allowed and queues nothing.
     void complete(DiscordResultCallback callback, void* data, DiscordResultCode result);
     DiscordResultCode runCallbacks();
@@ -98,6 +106,7 @@ private:
     CallbackQueue callbackQueue;
     DiscordActivity currentActivity{};
     std::shared_ptr<bool> aliveToken = std::make_shared<bool>(true);
+    std::deque<std::string> deliveredJoins; // from the client, the latest 16
 
     Service<DiscordUserManager> users;
     Service<DiscordNetworkManager> network;

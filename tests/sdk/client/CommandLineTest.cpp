@@ -129,6 +129,20 @@ TEST_F(CommandLine, ACutOrMistypedInvitationIsRefusedWithTheReason) {
     EXPECT_EQ(server.takeJoin(), std::nullopt) << "the program's run got a broken invitation";
 }
 
+TEST_F(CommandLine, WhyTheProgramCouldNotJoinIsShown) {
+    server.reportJoinResults(true);
+    const auto result = runWhileServing(
+        server, command(ClientOptions::Mode::join, path, 10s, testsupport::validInvitation(8)),
+        [&] {
+            while (!server.takeJoin())
+                server.poll();
+            server.joinResult(false, "the lobby is full; ask the host to make room");
+        });
+    EXPECT_EQ(result.status, exitStatus::refused);
+    EXPECT_NE(result.err.find("could not join: the lobby is full"), std::string::npos)
+        << result.err;
+}
+
 TEST_F(CommandLine, ARefusalOfTheProgramIsShown) {
     for (std::size_t i = 0; i < ControlServer::maxWaitingJoins; ++i) {
         const auto filling = runWhileServing(
