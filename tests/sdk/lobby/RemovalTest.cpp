@@ -87,6 +87,11 @@ TEST_F(RemovalTest, StalledMemberComingBackIsToldAndServedByNoOneUntilItJoinsAga
     }
     EXPECT_EQ(staying.node().received.size(), heardBefore) << "a removed member was served";
     EXPECT_TRUE(hostNode->node().received.empty()) << "a removed member was served";
+    // Its peer is gone from the others' cores, the program's use included:
+    // nobody keeps initiating to it.
+    EXPECT_NE(staying.node().network().SendMessage(stalled.node().peerId, 0, &byte, 1), Result::Ok);
+    EXPECT_NE(hostNode->node().network().SendMessage(stalled.node().peerId, 0, &byte, 1),
+              Result::Ok);
 
     // It joins again as a new member, seen by everyone.
     stalled.completion.reset();
