@@ -1,5 +1,7 @@
 #include "sdk/client/ClientFrame.h"
 
+#include "sdk/client/InvitationCheck.h"
+
 #include <wx/button.h>
 #include <wx/clipbrd.h>
 #include <wx/dcclient.h>
@@ -146,6 +148,9 @@ void ClientFrame::onPoll(wxTimerEvent&) {
             showStatus(sentence(answer->error));
         }
     }
+    if (const auto result = client->takeJoinResult())
+        showStatus(result->joined ? wxString("Joined the lobby.")
+                                  : sentence("could not join: " + result->text));
     if (!open) {
         // The core is gone: nothing left to show.
         pollTimer.Stop();
@@ -166,7 +171,7 @@ void ClientFrame::onCopy(wxCommandEvent&) {
 void ClientFrame::onJoin(wxCommandEvent&) {
     const std::string pasted = joinField->GetValue().utf8_string();
     const std::string invitation(trimWhiteSpace(pasted));
-    if (const auto problem = invitationProblem(invitation)) {
+    if (const auto problem = invitationRefusal(invitation)) {
         showStatus(sentence(*problem));
         return;
     }

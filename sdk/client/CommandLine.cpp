@@ -1,5 +1,7 @@
 #include "sdk/client/CommandLine.h"
 
+#include "sdk/client/InvitationCheck.h"
+
 #include "sdk/control/ControlClient.h"
 #include "sdk/control/ControlError.h"
 
@@ -62,9 +64,30 @@ int printStatus(ControlClient& client, const ClientOptions& options, std::ostrea
     return exitStatus::done;
 }
 
+// After delivery, the program's join itself: joined, or why not.
+int awaitJoinResult(ControlClient& client, Clock::time_point deadline, std::ostream& err) {
+    for (;;) {
+        const bool open = client.poll();
+        if (const auto result = client.takeJoinResult()) {
+            if (result->joined) {
+                err << prefix << "joined the lobby" << std::endl;
+                return exitStatus::done;
+            }
+            err << prefix << "could not join: " << result->text << std::endl;
+            return exitStatus::refused;
+        }
+        if (!open || Clock::now() >= deadline) {
+            err << prefix << "invitation delivered; the program has not said yet whether it "
+                << "joined (a longer --timeout waits for it)" << std::endl;
+            return exitStatus::done;
+        }
+        client.waitAndPoll(left(deadline));
+    }
+}
+
 int deliverInvitation(ControlClient& client, const ClientOptions& options, std::ostream& err) {
     const std::string invitation(trimWhiteSpace(options.invitation));
-    if (const auto problem = invitationProblem(invitation)) {
+    if (const auto problem = invitationRefusal(invitation)) {
         err << prefix << *problem << std::endl;
         return exitStatus::refused;
     }
@@ -76,6 +99,8 @@ int deliverInvitation(ControlClient& client, const ClientOptions& options, std::
         if (client.hasState())
             if (const auto answer = client.takeAnswer()) {
                 if (answer->accepted) {
+                    if (client.joinResultComing())
+                        return awaitJoinResult(client, deadline, err);
                     err << prefix << "invitation delivered" << std::endl;
                     return exitStatus::done;
                 }
@@ -100,7 +125,7 @@ int deliverInvitation(ControlClient& client, const ClientOptions& options, std::
 int runControlCommand(const ClientOptions& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<ControlClient> client;
     try {
-        client = std::make_unique<ControlClient>(resolveSocketPath(options));
+        client = std::make_unique<ControlClient>(resolveSocketPath(options), options.timeout);
     } catch (const ControlError& error) {
         err << prefix << error.what() << std::endl;
         return exitStatus::noCore;

@@ -16,12 +16,15 @@ std::string connectFailure(const std::string& path, std::error_code error) {
         return "permission denied for " + path + ": it belongs to another user";
     if (error == std::errc::filename_too_long)
         return "the path is too long for a socket: " + path;
+    if (error == std::errc::timed_out)
+        return "the game SDK core at " + path +
+               " did not take the connection in time (the program may be stuck)";
     return "cannot connect to " + path + ": " + error.message();
 }
 
-os::OwnedHandle connectOrThrow(const std::string& path) {
+os::OwnedHandle connectOrThrow(const std::string& path, std::chrono::milliseconds timeout) {
     std::error_code error;
-    os::OwnedHandle socket = os::connectLocalSocket(path, error);
+    os::OwnedHandle socket = os::connectLocalSocketWithin(path, timeout, error);
     if (!socket.valid())
         throw ControlError(connectFailure(path, error));
     return socket;
@@ -29,7 +32,8 @@ os::OwnedHandle connectOrThrow(const std::string& path) {
 
 } // namespace
 
-ControlClient::ControlClient(const std::string& path) : socket(connectOrThrow(path)) {
+ControlClient::ControlClient(const std::string& path, std::chrono::milliseconds timeout)
+    : socket(connectOrThrow(path, timeout)) {
     os::setNonBlocking(socket.get());
 }
 
@@ -116,6 +120,11 @@ void ControlClient::handleLine(const std::string& line) {
         invitationOpened = true;
     else if (std::holds_alternative<OkMessage>(message))
         answers.push_back({true, {}});
+    else if (const auto* result = std::get_if<JoinResultMessage>(&message)) {
+        joinResult = *result;
+        joinPending = false;
+    } else if (std::holds_alternative<JoinPendingMessage>(message))
+        joinPending = true;
 }
 
 void ControlClient::flush() {

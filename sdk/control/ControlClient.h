@@ -20,7 +20,9 @@ struct ControlAnswer {
 class ControlClient {
 public:
     // Connects to the core at path; throws ControlError with a text for a person.
-    explicit ControlClient(const std::string& path);
+    // timeout: how long a core that does not take connections is waited for.
+    explicit ControlClient(const std::string& path,
+                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
     // For an event loop that waits on the socket.
     sdk::os::Handle fd() const { return socket.get(); }
@@ -45,6 +47,10 @@ public:
     // Delivers an invitation received from a friend; the answer follows.
     void sendJoin(std::string_view invitation);
     std::optional<ControlAnswer> takeAnswer();
+    // How the program's join from a delivered invitation ended, once.
+    std::optional<JoinResultMessage> takeJoinResult() { return std::exchange(joinResult, {}); }
+    // Whether the core said that a join result follows (before its ok).
+    bool joinResultComing() const { return joinPending; }
 
 private:
     void handleLine(const std::string& line);
@@ -63,4 +69,6 @@ private:
     bool stateChanged = false;
     bool invitationOpened = false;
     std::deque<ControlAnswer> answers;
+    std::optional<JoinResultMessage> joinResult;
+    bool joinPending = false;
 };

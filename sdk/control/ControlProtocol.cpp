@@ -168,6 +168,10 @@ std::string encodeServerMessage(const ServerMessage& message) {
         std::string operator()(const StateEndMessage&) { return line("end"); }
         std::string operator()(const OpenInviteMessage&) { return line("open-invite"); }
         std::string operator()(const OkMessage&) { return line("ok"); }
+        std::string operator()(const JoinPendingMessage&) { return line("join-pending"); }
+        std::string operator()(const JoinResultMessage& m) {
+            return m.joined ? line("joined") : line("join-failed", sanitizeText(m.text, textBytes));
+        }
         std::string operator()(const ErrorMessage& m) {
             return line("error", sanitizeText(m.text, textBytes));
         }
@@ -236,6 +240,14 @@ Decoded<ServerMessage> decodeServerMessage(std::string_view text) {
         return noArgument(OpenInviteMessage{});
     if (parts.word == "ok")
         return noArgument(OkMessage{});
+    if (parts.word == "join-pending")
+        return noArgument(JoinPendingMessage{});
+    if (parts.word == "joined")
+        return noArgument(JoinResultMessage{true, {}});
+    if (parts.word == "join-failed")
+        return decodeText(parts.argument, textBytes, [](std::string s) {
+            return JoinResultMessage{false, s};
+        });
     return failure<ServerMessage>("unknown message");
 }
 

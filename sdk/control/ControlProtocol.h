@@ -14,6 +14,9 @@
 //   invitation [<text>]          text: none yet; party-id with no text: no
 //   end                          party)
 //   open-invite                  the program asked to show the invitation
+//   join-pending                 before the ok to a join: the result will follow
+//   joined                       the program joined the lobby of a delivered invitation
+//   join-failed <text>           it could not, and why, in words for a person
 //   ok                           the request was taken
 //   error <text>                 the request (or connection) was refused, and why
 // client -> core:
@@ -85,6 +88,16 @@ struct StateEndMessage {
 struct OpenInviteMessage {
     bool operator==(const OpenInviteMessage&) const = default;
 };
+// The end of a join from a delivered invitation. Clients of version 1 that
+// predate it ignore these lines, so the version stays.
+struct JoinResultMessage {
+    bool joined = false;
+    std::string text; // why not, when not joined
+    bool operator==(const JoinResultMessage&) const = default;
+};
+struct JoinPendingMessage {
+    bool operator==(const JoinPendingMessage&) const = default;
+};
 struct OkMessage {
     bool operator==(const OkMessage&) const = default;
 };
@@ -95,7 +108,8 @@ struct ErrorMessage {
 
 using ServerMessage =
     std::variant<HelloMessage, UserMessage, ActivityMessage, PartyMessage, PartyIdMessage,
-                 InvitationMessage, StateEndMessage, OpenInviteMessage, OkMessage, ErrorMessage>;
+                 InvitationMessage, StateEndMessage, OpenInviteMessage, OkMessage, ErrorMessage,
+                 JoinResultMessage, JoinPendingMessage>;
 
 struct JoinRequest {
     std::string invitation;

@@ -27,14 +27,15 @@ os::OwnedHandle listenOrThrow(const std::string& path) {
     return listener;
 }
 
-bool inSharedDirectory(const std::string& path) {
-    return path.starts_with(controlSocketDirectory() + "/");
+bool outOfDescriptors(std::error_code error) {
+    return error == std::errc::too_many_files_open ||
+           error == std::errc::too_many_files_open_in_system ||
+           error == std::errc::no_buffer_space || error == std::errc::not_enough_memory;
 }
 
 } // namespace
 
-ControlServer::ControlServer(std::string path)
-    : ControlServer(listenOrThrow(path), path) {}
+ControlServer::ControlServer(std::string path) : ControlServer(listenOrThrow(path), path) {}
 
 ControlServer::ControlServer(os::OwnedHandle listening, std::string path)
     : socketPath(std::move(path)), listener(std::move(listening)) {
@@ -55,8 +56,7 @@ ControlServer::~ControlServer() {
     listener.reset();
     // Only our own socket file: a later core may have taken the path over.
     os::removeSocketFile(socketPath, socketFile);
-    if (inSharedDirectory(socketPath))
-        removeControlSocketDirectoryIfEmpty();
+    removeControlSocketDirectoryIfEmpty(socketPath);
 }
 
 void ControlServer::setUserName(std::string_view name) {
@@ -91,6 +91,10 @@ void ControlServer::clearInvitation() {
     shown.invitation.clear();
 }
 
+void ControlServer::joinResult(bool joined, std::string_view why) {
+    broadcast(encodeServerMessage(JoinResultMessage{joined, std::string(why)}));
+}
+
 std::optional<std::string> ControlServer::takeJoin() {
     if (joins.empty())
         return std::nullopt;
@@ -100,6 +104,8 @@ std::optional<std::string> ControlServer::takeJoin() {
 }
 
 void ControlServer::poll() {
+    if (!listening && std::chrono::steady_clock::now() >= resumeAt())
+        resumeListening();
     std::array<os::Handle, 32> ready{};
     const std::size_t count = events.takeReady(ready);
     for (std::size_t i = 0; i < count; ++i) {
@@ -123,9 +129,13 @@ void ControlServer::poll() {
 
 void ControlServer::acceptAll() {
     for (;;) {
-        os::OwnedHandle socket = os::acceptLocalSocket(listener.get());
-        if (!socket.valid())
+        std::error_code error;
+        os::OwnedHandle socket = os::acceptLocalSocket(listener.get(), error);
+        if (!socket.valid()) {
+            if (outOfDescriptors(error))
+                pauseListening();
             return;
+        }
         if (!os::peerIsThisUser(socket.get())) {
             const std::string refusal =
                 answer(ErrorMessage{"refused: this control socket belongs to another user"});
@@ -140,6 +150,32 @@ void ControlServer::acceptAll() {
         send(connection, answer(HelloMessage{}));
         send(connection, encodeState(shown));
     }
+}
+
+std::optional<std::chrono::steady_clock::time_point> ControlServer::nextDeadline() const {
+    if (listening)
+        return std::nullopt;
+    return resumeAt();
+}
+
+std::chrono::steady_clock::time_point ControlServer::resumeAt() const {
+    return pausedAt + std::chrono::seconds(1);
+}
+
+void ControlServer::pauseListening() {
+    if (!listening)
+        return;
+    events.remove(listener.get());
+    listening = false;
+    pausedAt = std::chrono::steady_clock::now();
+}
+
+void ControlServer::resumeListening() {
+    if (listening)
+        return;
+    listening = events.add(listener.get());
+    if (!listening)
+        pausedAt = std::chrono::steady_clock::now();
 }
 
 void ControlServer::serve(os::Handle fd) {
@@ -191,6 +227,8 @@ void ControlServer::handleLine(Connection& connection, const std::string& line) 
         return;
     }
     joins.push_back(invitation);
+    if (joinResultsReported)
+        send(connection, answer(JoinPendingMessage{}));
     send(connection, answer(OkMessage{}));
 }
 
@@ -235,4 +273,5 @@ void ControlServer::updateWriteInterest(os::Handle fd, Connection& connection) {
 void ControlServer::drop(os::Handle fd) {
     events.remove(fd);
     connections.erase(fd);
+    resumeListening(); // a descriptor is free again
 }

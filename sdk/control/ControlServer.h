@@ -6,6 +6,7 @@
 #include "sdk/os/LocalSocket.h"
 #include "sdk/os/SocketWatch.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -38,6 +39,9 @@ public:
 
     // Accepts, reads requests, answers and sends state changes. Never blocks.
     void poll();
+    // When poll has work that no socket announces: taking connections again
+    // after running out of descriptors; none while listening.
+    std::optional<std::chrono::steady_clock::time_point> nextDeadline() const;
 
     void setUserName(std::string_view name);
     // state: for example "Hosting a VPN"; partySize 0 for no party.
@@ -47,6 +51,12 @@ public:
     // Copy button and comes to the front; the command line can read it.
     void openInvitation(std::string_view invitation);
     void clearInvitation();
+    // How the program's join from an invitation given here ended; every
+    // client hears it.
+    void joinResult(bool joined, std::string_view why);
+    // Whether joinResult follows a delivered invitation (the program takes
+    // joins); clients then wait for it.
+    void reportJoinResults(bool reported) { joinResultsReported = reported; }
 
     const ControlState& state() const { return shown; }
 
@@ -70,6 +80,12 @@ private:
     };
 
     void acceptAll();
+    // Out of descriptors: the listener leaves the poll set, or the core would
+    // wake for it without end; it comes back when one of ours is closed, or
+    // a second later for the process's others.
+    void pauseListening();
+    void resumeListening();
+    std::chrono::steady_clock::time_point resumeAt() const;
     void serve(sdk::os::Handle fd);
     void handleLine(Connection& connection, const std::string& line);
     void send(Connection& connection, std::string_view bytes);
@@ -87,4 +103,7 @@ private:
     bool stateChanged = false;
     bool invitationOpened = false;
     std::deque<std::string> joins;
+    bool listening = true;
+    bool joinResultsReported = false;
+    std::chrono::steady_clock::time_point pausedAt{};
 };

@@ -8,32 +8,32 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-
-namespace {
-
-// The directory exists, is a real directory (no link) of this user, and no
-// one else may enter it.
-void ensurePrivateDirectory(const std::string& path) {
-    std::string failure;
-    if (!sdk::os::ensurePrivateDirectory(path, failure))
-        throw ControlError(failure);
-}
-
-} // namespace
 
 std::string controlSocketDirectory() {
     return sdk::os::runtimeDirectory("vaskor-sdk");
 }
 
-void prepareControlSocketDirectory() {
-    ensurePrivateDirectory(controlSocketDirectory());
+std::string prepareControlSocketDirectory() {
+    std::string failure;
+    std::string directory = sdk::os::privateDirectoryFor(controlSocketDirectory(), failure);
+    if (directory.empty())
+        throw ControlError(failure);
+    return directory;
 }
 
-void removeControlSocketDirectoryIfEmpty() {
+bool isInControlSocketDirectory(const std::string& socketPath) {
+    const auto slash = socketPath.rfind('/');
+    return slash != std::string::npos &&
+           sdk::os::isPrivateDirectoryName(socketPath.substr(0, slash), controlSocketDirectory());
+}
+
+void removeControlSocketDirectoryIfEmpty(const std::string& socketPath) {
     // Refused while the directory still holds another core's socket.
-    sdk::os::removeEmptyDirectory(controlSocketDirectory());
+    if (isInControlSocketDirectory(socketPath))
+        sdk::os::removeEmptyDirectory(socketPath.substr(0, socketPath.rfind('/')));
 }
 
 std::unique_ptr<ControlServer> listenForNewCore() {
@@ -44,18 +44,18 @@ std::unique_ptr<ControlServer> listenForNewCore() {
     // as other cores are alive.
     static std::atomic<unsigned> coresInProcess{0};
     constexpr unsigned attempts = 1024;
-    const std::string directory = controlSocketDirectory();
-    ensurePrivateDirectory(directory);
-    const std::string prefix =
-        directory + "/core-" + std::to_string(sdk::os::currentProcessId()) + "-";
+    std::string directory = prepareControlSocketDirectory();
+    const std::string name = "/core-" + std::to_string(sdk::os::currentProcessId()) + "-";
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
-        std::string path = prefix + std::to_string(++coresInProcess) + ".sock";
+        const std::string number = std::to_string(++coresInProcess) + ".sock";
+        std::string path = directory + name + number;
         std::string failure;
         sdk::os::OwnedHandle listening = sdk::os::listenLocalSocketIfFree(path, failure);
         // Another core of this user that ended a moment ago may have removed
         // the directory between our creating it and binding: create it again.
         if (!listening.valid() && !failure.empty() && !std::filesystem::exists(directory)) {
-            ensurePrivateDirectory(directory);
+            directory = prepareControlSocketDirectory();
+            path = directory + name + number;
             listening = sdk::os::listenLocalSocketIfFree(path, failure);
         }
         if (listening.valid())
@@ -67,15 +67,19 @@ std::unique_ptr<ControlServer> listenForNewCore() {
 }
 
 std::vector<std::string> findLiveControlSockets() {
-    const std::string directory = controlSocketDirectory();
     std::vector<std::string> live;
-    for (const std::string& name : sdk::os::directoryEntries(directory)) {
-        if (!name.ends_with(".sock"))
-            continue;
-        const std::string path = directory + "/" + name;
-        std::error_code ignored;
-        if (sdk::os::connectLocalSocket(path, ignored).valid())
-            live.push_back(path);
+    for (const std::string& directory : sdk::os::privateDirectoriesFor(controlSocketDirectory())) {
+        for (const std::string& name : sdk::os::directoryEntries(directory)) {
+            if (!name.ends_with(".sock"))
+                continue;
+            const std::string path = directory + "/" + name;
+            // A core that does not take connections now is alive all the same.
+            std::error_code error;
+            if (sdk::os::connectLocalSocketWithin(path, std::chrono::milliseconds(0), error)
+                    .valid() ||
+                error == std::errc::timed_out)
+                live.push_back(path);
+        }
     }
     std::sort(live.begin(), live.end());
     return live;

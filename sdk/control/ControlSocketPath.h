@@ -7,8 +7,10 @@
 //   otherwise                   <directory>/core-<pid>-<n>.sock, with the first
 //                               free n counting from 1
 // <directory> is $XDG_RUNTIME_DIR/vaskor-sdk when XDG_RUNTIME_DIR names a
-// directory of this user, else /tmp/vaskor-sdk-<uid>; either is created with
-// mode 0700 and refused when it belongs to someone else or others may enter it.
+// directory of this user, else /run/vaskor-sdk for root, else
+// /tmp/vaskor-sdk-<uid>; created with mode 0700. When it exists but belongs
+// to someone else or others may enter it, a private <directory>-XXXXXX beside
+// it (mkdtemp) takes its place, and the command line looks there too.
 
 #include <memory>
 #include <string>
@@ -18,17 +20,23 @@ class ControlServer;
 
 inline constexpr const char* controlSocketSetting = "VASKOR_SDK_CONTROL_SOCKET";
 
-// The directory, without creating it.
+// The usual directory, without creating it.
 std::string controlSocketDirectory();
 
-// Creates the directory (mode 0700) when missing. Throws ControlError when it
-// is not a private directory of this user.
-void prepareControlSocketDirectory();
+// The private directory the numbered sockets go in: the usual one, created
+// with mode 0700 when missing, or one beside it (see the top). Throws
+// ControlError when none can be had.
+std::string prepareControlSocketDirectory();
 
-// Removes the directory once no socket is left in it, so that nothing of the
-// program stays behind in the user's runtime directory. A core that starts at
-// that moment creates it again (listenForNewCore does).
-void removeControlSocketDirectoryIfEmpty();
+// Whether socketPath lies in the usual directory or a private one beside it,
+// not at a path the setting named.
+bool isInControlSocketDirectory(const std::string& socketPath);
+
+// Removes socketPath's directory once no socket is left in it, so that
+// nothing of the program stays behind in the user's runtime directory; only
+// for a path in the control socket directory. A core that starts at that
+// moment creates it again (listenForNewCore does).
+void removeControlSocketDirectoryIfEmpty(const std::string& socketPath);
 
 // The server of a new core, on the setting's path or on a numbered one in the
 // private directory, which it creates. Every mapped copy of the SDK library
@@ -38,5 +46,6 @@ void removeControlSocketDirectoryIfEmpty();
 // not private or no socket can be had.
 std::unique_ptr<ControlServer> listenForNewCore();
 
-// The sockets in the directory that a core is listening on, sorted.
+// The sockets that a core is listening on in the usual directory and the
+// private ones beside it, sorted.
 std::vector<std::string> findLiveControlSockets();

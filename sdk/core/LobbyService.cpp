@@ -1,5 +1,6 @@
 #include "sdk/core/SdkCore.h"
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -118,12 +119,18 @@ void completeLobby(SdkCore& core, DiscordLobbyCallback callback, void* data,
 }
 
 // The completion of a connection, queued for the next runCallbacks.
+// The client that gave the secret hears how the join ended.
 lobby::LobbySession::ConnectDone connectDone(SdkCore& core, DiscordLobbyCallback callback,
-                                             void* data) {
-    return [&core, callback, data](DiscordResultCode result, const lobby::LobbySettings& settings) {
+                                             void* data, std::string secret) {
+    return [&core, callback, data, secret = std::move(secret),
+            start = std::chrono::steady_clock::now()](DiscordResultCode result,
+                                                      const lobby::LobbySettings& settings) {
         const DiscordLobby record =
             result == DiscordResult_Ok ? recordOf(core, settings) : DiscordLobby{};
         completeLobby(core, callback, data, result, record);
+        core.joinFinished(secret, result,
+                          std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start));
     };
 }
 
@@ -194,12 +201,14 @@ void initLobbyService(Service<DiscordLobbyManager>& service) {
             completeLobby(core, callback, data, DiscordResult_NotFound, {});
             return;
         }
-        core.lobbies().connect(secret ? secret : "", connectDone(core, callback, data));
+        const std::string text = secret ? secret : "";
+        core.lobbies().connect(text, connectDone(core, callback, data, text));
     };
     service.connectLobbyWithActivitySecret = [](DiscordLobbyManager* self, const char* secret,
                                                 void* data, DiscordLobbyCallback callback) {
         SdkCore& core = coreOf(self);
-        core.lobbies().connect(secret ? secret : "", connectDone(core, callback, data));
+        const std::string text = secret ? secret : "";
+        core.lobbies().connect(text, connectDone(core, callback, data, text));
     };
     service.disconnectLobby = [](DiscordLobbyManager* self, DiscordLobbyId, void* data,
                                  DiscordResultCallback callback) {

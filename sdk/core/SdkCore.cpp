@@ -1,5 +1,7 @@
 #include "sdk/core/SdkCore.h"
 
+#include "sdk/core/JoinReasons.h"
+
 #include "sdk/control/ClientProcess.h"
 #include "sdk/control/ControlServer.h"
 #include "sdk/control/ControlSocketPath.h"
@@ -7,6 +9,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -183,6 +186,9 @@ void SdkCore::updateWaitHandle() {
     auto due = peerTransport.nextDeadline();
     if (const auto lobbyDue = lobbySession.nextDeadline(); lobbyDue && (!due || *lobbyDue < *due))
         due = lobbyDue;
+    if (const auto controlDue = control ? control->nextDeadline() : std::nullopt;
+        controlDue && (!due || *controlDue < *due))
+        due = controlDue;
     waitSet->wakeAt(due);
 }
 
@@ -201,6 +207,7 @@ void SdkCore::startControl() {
         return;
     }
     control->setUserName(currentUserRecord.username);
+    control->reportJoinResults(events.activity.onActivityJoin != nullptr);
     auto launch = startClientProcess(control->path());
     clientWindow = std::move(launch.process);
     if (!clientWindow && hasDisplay())
@@ -215,6 +222,9 @@ void SdkCore::pollControl() {
     while (auto secret = control->takeJoin()) {
         if (!events.activity.onActivityJoin)
             continue;
+        deliveredJoins.push_back(*secret);
+        if (deliveredJoins.size() > 16)
+            deliveredJoins.pop_front();
         callbackQueue.push([this, secret = std::move(*secret)] {
             events.activity.onActivityJoin(events.data, secret.c_str());
         });
@@ -253,6 +263,18 @@ DiscordResultCode SdkCore::openInvitation(std::int32_t actionType) {
     if (waitSet)
         waitSet->wakeUp();
     return DiscordResult_Ok;
+}
+
+void SdkCore::joinFinished(const std::string& secret, DiscordResultCode result,
+                           std::chrono::milliseconds tried) {
+    const auto found = std::find(deliveredJoins.begin(), deliveredJoins.end(), secret);
+    if (found == deliveredJoins.end())
+        return;
+    deliveredJoins.erase(found);
+    if (control)
+        control->joinResult(result == DiscordResult_Ok,
+                            result == DiscordResult_Ok ? ""
+                                                       : joinFailureText(result, secret, tried));
 }
 
 void SdkCore::complete(DiscordResultCallback callback, void* data, DiscordResultCode result) {

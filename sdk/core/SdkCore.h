@@ -6,11 +6,14 @@
 #include "interfaces/DiscordSdk.h"
 #include "sdk/core/CallbackQueue.h"
 #include "sdk/core/Settings.h"
-#include "sdk/os/WaitSet.h"
 #include "sdk/lobby/LobbySession.h"
+#include "sdk/os/WaitSet.h"
 #include "sdk/transport/Transport.h"
 
+#include <chrono>
+#include <deque>
 #include <memory>
+#include <string>
 
 class ControlServer;
 
@@ -70,6 +73,11 @@ public:
     // Shows the invitation to the program's lobby in the client window.
     DiscordResultCode openInvitation(std::int32_t actionType);
 
+    // A join with this secret ended: when a client gave the secret, it hears
+    // the result with the reason.
+    void joinFinished(const std::string& secret, DiscordResultCode result,
+                      std::chrono::milliseconds tried);
+
     // Queues a completion; a null callback is allowed and queues nothing.
     void complete(DiscordResultCallback callback, void* data, DiscordResultCode result);
     DiscordResultCode runCallbacks();
@@ -113,6 +121,7 @@ private:
     CallbackQueue callbackQueue;
     DiscordActivity currentActivity{};
     std::shared_ptr<bool> aliveToken = std::make_shared<bool>(true);
+    std::deque<std::string> deliveredJoins; // from the client, the latest 16
 
     Service<DiscordUserManager> users;
     Service<DiscordNetworkManager> network;

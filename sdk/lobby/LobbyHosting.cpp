@@ -69,14 +69,21 @@ void LobbySession::hostProof(transport::PeerId peer, const AdmissionProof& proof
         hostRefuse(*candidate, RefusalReason::wrongProof);
         return;
     }
-    // A user is in a lobby once: the host's own user cannot join it again,
-    // and a member coming back from a new core takes its old place.
+    // A user is in a lobby once, and its user id belongs to its core's key
+    // while it is present: the host's own user cannot join again, and another
+    // core presenting a present member's id is refused. The same core
+    // proving the key again takes its old place.
     if (candidate->userId == ownUserId) {
         hostRefuse(*candidate, RefusalReason::notExpected);
         return;
     }
-    if (findMember(candidate->userId))
-        hostRemoveMember(candidate->userId);
+    if (const LobbyMember* present = findMember(candidate->userId)) {
+        if (present->record.key != *memberKey) {
+            hostRefuse(*candidate, RefusalReason::notExpected);
+            return;
+        }
+        hostRemoveMember(candidate->userId, false);
+    }
     if (memberList.size() >= lobbyRecord.capacity) {
         hostRefuse(*candidate, RefusalReason::lobbyFull);
         return;
@@ -88,6 +95,7 @@ void LobbySession::hostProof(transport::PeerId peer, const AdmissionProof& proof
 
 void LobbySession::hostAdmit(const Candidate& candidate, const transport::PublicKey& key) {
     memberList.push_back(LobbyMember{MemberRecord{candidate.userId, key, {}}, candidate.peer});
+    transport.admitPeer(candidate.peer);
     Welcome welcome{lobbyRecord, {}};
     for (const auto& member : memberList)
         welcome.members.push_back(member.record);
@@ -106,14 +114,20 @@ void LobbySession::hostMetadataUpdate(LobbyMember& member, const MetadataUpdate&
     events.memberUpdated(lobbyRecord.id, userId);
 }
 
-void LobbySession::hostRemoveMember(std::int64_t userId) {
+void LobbySession::hostRemoveMember(std::int64_t userId, bool forget) {
     const LobbyMember* member = findMember(userId);
     if (!member)
         return;
     const auto peer = member->peer;
+    if (forget)
+        broadcast(MemberLeft{userId}, transport.peerId());
     std::erase_if(memberList, [&](const LobbyMember& m) { return m.record.userId == userId; });
-    closeLater(peer);
-    broadcast(MemberLeft{userId}, transport.peerId());
+    if (forget) {
+        forgetLater(peer);
+    } else {
+        // The same core is admitted again at once: only the others hear it left.
+        broadcast(MemberLeft{userId}, peer);
+    }
     events.memberDisconnected(lobbyRecord.id, userId);
 }
 

@@ -139,7 +139,7 @@ void LobbySession::memberReceive(LobbyMessage& message) {
         const auto peer = member->peer;
         std::erase_if(memberList,
                       [&](const LobbyMember& m) { return m.record.userId == left->userId; });
-        closeLater(peer);
+        forgetLater(peer);
         events.memberDisconnected(id, left->userId);
     }
 }

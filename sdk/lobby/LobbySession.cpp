@@ -187,10 +187,13 @@ void LobbySession::tick(transport::TimePoint now) {
     }
     for (const auto peer : std::exchange(closing, {}))
         transport.closePeer(peer, transport::PeerUse::lobby);
+    for (const auto peer : std::exchange(forgetting, {}))
+        if (!isMemberPeer(peer))
+            transport.forgetPeer(peer);
 }
 
 std::optional<transport::TimePoint> LobbySession::nextDeadline() const {
-    if (!closing.empty())
+    if (!closing.empty() || !forgetting.empty())
         return transport::TimePoint::min();
     std::optional<transport::TimePoint> earliest;
     if (role == Role::joining)
@@ -206,13 +209,19 @@ void LobbySession::closeLater(transport::PeerId peer) {
         closing.push_back(peer);
 }
 
-bool LobbySession::acceptsKey(const transport::PublicKey& key) const {
+void LobbySession::forgetLater(transport::PeerId peer) {
+    if (peer != transport.peerId())
+        forgetting.push_back(peer);
+}
+
+transport::KeyAccess LobbySession::acceptsKey(const transport::PublicKey& key) const {
     if (role != Role::host && role != Role::member)
-        return false;
+        return transport::KeyAccess::refused;
     for (const auto& member : memberList)
         if (member.record.key == key)
-            return true;
-    return role == Role::host && candidates.size() < maxCandidates;
+            return transport::KeyAccess::member;
+    return role == Role::host && candidates.size() < maxCandidates ? transport::KeyAccess::newcomer
+                                                                   : transport::KeyAccess::refused;
 }
 
 bool LobbySession::isMemberPeer(transport::PeerId peer) const {

@@ -78,7 +78,7 @@ public:
     void tick(transport::TimePoint now);
     // When tick has work next; none while nothing waits for a time.
     std::optional<transport::TimePoint> nextDeadline() const;
-    bool acceptsKey(const transport::PublicKey& key) const;
+    transport::KeyAccess acceptsKey(const transport::PublicKey& key) const;
     bool isMemberPeer(transport::PeerId peer) const;
 
 private:
@@ -110,6 +110,9 @@ private:
     // Peers are closed in tick, after the transport's poll: the transport may
     // be inside a loop over its peers when it tells us about one.
     void closeLater(transport::PeerId peer);
+    // A member that left: its peer goes for the program too, so that no core
+    // serves a member the host no longer lists.
+    void forgetLater(transport::PeerId peer);
     void leaveLobby();
 
     // Hosting (LobbyHosting.cpp).
@@ -118,7 +121,9 @@ private:
     void hostProof(transport::PeerId peer, const AdmissionProof& proof);
     void hostMetadataUpdate(LobbyMember& member, const MetadataUpdate& update);
     void hostAdmit(const Candidate& candidate, const transport::PublicKey& key);
-    void hostRemoveMember(std::int64_t userId);
+    // Every member hears of it, the removed one included; forget: its peer
+    // goes for every use (not when the same core takes its place again).
+    void hostRemoveMember(std::int64_t userId, bool forget = true);
     void hostRefuse(Candidate& candidate, RefusalReason reason);
     void broadcast(const LobbyMessage& message, transport::PeerId except);
     Candidate* findCandidate(transport::PeerId peer);
@@ -143,6 +148,7 @@ private:
     transport::PeerId hostPeer = 0;    // member
     std::string joinedWith;            // member: the secret it joined with
     std::vector<transport::PeerId> closing;
+    std::vector<transport::PeerId> forgetting;
 };
 
 } // namespace sdk::lobby

@@ -1,8 +1,9 @@
 #pragma once
 
 // The IPv4 addresses of this machine's interfaces that are up, loopback
-// excluded; just loopback when there is no other, so a lone machine still
-// has a route.
+// excluded; none when there is no other or the interfaces cannot be read
+// (a route without endpoints: nobody is sent to 127.0.0.1, which would be
+// every member's own machine).
 
 #include <cstdint>
 #include <vector>
@@ -10,5 +11,6 @@
 namespace sdk::os {
 
 std::vector<std::uint32_t> localIpv4Addresses();
+bool isLoopbackAddress(std::uint32_t address); // 127.0.0.0/8, host byte order
 
 } // namespace sdk::os

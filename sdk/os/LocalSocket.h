@@ -20,6 +20,12 @@ namespace sdk::os {
 // failure (filename_too_long for a path that does not fit an address).
 OwnedHandle connectLocalSocket(const std::string& path, std::error_code& error);
 
+// The same, but never waiting past timeout: a listener whose queue of
+// connections is full (its process stopped accepting) is asked again until
+// then, and the error is timed_out. The socket is non-blocking.
+OwnedHandle connectLocalSocketWithin(const std::string& path, std::chrono::milliseconds timeout,
+                                     std::error_code& error);
+
 // A non-blocking socket listening on path with mode 0600. A socket file left
 // by a process that is gone is replaced; one that a live process listens on
 // is not. Invalid, with a text for a person in failure, when it cannot be had.
@@ -30,8 +36,10 @@ OwnedHandle listenLocalSocket(const std::string& path, std::string& failure);
 // The bind that creates the file decides, so two threads never both get a path.
 OwnedHandle listenLocalSocketIfFree(const std::string& path, std::string& failure);
 
-// The next waiting connection, non-blocking; invalid when none waits.
-OwnedHandle acceptLocalSocket(Handle listener);
+// The next waiting connection, non-blocking; invalid when none waits or
+// none can be taken, with error set (too_many_files_open and the like when
+// this process or the system is out of descriptors).
+OwnedHandle acceptLocalSocket(Handle listener, std::error_code& error);
 
 void setNonBlocking(Handle socket);
 

@@ -1,5 +1,7 @@
 #include "sdk/transport/Handshake.h"
 
+#include "sdk/transport/Cookie.h"
+
 #include <sodium.h>
 
 #include <cstring>
@@ -80,22 +82,23 @@ DirectionKeys swapped(const DirectionKeys& keys) {
     return {keys.transmit, keys.receive};
 }
 
-bool macMatches(const SymmetricKey& key, std::span<const std::uint8_t> datagram) {
-    const auto body = datagram.first(datagram.size() - macSize);
-    const Mac expected = macOf(key, body);
-    return sodium_memcmp(expected.data(), datagram.data() + body.size(), macSize) == 0;
+// The MAC at offset covers everything before it.
+bool macMatches(const SymmetricKey& key, std::span<const std::uint8_t> datagram,
+                std::size_t offset) {
+    const Mac expected = macOf(key, datagram.first(offset));
+    return sodium_memcmp(expected.data(), datagram.data() + offset, macSize) == 0;
 }
 
-void appendMac(const SymmetricKey& key, std::vector<std::uint8_t>& datagram) {
-    const auto body = std::span(datagram).first(datagram.size() - macSize);
-    const Mac mac = macOf(key, body);
-    std::memcpy(datagram.data() + body.size(), mac.data(), mac.size());
+void writeMac(const SymmetricKey& key, std::vector<std::uint8_t>& datagram, std::size_t offset) {
+    const Mac mac = macOf(key, std::span(datagram).first(offset));
+    std::memcpy(datagram.data() + offset, mac.data(), mac.size());
 }
 } // namespace
 
 InitiationToSend makeInitiation(const KeyPair& local, const PublicKey& remote,
                                 std::uint32_t localIndex, std::uint64_t timestamp,
-                                std::uint64_t incarnation, std::uint8_t ciphers) {
+                                std::uint64_t incarnation, std::uint8_t ciphers,
+                                const std::optional<Cookie>& cookie) {
     InitiationToSend out;
     out.pending.ephemeral = KeyPair::generate();
     out.pending.localIndex = localIndex;
@@ -105,7 +108,8 @@ InitiationToSend makeInitiation(const KeyPair& local, const PublicKey& remote,
     out.datagram = encodeInitiation(initiation);
     // A remote key that the exchange refuses gets an initiation nobody can verify.
     const auto staticKeys = exchangeAsClient(local, remote);
-    appendMac(staticKeys ? staticKeys->transmit : SymmetricKey{}, out.datagram);
+    writeMac(staticKeys ? staticKeys->transmit : SymmetricKey{}, out.datagram, initiationMacOffset);
+    writeInitiationMacs(out.datagram, remote, cookie);
     return out;
 }
 
@@ -115,7 +119,7 @@ std::optional<VerifiedInitiation> verifyInitiation(const KeyPair& local,
     if (!initiation || initiation->staticKey == local.publicKey)
         return std::nullopt;
     const auto staticKeys = exchangeAsServer(local, initiation->staticKey);
-    if (!staticKeys || !macMatches(swapped(*staticKeys).transmit, datagram))
+    if (!staticKeys || !macMatches(swapped(*staticKeys).transmit, datagram, initiationMacOffset))
         return std::nullopt;
     return VerifiedInitiation{*initiation};
 }
@@ -134,7 +138,7 @@ std::optional<ResponseToSend> makeResponse(const KeyPair& local, const Initiatio
     Response response{localIndex, initiation.senderIndex, ephemeral.publicKey, incarnation,
                       static_cast<std::uint8_t>(out.cipher)};
     out.datagram = encodeResponse(response);
-    appendMac(secrets.responseMac, out.datagram);
+    writeMac(secrets.responseMac, out.datagram, responseSize - macSize);
     out.keys = {secrets.initiatorKeys.receive, secrets.initiatorKeys.send};
     return out;
 }
@@ -151,7 +155,7 @@ std::optional<AcceptedResponse> acceptResponse(const KeyPair& local, const Publi
     if (!staticKeys || !ephemeralKeys)
         return std::nullopt;
     const HandshakeSecrets secrets = secretsOf(*staticKeys, *ephemeralKeys);
-    if (!macMatches(secrets.responseMac, datagram))
+    if (!macMatches(secrets.responseMac, datagram, responseSize - macSize))
         return std::nullopt;
     return AcceptedResponse{*response, secrets.initiatorKeys,
                             static_cast<Cipher>(response->cipher)};

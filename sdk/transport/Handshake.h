@@ -10,6 +10,7 @@
 // counters can start at zero.
 
 #include "sdk/transport/Aead.h"
+#include "sdk/transport/Cookie.h"
 #include "sdk/transport/Keys.h"
 #include "sdk/transport/Wire.h"
 
@@ -38,9 +39,11 @@ struct InitiationToSend {
 
 InitiationToSend makeInitiation(const KeyPair& local, const PublicKey& remote,
                                 std::uint32_t localIndex, std::uint64_t timestamp,
-                                std::uint64_t incarnation, std::uint8_t ciphers);
+                                std::uint64_t incarnation, std::uint8_t ciphers,
+                                const std::optional<Cookie>& cookie = std::nullopt);
 
-// An initiation whose MAC proves the holder of initiation.staticKey.
+// An initiation whose MAC proves (mac1 and mac2 are the caller's to check first) the holder of
+// initiation.staticKey.
 struct VerifiedInitiation {
     Initiation initiation;
 };

@@ -50,6 +50,8 @@ struct Peer {
     PublicKey key{};
     bool local = false;    // this core itself: messages stay in the process
     bool opened = false;   // opened by a user below; otherwise let in by the key filter
+    bool newcomer = false; // let in only to prove itself: the newcomer budget applies
+    TimePoint newcomerDeadline{};
     std::uint8_t uses = 0; // PeerUse bits: who opened it and keeps it open
     std::vector<Endpoint> routeEndpoints;
     std::optional<Endpoint> endpoint; // where the peer answered last
@@ -60,6 +62,9 @@ struct Peer {
 
     std::vector<std::unique_ptr<Session>> sessions;
     std::optional<PendingInitiation> handshake;
+    std::vector<std::uint8_t> sentInitiation; // the latest, to open a cookie reply to it
+    std::optional<Cookie> cookie;             // from the peer, for mac2
+    TimePoint cookieReceivedAt{};
     TimePoint handshakeSentAt{};
     TimePoint openedAt{};
 

@@ -124,7 +124,10 @@ void ReliableReceiver::receive(std::uint32_t sequence, bool last,
     if (ahead < 0 || ahead >= static_cast<std::int32_t>(reliableWindow))
         return; // a copy of something delivered, or outside what the sender may send
     if (ahead > 0) {
-        early.try_emplace(sequence, Held{last, {bytes.begin(), bytes.end()}});
+        if (heldBytes() + bytes.size() > heldLimit)
+            return;
+        if (early.try_emplace(sequence, Held{last, {bytes.begin(), bytes.end()}}).second)
+            earlyBytes += bytes.size();
         return;
     }
     take(last, bytes, deliver);
@@ -134,6 +137,7 @@ void ReliableReceiver::receive(std::uint32_t sequence, bool last,
             break;
         Held held = std::move(next->second);
         early.erase(next);
+        earlyBytes -= held.bytes.size();
         take(held.last, held.bytes, deliver);
     }
 }
@@ -141,18 +145,33 @@ void ReliableReceiver::receive(std::uint32_t sequence, bool last,
 void ReliableReceiver::take(bool last, std::span<const std::uint8_t> bytes,
                             const std::function<void(std::span<const std::uint8_t>)>& deliver) {
     ++expectedSequence;
-    if (!discarding && message.size() + bytes.size() > maxReliableMessage) {
+    if (!discarding &&
+        (message.size() + bytes.size() > messageLimit || heldBytes() + bytes.size() > heldLimit)) {
         discarding = true;
-        message.clear();
+        release();
     }
     if (!discarding)
         message.insert(message.end(), bytes.begin(), bytes.end());
     if (last) {
         if (!discarding)
             deliver(message);
-        message.clear();
+        release();
         discarding = false;
     }
+}
+
+// A long message's buffer is given back rather than kept for the next one.
+void ReliableReceiver::release() {
+    constexpr std::size_t kept = 64 * 1024;
+    if (message.capacity() > kept)
+        std::vector<std::uint8_t>().swap(message);
+    else
+        message.clear();
+}
+
+void ReliableReceiver::limit(std::size_t maxMessage, std::size_t maxHeld) {
+    messageLimit = std::min(maxMessage, maxReliableMessage);
+    heldLimit = maxHeld;
 }
 
 std::uint64_t ReliableReceiver::receivedAfter() const {
@@ -168,7 +187,8 @@ std::uint64_t ReliableReceiver::receivedAfter() const {
 void ReliableReceiver::restart() {
     expectedSequence = 0;
     early.clear();
-    message.clear();
+    earlyBytes = 0;
+    release();
     discarding = false;
 }
 

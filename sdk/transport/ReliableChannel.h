@@ -82,6 +82,13 @@ public:
     std::uint64_t receivedAfter() const;
     void restart();
 
+    // A smaller budget for a peer that is not trusted yet: longer messages
+    // are dropped, and early parts beyond the held bytes are not kept (the
+    // sender sends them again).
+    void limit(std::size_t maxMessage, std::size_t maxHeld);
+    // Bytes kept now: early parts and the message being put together.
+    std::size_t heldBytes() const { return earlyBytes + message.size(); }
+
 private:
     struct Held {
         bool last = false;
@@ -90,9 +97,13 @@ private:
 
     void take(bool last, std::span<const std::uint8_t> bytes,
               const std::function<void(std::span<const std::uint8_t>)>& deliver);
+    void release();
 
     std::uint32_t expectedSequence = 0;
     std::map<std::uint32_t, Held> early; // parts ahead of expectedSequence, by sequence
+    std::size_t earlyBytes = 0;
+    std::size_t messageLimit = maxReliableMessage;
+    std::size_t heldLimit = static_cast<std::size_t>(-1);
     std::vector<std::uint8_t> message;
     bool discarding = false; // the current message grew past the bound
 };

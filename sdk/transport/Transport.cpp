@@ -31,10 +31,12 @@ std::uint64_t randomNonZero64() {
 } // namespace
 
 Transport::Transport(TransportSettings chosen)
-    : settings(std::move(chosen)), socket(settings.port) {
+    : settings(std::move(chosen)), socket(settings.port),
+      initiationLimiter(settings.initiationLimits) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot start");
     keys = KeyPair::generate();
+    cookies = CookieChecker(keys.publicKey);
     ownPeerId = peerIdOf(keys.publicKey);
     ciphers = availableCiphers(settings.allowAes);
     const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
@@ -74,6 +76,46 @@ Peer& Transport::addPeer(PeerId id, const PublicKey& key, bool opened) {
     auto& stored = *peer;
     peers[id] = std::move(peer);
     return stored;
+}
+
+void Transport::removePeer(Peer& peer) {
+    dropSessions(peer);
+    if (peer.handshake)
+        releaseIndex(peer.handshake->localIndex);
+    if (peer.local)
+        localMessages.clear();
+    localBytes = 0;
+    peers.erase(peer.id);
+}
+
+void Transport::setNewcomer(Peer& peer, bool newcomer) {
+    peer.newcomer = newcomer;
+    auto& control = peer.channels[Channel::control().key()];
+    if (newcomer) {
+        peer.newcomerDeadline = Clock::now() + settings.peerTimeout;
+        control.receiver.limit(NewcomerBudget::messageBytes, NewcomerBudget::heldBytes);
+    } else {
+        control.receiver.limit(maxReliableMessage, static_cast<std::size_t>(-1));
+    }
+}
+
+void Transport::admitPeer(PeerId id) {
+    if (Peer* peer = find(id))
+        setNewcomer(*peer, false);
+}
+
+std::size_t Transport::newcomerCount() const {
+    return static_cast<std::size_t>(std::count_if(
+        peers.begin(), peers.end(), [](const auto& p) { return p.second->newcomer; }));
+}
+
+std::size_t Transport::newcomerHeldBytes() const {
+    std::size_t bytes = 0;
+    for (const auto& [id, peer] : peers)
+        if (peer->newcomer)
+            for (const auto& [key, channel] : peer->channels)
+                bytes += channel.receiver.heldBytes() + channel.sender.queuedBytes();
+    return bytes;
 }
 
 std::uint32_t Transport::newIndex(Peer& peer) {
@@ -154,6 +196,8 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
             existing->routeEndpoints = route->endpoints;
         }
         existing->uses |= useBit;
+        if (existing->newcomer)
+            setNewcomer(*existing, false);
         if (!existing->opened) {
             existing->opened = true;
             existing->openedAt = Clock::now();
@@ -189,6 +233,8 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     if (!peer->opened)
         peer->uses |= static_cast<std::uint8_t>(PeerUse::program);
     peer->opened = true;
+    if (peer->newcomer)
+        setNewcomer(*peer, false);
     const bool stillThere =
         peer->endpoint && std::find(route->endpoints.begin(), route->endpoints.end(),
                                     *peer->endpoint) != route->endpoints.end();
@@ -207,14 +253,17 @@ TransportStatus Transport::closePeer(PeerId id, PeerUse use) {
         return TransportStatus::ok;
     if (peer->connected)
         sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
-    dropSessions(*peer);
-    if (peer->handshake)
-        releaseIndex(peer->handshake->localIndex);
-    if (peer->local)
-        localMessages.clear();
-    localBytes = 0;
-    peers.erase(id);
+    removePeer(*peer);
     return TransportStatus::ok;
+}
+
+void Transport::forgetPeer(PeerId id) {
+    Peer* peer = find(id);
+    if (!peer || peer->local)
+        return;
+    if (peer->connected)
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+    removePeer(*peer);
 }
 
 TransportStatus Transport::openChannel(PeerId id, Channel channel, Reliability reliability) {
@@ -289,9 +338,11 @@ void Transport::poll(TransportEvents& events) {
     pollTime = now;
     refreshRoute(now, events);
     deliverLocal(events);
+    initiationLimiter.startPoll();
     receiveDatagrams(events);
     for (auto& [id, peer] : peers)
         service(*peer, now, events);
+    dropExpiredNewcomers(now, events);
 }
 
 bool Transport::isOpenedBy(PeerId id, PeerUse use) const {

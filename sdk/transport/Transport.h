@@ -9,6 +9,8 @@
 // decides with the key filter which keys may connect without being opened.
 
 #include "sdk/os/UdpSocket.h"
+#include "sdk/transport/Cookie.h"
+#include "sdk/transport/InitiationLimiter.h"
 #include "sdk/transport/Keys.h"
 #include "sdk/transport/Peer.h"
 #include "sdk/transport/Route.h"
@@ -33,7 +35,23 @@ struct TransportSettings {
     Milliseconds peerTimeout{10000};
     Milliseconds handshakeRetry{500};
     bool allowAes = true;
+    InitiationLimits initiationLimits;
 };
+
+// What a peer that is not a lobby member may cost: it may only speak on the
+// internal control channel, in messages of a few hundred bytes, with a few
+// KiB held, until its deadline (the peer time-out); and only so many at once.
+// All newcomers together hold at most maxNewcomers * (newcomerHeldBytes +
+// the fixed state of a peer with its sessions, under 4 KiB).
+struct NewcomerBudget {
+    static constexpr std::size_t maxNewcomers = 16;
+    static constexpr std::size_t messageBytes = 512;
+    static constexpr std::size_t heldBytes = 4096;
+};
+
+// Who may connect without being opened: nobody, a member (no budget), or a
+// newcomer that has yet to prove itself (the newcomer budget).
+enum class KeyAccess { refused, member, newcomer };
 
 enum class TransportStatus {
     ok,
@@ -83,6 +101,9 @@ public:
     TransportStatus updatePeer(PeerId peer, std::string_view route);
     // Drops one use; the peer goes when none is left.
     TransportStatus closePeer(PeerId peer, PeerUse use = PeerUse::program);
+    // The peer goes whoever uses it (a member the lobby no longer lists):
+    // no more data from it, no more initiations to it.
+    void forgetPeer(PeerId peer);
     TransportStatus openChannel(PeerId peer, Channel channel, Reliability reliability);
     TransportStatus closeChannel(PeerId peer, Channel channel);
     TransportStatus send(PeerId peer, Channel channel, std::span<const std::uint8_t> message);
@@ -95,10 +116,16 @@ public:
     std::optional<TimePoint> nextDeadline() const;
 
     // Keys that may connect without being opened as a peer (the lobby's
-    // members); opened peers' keys are always accepted.
-    void setKeyFilter(std::function<bool(const PublicKey&)> filter) {
+    // members and newcomers); opened peers' keys are always accepted.
+    void setKeyFilter(std::function<KeyAccess(const PublicKey&)> filter) {
         keyFilter = std::move(filter);
     }
+    // A newcomer proved itself: the newcomer budget no longer applies.
+    void admitPeer(PeerId peer);
+
+    // Newcomers now, and the bytes their channels hold.
+    std::size_t newcomerCount() const;
+    std::size_t newcomerHeldBytes() const;
 
     bool isConnected(PeerId peer) const;
     bool isOpenedBy(PeerId peer, PeerUse use) const;
@@ -113,6 +140,9 @@ private:
 
     Peer* find(PeerId peer) const;
     Peer& addPeer(PeerId id, const PublicKey& key, bool opened);
+    void removePeer(Peer& peer);
+    void setNewcomer(Peer& peer, bool newcomer);
+    void dropExpiredNewcomers(TimePoint now, TransportEvents& events);
     std::uint32_t newIndex(Peer& peer);
     void releaseIndex(std::uint32_t index);
     void dropSessions(Peer& peer);
@@ -134,8 +164,10 @@ private:
                         TransportEvents& events);
     void handleInitiation(std::span<const std::uint8_t> datagram, const Endpoint& from,
                           TransportEvents& events);
+    bool initiationPassesChecks(std::span<const std::uint8_t> datagram, const Endpoint& from);
     void handleResponse(std::span<const std::uint8_t> datagram, const Endpoint& from,
                         TransportEvents& events);
+    void handleCookieReply(std::span<const std::uint8_t> datagram);
     void handleData(std::span<const std::uint8_t> datagram, const Endpoint& from,
                     TransportEvents& events);
     void handleFrame(Peer& peer, const Frame& frame, TransportEvents& events);
@@ -160,7 +192,9 @@ private:
     std::map<std::uint32_t, PeerId> indices;
     std::deque<LocalMessage> localMessages;
     std::size_t localBytes = 0;
-    std::function<bool(const PublicKey&)> keyFilter;
+    std::function<KeyAccess(const PublicKey&)> keyFilter;
+    CookieChecker cookies;
+    InitiationLimiter initiationLimiter;
     std::vector<std::uint8_t> receiveBuffer;
     std::vector<std::uint8_t> plaintext;
     std::vector<std::uint8_t> datagram;

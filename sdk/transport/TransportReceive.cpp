@@ -34,13 +34,36 @@ void Transport::handleDatagram(std::span<const std::uint8_t> datagram, const End
     case DatagramType::data:
         handleData(datagram, from, events);
         break;
+    case DatagramType::cookieReply:
+        handleCookieReply(datagram);
+        break;
     default:
         break; // not ours: no answer
     }
 }
 
+// Everything before the public-key work: mac1, and under load a cookie for
+// the source address and the source's rate; then this poll's exchange budget.
+bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram,
+                                       const Endpoint& from) {
+    if (!cookies.mac1Valid(datagram))
+        return false;
+    const TimePoint now = pollTime;
+    if (initiationLimiter.countAndCheckLoad(now)) {
+        if (!initiationLimiter.allowSource(from.address, now))
+            return false;
+        if (!cookies.mac2Valid(datagram, from, now)) {
+            socket.sendTo(from, cookies.reply(datagram, from, now));
+            return false;
+        }
+    }
+    return initiationLimiter.takeExchange();
+}
+
 void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const Endpoint& from,
                                  TransportEvents& events) {
+    if (!initiationPassesChecks(datagram, from))
+        return;
     const auto verified = verifyInitiation(keys, datagram);
     if (!verified)
         return;
@@ -50,9 +73,13 @@ void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const E
     if (peer && peer->key != initiation.staticKey)
         return;
     if (!peer) {
-        if (!keyFilter || !keyFilter(initiation.staticKey))
+        const KeyAccess access = keyFilter ? keyFilter(initiation.staticKey) : KeyAccess::refused;
+        if (access == KeyAccess::refused)
             return; // a key this core does not accept
+        if (access == KeyAccess::newcomer && newcomerCount() >= NewcomerBudget::maxNewcomers)
+            return;
         peer = &addPeer(id, initiation.staticKey, false);
+        setNewcomer(*peer, access == KeyAccess::newcomer);
     }
     if (initiation.timestamp <= peer->lastInitiationTimestamp)
         return; // replayed
@@ -106,6 +133,23 @@ void Transport::handleResponse(std::span<const std::uint8_t> datagram, const End
         sendFrame(*peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}});
 }
 
+// The peer we asked is under load: the next initiation carries its cookie.
+void Transport::handleCookieReply(std::span<const std::uint8_t> datagram) {
+    const auto reply = decodeCookieReply(datagram);
+    if (!reply)
+        return;
+    const auto owner = indices.find(reply->receiverIndex);
+    if (owner == indices.end())
+        return;
+    Peer* peer = find(owner->second);
+    if (!peer || !peer->handshake || peer->handshake->localIndex != reply->receiverIndex)
+        return;
+    if (auto cookie = openCookieReply(peer->key, peer->sentInitiation, datagram)) {
+        peer->cookie = *cookie;
+        peer->cookieReceivedAt = Clock::now();
+    }
+}
+
 void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoint& from,
                            TransportEvents& events) {
     const auto header = decodeDataHeader(datagram);
@@ -146,10 +190,15 @@ void Transport::handleFrame(Peer& peer, const Frame& frame, TransportEvents& eve
     case FrameKind::close:
         return;
     case FrameKind::unreliable:
-        events.onMessage(peer.id, frame.channel, frame.payload);
+        if (!peer.newcomer)
+            events.onMessage(peer.id, frame.channel, frame.payload);
         return;
     case FrameKind::reliablePart:
     case FrameKind::reliableEnd: {
+        // A newcomer has the control channel only, which exists: no other
+        // channel is made for it.
+        if (peer.newcomer && frame.channel != Channel::control())
+            return;
         auto& channel = peer.channels[frame.channel.key()];
         channel.reliability = Reliability::reliable;
         channel.acknowledgementDue = true;

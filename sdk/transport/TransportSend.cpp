@@ -27,9 +27,13 @@ void Transport::sendInitiation(Peer& peer, TimePoint now) {
         return;
     if (peer.handshake)
         releaseIndex(peer.handshake->localIndex);
-    auto initiation =
-        makeInitiation(keys, peer.key, newIndex(peer), nextTimestamp(), peer.incarnation, ciphers);
+    // A cookie is good for two minutes at the other end; a little less here.
+    if (peer.cookie && now - peer.cookieReceivedAt >= std::chrono::seconds(110))
+        peer.cookie.reset();
+    auto initiation = makeInitiation(keys, peer.key, newIndex(peer), nextTimestamp(),
+                                     peer.incarnation, ciphers, peer.cookie);
     peer.handshake = initiation.pending;
+    peer.sentInitiation = initiation.datagram;
     peer.handshakeSentAt = now;
     for (const auto& endpoint : peer.routeEndpoints)
         socket.sendTo(endpoint, initiation.datagram);

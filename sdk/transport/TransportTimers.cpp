@@ -2,6 +2,8 @@
 
 #include "sdk/os/LocalAddresses.h"
 
+#include <vector>
+
 namespace sdk::transport {
 
 namespace {
@@ -20,6 +22,23 @@ void Transport::refreshRoute(TimePoint now, TransportEvents& events) {
     if (ownRoute != reportedRoute) {
         reportedRoute = ownRoute;
         events.onRouteChanged(ownRoute);
+    }
+}
+
+// A newcomer that did not prove itself in time goes, with what it sent.
+void Transport::dropExpiredNewcomers(TimePoint now, TransportEvents& events) {
+    std::vector<PeerId> expired;
+    for (const auto& [id, peer] : peers)
+        if (peer->newcomer && !peer->opened && now >= peer->newcomerDeadline)
+            expired.push_back(id);
+    for (const auto id : expired) {
+        Peer* peer = find(id);
+        if (peer->connected)
+            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+        markLost(*peer, &events);
+        // The handler may have closed it already.
+        if (Peer* still = find(id))
+            removePeer(*still);
     }
 }
 
@@ -66,8 +85,12 @@ std::optional<TimePoint> Transport::nextDeadline() const {
         return TimePoint::min();
     if (settings.announcedAddresses.empty())
         earliest = lastRouteCheck + routeCheckInterval;
-    for (const auto& [id, peer] : peers)
+    for (const auto& [id, peer] : peers) {
         earliestOf(earliest, nextDeadline(*peer));
+        // dropExpiredNewcomers: a newcomer that has not proved itself by then goes.
+        if (peer->newcomer && !peer->opened)
+            earliestOf(earliest, peer->newcomerDeadline);
+    }
     return earliest;
 }
 

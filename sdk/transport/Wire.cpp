@@ -32,6 +32,7 @@ std::uint64_t getUint64(const std::uint8_t* in) {
 std::vector<std::uint8_t> encodeInitiation(const Initiation& value) {
     std::vector<std::uint8_t> out(initiationSize, 0);
     out[0] = static_cast<std::uint8_t>(DatagramType::initiation);
+    out[1] = protocolVersion;
     putUint32(&out[4], value.senderIndex);
     std::copy(value.staticKey.begin(), value.staticKey.end(), &out[8]);
     std::copy(value.ephemeralKey.begin(), value.ephemeralKey.end(), &out[40]);
@@ -68,6 +69,8 @@ std::optional<DatagramType> datagramTypeOf(std::span<const std::uint8_t> datagra
         return DatagramType::response;
     case 3:
         return DatagramType::data;
+    case 4:
+        return DatagramType::cookieReply;
     default:
         return std::nullopt;
     }
@@ -81,7 +84,7 @@ bool hasZeroPadding(std::span<const std::uint8_t> datagram) {
 
 std::optional<Initiation> decodeInitiation(std::span<const std::uint8_t> datagram) {
     if (datagram.size() != initiationSize || datagramTypeOf(datagram) != DatagramType::initiation ||
-        !hasZeroPadding(datagram))
+        datagram[1] != protocolVersion || datagram[2] != 0 || datagram[3] != 0)
         return std::nullopt;
     Initiation value;
     value.senderIndex = getUint32(&datagram[4]);
@@ -103,6 +106,27 @@ std::optional<Response> decodeResponse(std::span<const std::uint8_t> datagram) {
     std::copy_n(&datagram[12], 32, value.ephemeralKey.begin());
     value.incarnation = getUint64(&datagram[44]);
     value.cipher = datagram[52];
+    return value;
+}
+
+std::vector<std::uint8_t> encodeCookieReply(const CookieReply& value) {
+    std::vector<std::uint8_t> out(cookieReplySize, 0);
+    out[0] = static_cast<std::uint8_t>(DatagramType::cookieReply);
+    putUint32(&out[4], value.receiverIndex);
+    std::copy(value.nonce.begin(), value.nonce.end(), &out[8]);
+    std::copy(value.sealedCookie.begin(), value.sealedCookie.end(), &out[8 + cookieNonceSize]);
+    return out;
+}
+
+std::optional<CookieReply> decodeCookieReply(std::span<const std::uint8_t> datagram) {
+    if (datagram.size() != cookieReplySize ||
+        datagramTypeOf(datagram) != DatagramType::cookieReply || !hasZeroPadding(datagram))
+        return std::nullopt;
+    CookieReply value;
+    value.receiverIndex = getUint32(&datagram[4]);
+    std::copy_n(&datagram[8], cookieNonceSize, value.nonce.begin());
+    std::copy_n(&datagram[8 + cookieNonceSize], value.sealedCookie.size(),
+                value.sealedCookie.begin());
     return value;
 }
 

@@ -2,12 +2,22 @@
 
 // The datagram formats. All integers are little-endian.
 //
-//   initiation (105 bytes): type 1, 3 zero bytes, sender index (4),
-//       initiator static key (32), initiator ephemeral key (32), timestamp (8),
-//       incarnation (8), cipher mask (1), MAC (16)
+//   initiation (137 bytes): type 1, protocol version (1), 2 zero bytes,
+//       sender index (4), initiator static key (32), initiator ephemeral
+//       key (32), timestamp (8), incarnation (8), cipher mask (1), MAC (16),
+//       mac1 (16), mac2 (16)
+//       MAC: keyed by the static-static exchange, proves the initiator's key.
+//       mac1: keyed by a hash of the responder's public key, over everything
+//       before it: only who knows whom it asks gets any public-key work.
+//       mac2: keyed by a cookie the responder gave this source address, over
+//       everything before it; zeros without a cookie.
 //   response (69 bytes):    type 2, 3 zero bytes, sender index (4),
 //       receiver index (4), responder ephemeral key (32), incarnation (8),
 //       chosen cipher (1), MAC (16)
+//   cookie reply (64 bytes): type 4, 3 zero bytes, receiver index (4),
+//       nonce (24), sealed cookie (16 + 16-byte tag); the initiation's mac1 is
+//       the associated data. A responder under load answers it to an
+//       initiation without a valid mac2.
 //   data (29 + frame):      type 3, receiver index (4), counter (8),
 //       sealed frame (frame + 16-byte tag); the first 13 bytes are the
 //       associated data and the counter is the nonce
@@ -24,6 +34,7 @@
 
 #include "sdk/transport/Types.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,11 +51,18 @@ constexpr std::size_t unreliableHeaderSize = 2;
 constexpr std::size_t reliableHeaderSize = 6;
 constexpr std::size_t maxUnreliableMessage = maxFrameSize - unreliableHeaderSize; // 1441
 constexpr std::size_t maxReliablePart = maxFrameSize - reliableHeaderSize;        // 1437
-constexpr std::size_t initiationSize = 105;
+constexpr std::uint8_t protocolVersion = 1; // the first protocol's initiations carried 0
+constexpr std::size_t initiationSize = 137;
 constexpr std::size_t responseSize = 69;
+constexpr std::size_t cookieReplySize = 64;
 constexpr std::size_t macSize = 16;
+constexpr std::size_t initiationMacOffset = 89;
+constexpr std::size_t mac1Offset = initiationMacOffset + macSize;
+constexpr std::size_t mac2Offset = mac1Offset + macSize;
+constexpr std::size_t cookieNonceSize = 24;
+constexpr std::size_t cookieSize = 16;
 
-enum class DatagramType : std::uint8_t { initiation = 1, response = 2, data = 3 };
+enum class DatagramType : std::uint8_t { initiation = 1, response = 2, data = 3, cookieReply = 4 };
 
 struct Initiation {
     std::uint32_t senderIndex = 0;
@@ -63,13 +81,21 @@ struct Response {
     std::uint8_t cipher = 0;
 };
 
+struct CookieReply {
+    std::uint32_t receiverIndex = 0;
+    std::array<std::uint8_t, cookieNonceSize> nonce{};
+    std::array<std::uint8_t, cookieSize + 16> sealedCookie{};
+};
+
 struct DataHeader {
     std::uint32_t receiverIndex = 0;
     std::uint64_t counter = 0;
 };
 
-// Encoders write the whole datagram except the MAC, which Handshake appends.
+// Encoders write the whole datagram except the MACs, which Handshake appends.
 std::vector<std::uint8_t> encodeInitiation(const Initiation& value);
+std::vector<std::uint8_t> encodeCookieReply(const CookieReply& value);
+std::optional<CookieReply> decodeCookieReply(std::span<const std::uint8_t> datagram);
 std::vector<std::uint8_t> encodeResponse(const Response& value);
 void encodeDataHeader(const DataHeader& value, std::uint8_t* out);
 

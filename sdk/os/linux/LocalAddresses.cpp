@@ -9,6 +9,10 @@
 
 namespace sdk::os {
 
+bool isLoopbackAddress(std::uint32_t address) {
+    return (address >> 24) == 127;
+}
+
 std::vector<std::uint32_t> localIpv4Addresses() {
     std::vector<std::uint32_t> addresses;
     ifaddrs* list = nullptr;
@@ -22,13 +26,15 @@ std::vector<std::uint32_t> localIpv4Addresses() {
                 continue;
             const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
             const std::uint32_t value = ntohl(address->sin_addr.s_addr);
+            if (isLoopbackAddress(value))
+                continue;
             if (std::find(addresses.begin(), addresses.end(), value) == addresses.end())
                 addresses.push_back(value);
         }
         freeifaddrs(list);
     }
-    if (addresses.empty())
-        addresses.push_back(INADDR_LOOPBACK);
+    // Nothing found (getifaddrs fails without a free descriptor): announce
+    // nothing rather than an address that names every member's own machine.
     return addresses;
 }
 

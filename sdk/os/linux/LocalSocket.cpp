@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace sdk::os {
 
@@ -54,6 +56,39 @@ OwnedHandle connectLocalSocket(const std::string& path, std::error_code& error) 
     }
     error = {};
     return socket;
+}
+
+OwnedHandle connectLocalSocketWithin(const std::string& path, std::chrono::milliseconds timeout,
+                                     std::error_code& error) {
+    sockaddr_un address;
+    if (!fillAddress(path, address)) {
+        error = std::make_error_code(std::errc::filename_too_long);
+        return {};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        OwnedHandle socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!socket.valid()) {
+            error = lastError();
+            return {};
+        }
+        if (::connect(fdOf(socket.get()), reinterpret_cast<const sockaddr*>(&address),
+                      sizeof address) == 0) {
+            error = {};
+            return socket;
+        }
+        // A full queue of a local socket answers EAGAIN at once; nothing
+        // announces when it has room, so ask again a little later.
+        if (errno != EAGAIN) {
+            error = lastError();
+            return {};
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error = std::make_error_code(std::errc::timed_out);
+            return {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 namespace {
@@ -137,8 +172,10 @@ OwnedHandle listenLocalSocketIfFree(const std::string& path, std::string& failur
     return startListening(std::move(socket), path, failure);
 }
 
-OwnedHandle acceptLocalSocket(Handle listener) {
-    return OwnedHandle(::accept4(fdOf(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+OwnedHandle acceptLocalSocket(Handle listener, std::error_code& error) {
+    OwnedHandle socket(::accept4(fdOf(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    error = socket.valid() ? std::error_code() : lastError();
+    return socket;
 }
 
 void setNonBlocking(Handle socket) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,34 +18,71 @@ bool isOwnDirectory(const char* path) {
     return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
 }
 
+// A real directory (no link) of this user that no one else may enter.
+bool isPrivateDirectory(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
+constexpr std::size_t uniqueSuffix = 6; // mkdtemp's XXXXXX
+
+// Private directories made beside usual earlier: <usual>-XXXXXX, sorted.
+std::vector<std::string> privateSiblings(const std::string& usual) {
+    const auto slash = usual.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : usual.substr(0, slash);
+    std::vector<std::string> found;
+    for (const std::string& name : directoryEntries(parent.empty() ? "/" : parent)) {
+        const std::string path = parent + "/" + name;
+        if (isPrivateDirectoryName(path, usual) && path != usual && isPrivateDirectory(path))
+            found.push_back(path);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 } // namespace
 
 std::string runtimeDirectory(const std::string& name) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/' && isOwnDirectory(runtime))
         return std::string(runtime) + "/" + name;
+    if (::geteuid() == 0)
+        return "/run/" + name;
     return "/tmp/" + name + "-" + std::to_string(::geteuid());
 }
 
-// The directory exists, is a real directory (no link) of this user, and no
-// one else may enter it.
-bool ensurePrivateDirectory(const std::string& path, std::string& failure) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+std::string privateDirectoryFor(const std::string& usual, std::string& failure) {
+    if (::mkdir(usual.c_str(), 0700) != 0 && errno != EEXIST) {
         failure =
-            "cannot create the control socket directory " + path + ": " + std::strerror(errno);
-        return false;
+            "cannot create the control socket directory " + usual + ": " + std::strerror(errno);
+        return {};
     }
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-        failure = "cannot inspect " + path + ": " + std::strerror(errno);
-        return false;
+    if (isPrivateDirectory(usual))
+        return usual;
+    if (const auto earlier = privateSiblings(usual); !earlier.empty())
+        return earlier.front();
+    std::string fresh = usual + "-XXXXXX";
+    if (!::mkdtemp(fresh.data())) {
+        failure = usual +
+                  " is not a private directory of this user, and no other can be made beside "
+                  "it: " +
+                  std::strerror(errno);
+        return {};
     }
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
-        failure = "the control socket directory " + path +
-                  " is not a private directory of this user (mode 0700); remove it";
-        return false;
-    }
-    return true;
+    return fresh;
+}
+
+std::vector<std::string> privateDirectoriesFor(const std::string& usual) {
+    std::vector<std::string> directories = privateSiblings(usual);
+    if (isPrivateDirectory(usual))
+        directories.insert(directories.begin(), usual);
+    return directories;
+}
+
+bool isPrivateDirectoryName(const std::string& directory, const std::string& usual) {
+    return directory == usual || (directory.size() == usual.size() + 1 + uniqueSuffix &&
+                                  directory.starts_with(usual + "-"));
 }
 
 std::vector<std::string> directoryEntries(const std::string& directory) {

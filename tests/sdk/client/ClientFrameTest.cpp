@@ -1,5 +1,6 @@
 #include "sdk/client/ClientFrame.h"
 #include "tests/support/ControlTesting.h"
+#include "tests/support/Invitations.h"
 
 #include <gtest/gtest.h>
 
@@ -114,7 +115,7 @@ TEST_F(ClientWindow, ShowsTheInvitationToCopyOnceTheProgramOpensIt) {
 
 TEST_F(ClientWindow, APastedInvitationWithJoinGivesOneJoin) {
     ASSERT_TRUE(wxTheClipboard->Open());
-    wxTheClipboard->SetData(new wxTextDataObject("  vaskor1.from-a-friend\n"));
+    wxTheClipboard->SetData(new wxTextDataObject("  " + testsupport::validInvitation(2) + "\n"));
     wxTheClipboard->Close();
     wxTextCtrl* field = control<wxTextCtrl>(ClientFrame::ID_JOIN_FIELD);
     field->SetFocus();
@@ -125,7 +126,7 @@ TEST_F(ClientWindow, APastedInvitationWithJoinGivesOneJoin) {
     std::optional<std::string> join;
     ASSERT_TRUE(runUntil([&] { return (join = server->takeJoin()).has_value(); }))
         << "status: " << label(ClientFrame::ID_STATUS) << ", field: " << field->GetValue();
-    EXPECT_EQ(join, "vaskor1.from-a-friend");
+    EXPECT_EQ(join, testsupport::validInvitation(2));
     ASSERT_TRUE(runUntil([&] { return label(ClientFrame::ID_STATUS).Contains("joining"); }));
     EXPECT_EQ(field->GetValue(), "");
     runFor(std::chrono::milliseconds(200));

@@ -4,6 +4,7 @@
 #include "sdk/control/ClientProcess.h"
 #include "tests/sdk/client/ClientWindowTesting.h"
 #include "tests/support/ControlTesting.h"
+#include "tests/support/Invitations.h"
 
 #include <gtest/gtest.h>
 
@@ -45,13 +46,13 @@ TEST(ClientProgram, APersonPastesAnInvitationAndJoinsAndTheWindowEndsWithItsCore
     pumpUntil(*server, {}, [start = std::chrono::steady_clock::now()] {
         return std::chrono::steady_clock::now() - start > 300ms;
     });
-    xdotool("type --delay 5 ' vaskor1.typed-by-a-person'");
+    xdotool("type --delay 5 ' " + testsupport::validInvitation(3) + "'");
     xdotool("mousemove --window " + window + " " + std::to_string(join.x) + " " +
             std::to_string(join.y) + " click 1");
     std::optional<std::string> received;
     ASSERT_TRUE(pumpUntil(*server, {}, [&] { return (received = server->takeJoin()).has_value(); }))
         << "Join gave the core nothing";
-    EXPECT_EQ(received, "vaskor1.typed-by-a-person");
+    EXPECT_EQ(received, testsupport::validInvitation(3));
     pumpUntil(*server, {}, [start = std::chrono::steady_clock::now()] {
         return std::chrono::steady_clock::now() - start > 300ms;
     });

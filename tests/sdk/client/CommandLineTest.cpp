@@ -1,11 +1,17 @@
 #include "sdk/client/CommandLine.h"
 #include "sdk/control/ControlError.h"
 #include "sdk/control/ControlSocketPath.h"
+#include "sdk/os/Handle.h"
 #include "tests/support/ControlTesting.h"
+#include "tests/support/Invitations.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <atomic>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -93,11 +99,12 @@ TEST_F(CommandLine, SaysSoWhenNoInvitationComesInTime) {
 }
 
 TEST_F(CommandLine, DeliversAnInvitationExactlyOnce) {
-    const auto result = runWhileServing(
-        server, command(ClientOptions::Mode::join, path, 5s, "  vaskor1.friend\r\n"));
+    const auto result =
+        runWhileServing(server, command(ClientOptions::Mode::join, path, 5s,
+                                        "  " + testsupport::validInvitation(1) + "\r\n"));
     EXPECT_EQ(result.status, exitStatus::done) << result.err;
     EXPECT_NE(result.err.find("delivered"), std::string::npos) << result.err;
-    EXPECT_EQ(server.takeJoin(), "vaskor1.friend");
+    EXPECT_EQ(server.takeJoin(), testsupport::validInvitation(1));
     EXPECT_EQ(server.takeJoin(), std::nullopt);
 }
 
@@ -109,16 +116,84 @@ TEST_F(CommandLine, ATextThatIsNoInvitationIsNotDelivered) {
     EXPECT_EQ(server.takeJoin(), std::nullopt);
 }
 
+TEST_F(CommandLine, ACutOrMistypedInvitationIsRefusedWithTheReason) {
+    const std::string good = testsupport::validInvitation(7);
+    std::string mistyped = good;
+    mistyped[20] = mistyped[20] == 'A' ? 'B' : 'A';
+    for (const auto& text : {mistyped, good.substr(0, good.size() - 3)}) {
+        const auto result =
+            runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, text));
+        EXPECT_EQ(result.status, exitStatus::refused) << text;
+        EXPECT_NE(result.err.find("not a valid invitation"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(server.takeJoin(), std::nullopt) << "the program's run got a broken invitation";
+}
+
+TEST_F(CommandLine, WhyTheProgramCouldNotJoinIsShown) {
+    server.reportJoinResults(true);
+    const auto result = runWhileServing(
+        server, command(ClientOptions::Mode::join, path, 10s, testsupport::validInvitation(8)),
+        [&] {
+            while (!server.takeJoin())
+                server.poll();
+            server.joinResult(false, "the lobby is full; ask the host to make room");
+        });
+    EXPECT_EQ(result.status, exitStatus::refused);
+    EXPECT_NE(result.err.find("could not join: the lobby is full"), std::string::npos)
+        << result.err;
+}
+
 TEST_F(CommandLine, ARefusalOfTheProgramIsShown) {
     for (std::size_t i = 0; i < ControlServer::maxWaitingJoins; ++i) {
-        const auto filling =
-            runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, "vaskor1.x"));
+        const auto filling = runWhileServing(
+            server, command(ClientOptions::Mode::join, path, 5s,
+                            testsupport::validInvitation(static_cast<std::uint8_t>(i))));
         ASSERT_EQ(filling.status, exitStatus::done) << filling.err;
     }
-    const auto result =
-        runWhileServing(server, command(ClientOptions::Mode::join, path, 5s, "vaskor1.y"));
+    const auto result = runWhileServing(
+        server, command(ClientOptions::Mode::join, path, 5s, testsupport::validInvitation(99)));
     EXPECT_EQ(result.status, exitStatus::refused);
     EXPECT_NE(result.err.find("refused the invitation: too many"), std::string::npos) << result.err;
+}
+
+TEST(CommandLineWithoutCore, TheTimeoutCoversConnectingToACoreThatTakesNoConnections) {
+    // A listener that never accepts, its queue full.
+    TemporaryDirectory directory;
+    const std::string path = directory.file("stuck.sock");
+    sdk::os::OwnedHandle listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int listening = static_cast<int>(listener.get());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening, 0), 0);
+    std::vector<sdk::os::OwnedHandle> queued;
+    for (int i = 0; i < 64; ++i) {
+        sdk::os::OwnedHandle socket(
+            ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (::connect(static_cast<int>(socket.get()), reinterpret_cast<sockaddr*>(&address),
+                      sizeof address) != 0)
+            break;
+        queued.push_back(std::move(socket));
+    }
+
+    std::atomic<bool> done{false};
+    std::ostringstream out, err;
+    int status = -1;
+    std::thread commandLine([&] {
+        status = runControlCommand(command(ClientOptions::Mode::printStatus, path, 1s), out, err);
+        done = true;
+    });
+    const auto limit = std::chrono::steady_clock::now() + 20s;
+    while (!done && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(10ms);
+    if (!done)
+        listener.reset(); // lets a hanging command end, so the test can report it
+    commandLine.join();
+    ASSERT_TRUE(done.load()) << "the command hung past its --timeout while connecting";
+    EXPECT_EQ(status, exitStatus::noCore);
+    EXPECT_NE(err.str().find("did not take the connection in time"), std::string::npos)
+        << err.str();
 }
 
 TEST(CommandLineWithoutCore, SaysThatNoCoreListens) {

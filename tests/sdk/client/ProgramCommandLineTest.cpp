@@ -2,6 +2,7 @@
 // headless machine or a script runs it.
 #include "sdk/client/CommandLine.h"
 #include "tests/support/ControlTesting.h"
+#include "tests/support/Invitations.h"
 
 #include <gtest/gtest.h>
 
@@ -98,16 +99,18 @@ TEST(ProgramCommandLine, ReadsAndDeliversInvitationsWithoutADisplay) {
     EXPECT_EQ(result.status, exitStatus::done) << result.err;
     EXPECT_EQ(result.out, "vaskor1.host-secret\n");
 
-    result = runProgram({"join", "vaskor1.from-a-friend", "--socket", server.path()}, &server);
+    const auto friendly = testsupport::validInvitation(4);
+    result = runProgram({"join", friendly, "--socket", server.path()}, &server);
     EXPECT_EQ(result.status, exitStatus::done) << result.err;
-    EXPECT_EQ(server.takeJoin(), "vaskor1.from-a-friend");
+    EXPECT_EQ(server.takeJoin(), friendly);
     EXPECT_EQ(server.takeJoin(), std::nullopt);
 
     // The socket from the setting, as a test or the demo gives it.
     ScopedSetting chosen("VASKOR_SDK_CONTROL_SOCKET", server.path());
-    result = runProgram({"join", "vaskor1.again"}, &server);
+    const auto again = testsupport::validInvitation(5);
+    result = runProgram({"join", again}, &server);
     EXPECT_EQ(result.status, exitStatus::done) << result.err;
-    EXPECT_EQ(server.takeJoin(), "vaskor1.again");
+    EXPECT_EQ(server.takeJoin(), again);
 }
 
 TEST(ProgramCommandLine, TellsAPersonWhatWentWrong) {

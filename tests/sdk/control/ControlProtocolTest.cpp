@@ -31,6 +31,9 @@ TEST(ControlProtocol, EveryServerMessageDecodesToItself) {
         OpenInviteMessage{},
         OkMessage{},
         ErrorMessage{"the invitation is empty"},
+        JoinResultMessage{true, {}},
+        JoinPendingMessage{},
+        JoinResultMessage{false, "the lobby is full"},
     };
     for (const auto& message : messages) {
         const std::string line = withoutNewline(encodeServerMessage(message));

@@ -5,13 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -268,8 +271,15 @@ TEST(ControlSocketPath, EveryCoreGetsItsOwnSocketInAPrivateDirectory) {
     std::ofstream(controlSocketDirectory() + "/junk.sock") << "not a socket";
     EXPECT_EQ(findLiveControlSockets(), (std::vector<std::string>{a->path(), b->path()}));
 
+    // A directory others may enter is not used: a private one beside it is.
     ::chmod(controlSocketDirectory().c_str(), 0755);
-    EXPECT_THROW(listenForNewCore(), ControlError);
+    const auto beside = listenForNewCore();
+    const std::string besidePath = beside->path();
+    EXPECT_EQ(besidePath.rfind(controlSocketDirectory() + "-", 0), 0u) << besidePath;
+    ASSERT_EQ(::stat(besidePath.substr(0, besidePath.rfind('/')).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(findLiveControlSockets(), std::vector<std::string>{besidePath})
+        << "the command line looks beside the usual directory, and not in one others may enter";
 }
 
 // Every mapped copy of the SDK library counts its cores from 1: the numbers
@@ -345,10 +355,63 @@ TEST(ControlSocketPath, TheDirectoryGoesWithItsLastSocketAndComesBackForTheNext)
     EXPECT_FALSE(std::filesystem::exists(own.file("core.sock")));
 }
 
+TEST(ControlSocketLimits, OutOfDescriptorsTheListenerRestsUntilOneIsFree) {
+    // In a child: it uses up its descriptors and reports by its exit status.
+    TemporaryDirectory directory;
+    const std::string path = directory.file("core.sock");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit low{64, 64};
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        ControlServer server(path);
+        std::vector<int> filler;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            filler.push_back(fd);
+        ::close(filler.back()); // one for the client; none left to accept it
+        filler.pop_back();
+        const OwnedHandle client = connectRaw(path);
+        if (!client.valid())
+            ::_exit(10);
+        server.poll();
+        pollfd wake{static_cast<int>(server.pollFd()), POLLIN, 0};
+        if (::poll(&wake, 1, 0) != 0)
+            ::_exit(1); // it would wake the core again and again
+        if (!server.nextDeadline())
+            ::_exit(3);         // a core sleeping on its wait handle would never try again
+        ::close(filler.back()); // a descriptor frees
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (server.clientCount() == 0 && std::chrono::steady_clock::now() < limit) {
+            ::poll(&wake, 1, 100);
+            server.poll();
+        }
+        ::_exit(server.clientCount() == 1 ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: the listener kept the core awake, 2: never accepted, 3: no time to try again, "
+           "10: no client";
+}
+
 TEST(ControlSocketPath, TheSettingNamesTheSocket) {
     TemporaryDirectory chosenDirectory;
     ScopedSetting chosen(controlSocketSetting, chosenDirectory.file("core.sock"));
     EXPECT_EQ(listenForNewCore()->path(), chosenDirectory.file("core.sock"));
+}
+
+// Without a runtime directory of its own, root's sockets go where only root
+// may write; a directory of another user named by XDG_RUNTIME_DIR is passed over.
+TEST(ControlSocketPath, WithoutARuntimeDirectoryRootUsesRun) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "root's place";
+    TemporaryDirectory nobodys;
+    ASSERT_EQ(::chown(nobodys.path.c_str(), 65534, 65534), 0);
+    ScopedSetting foreign("XDG_RUNTIME_DIR", nobodys.path);
+    EXPECT_EQ(controlSocketDirectory(), "/run/vaskor-sdk");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(controlSocketDirectory(), "/run/vaskor-sdk");
 }
 
 // Runs body in a child process as user and group "nobody"; its exit status.
@@ -371,6 +434,44 @@ int runAsAnotherUser(const std::function<int()>& body, ControlServer& server) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ControlSocketPath, AnotherUsersPreMadeDirectoryIsNotUsedAndTheSocketIsStillFound) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    // Another user (root here) made nobody's usual directory first.
+    const std::string usual = "/tmp/vaskor-sdk-65534";
+    const auto removeAll = [&] {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator("/tmp", ignored))
+            if (entry.path().string().rfind(usual, 0) == 0)
+                std::filesystem::remove_all(entry.path(), ignored);
+    };
+    removeAll();
+    ASSERT_EQ(::mkdir(usual.c_str(), 0755), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(90);
+        ::unsetenv("XDG_RUNTIME_DIR");
+        ::unsetenv(controlSocketSetting);
+        try {
+            const auto server = listenForNewCore();
+            const std::string path = server->path();
+            if (path.rfind(usual + "-", 0) != 0)
+                ::_exit(1);
+            // The command line finds it without being told where.
+            ::_exit(findLiveControlSockets() == std::vector<std::string>{path} ? 0 : 2);
+        } catch (const ControlError&) {
+            ::_exit(3);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    removeAll();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: the other user's directory used, 2: not found, 3: no socket, 90: no setuid";
 }
 
 TEST_F(ControlSocket, AnotherUserCannotReachTheSocket) {

@@ -4,6 +4,7 @@
 #include "tests/support/LobbyNodes.h"
 
 #include "sdk/control/ControlClient.h"
+#include "sdk/lobby/JoinSecret.h"
 
 #include <unistd.h>
 
@@ -109,6 +110,51 @@ TEST_F(ActivityTest, InvitationGivenToTheClientBecomesOneJoinEventAndConnects) {
     ASSERT_TRUE(
         pumpUntil({host.get(), member.get()}, [&] { return member->completion.has_value(); }));
     EXPECT_TRUE(member->connected());
+}
+
+TEST_F(ActivityTest, TheClientHearsHowTheJoinEndedAndWhy) {
+    auto host = nodeWithSocket("host");
+    ASSERT_TRUE(host);
+    host->createLobby(2);
+    host->run();
+    const std::string secret = host->secret();
+    // A host that is gone: the same lobby at a port nobody answers.
+    auto parsed = sdk::lobby::parseJoinSecret(secret);
+    ASSERT_TRUE(parsed);
+    parsed->endpoints = {sdk::transport::Endpoint{0x7f000001, 9}};
+    const std::string unreachable = sdk::lobby::formatJoinSecret(*parsed);
+
+    struct Case {
+        std::string invitation;
+        std::string expected; // empty: joined
+    };
+    const std::vector<Case> cases = {
+        {secret, ""},
+        {secret, "the lobby is full"},
+        {unreachable, "the host cannot be reached: no answer from 127.0.0.1:9 in "},
+    };
+    std::vector<std::unique_ptr<LobbyNode>> members;
+    for (const auto& [invitation, expected] : cases) {
+        members.push_back(nodeWithSocket("member" + std::to_string(members.size())));
+        LobbyNode& member = *members.back();
+        member.core().ActivityManager().OnActivityJoin.Connect(
+            [&member](const char* given) { member.connect(given); });
+        ControlClient client(paths.back());
+        client.sendJoin(invitation);
+        std::optional<JoinResultMessage> result;
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (!result && std::chrono::steady_clock::now() < end) {
+            host->run();
+            for (auto& node : members)
+                node->run();
+            client.poll();
+            result = client.takeJoinResult();
+            std::this_thread::sleep_for(200us);
+        }
+        ASSERT_TRUE(result) << "no join result for " << invitation;
+        EXPECT_EQ(result->joined, expected.empty()) << result->text;
+        EXPECT_NE(result->text.find(expected), std::string::npos) << result->text;
+    }
 }
 
 TEST_F(ActivityTest, InviteWithoutAJoinSecretOrForSpectatingFails) {

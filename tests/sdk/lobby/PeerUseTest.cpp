@@ -11,7 +11,9 @@ TEST(PeerUse, ProgramTakesOverAPeerTheKeyFilterLetInOrTheLobbyOpened) {
     auto host = makeNode();
     auto member = makeNode();
     const auto memberKey = member->transport->publicKey();
-    host->transport->setKeyFilter([&](const PublicKey& key) { return key == memberKey; });
+    host->transport->setKeyFilter([&](const PublicKey& key) {
+        return key == memberKey ? KeyAccess::member : KeyAccess::refused;
+    });
     pumpUntil({host.get(), member.get()}, [&] { return !host->events.route.empty(); });
 
     // The lobby opens the host; the host lets the member in by its key.

@@ -93,7 +93,9 @@ TEST(Admission, HandshakeFromAKeyNotAcceptedGetsNoAnswer) {
     EXPECT_FALSE(stranger.receive()) << "answered a key it never accepted";
 
     // The lobby layer's filter lets the same key in: now it is answered.
-    a->transport->setKeyFilter([&](const PublicKey& key) { return key == strangerKeys.publicKey; });
+    a->transport->setKeyFilter([&](const PublicKey& key) {
+        return key == strangerKeys.publicKey ? KeyAccess::member : KeyAccess::refused;
+    });
     const auto again = makeInitiation(strangerKeys, a->transport->publicKey(), 2, 2, 1, 3);
     stranger.sendTo(endpointOf(*a->transport), again.datagram);
     std::optional<std::vector<std::uint8_t>> answer;

@@ -72,9 +72,13 @@ inline void pumpOnce(TransportNode& node) {
 
 using testsupport::pumpUntil;
 
-// A plain UDP socket on loopback, spoken to in the transport's endpoints.
+// A plain UDP socket on loopback for sending what a stranger would send,
+// spoken to in the transport's endpoints; another loopback address
+// (127.0.0.2) makes it another source.
 class RawSocket : public testsupport::TestUdpSocket {
 public:
+    explicit RawSocket(std::uint32_t bound = INADDR_LOOPBACK)
+        : TestUdpSocket(bound), bound(bound) {}
     using TestUdpSocket::sendTo;
     void sendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) {
         sendTo(to.address, to.port, bytes);
@@ -86,7 +90,10 @@ public:
             *from = sender;
         return datagram;
     }
-    Endpoint endpoint() const { return Endpoint{INADDR_LOOPBACK, port()}; }
+    Endpoint endpoint() const { return Endpoint{bound, port()}; }
+
+private:
+    std::uint32_t bound;
 };
 
 inline std::string routeAt(const Transport& transport, std::vector<Endpoint> endpoints) {

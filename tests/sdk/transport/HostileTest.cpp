@@ -1,0 +1,250 @@
+// The transport against peers that mean harm, on loopback: a newcomer that
+// parks parts and sends long messages stays within its budget, and a flood
+// of initiations from a stranger who knows the host's key neither stops a
+// member's traffic nor keeps a new member out.
+
+#include "tests/sdk/transport/TransportTestSupport.h"
+
+#include "sdk/transport/Cookie.h"
+#include "sdk/transport/Handshake.h"
+
+#include <atomic>
+#include <thread>
+
+using namespace transporttest;
+
+namespace {
+
+// A peer made of the transport's own pieces that sends whatever frames it
+// likes once its handshake is done.
+class RawPeer {
+public:
+    explicit RawPeer(const Transport& host)
+        : hostKey(host.publicKey()), hostEndpoint(endpointOf(host)) {}
+
+    bool handshake(TransportNode& host,
+                   std::chrono::milliseconds limit = testsupport::defaultPumpLimit) {
+        auto initiation = makeInitiation(keys, hostKey, 1, 1, 1,
+                                         static_cast<std::uint8_t>(Cipher::chacha20Poly1305));
+        socket.sendTo(hostEndpoint, initiation.datagram);
+        std::optional<AcceptedResponse> accepted;
+        pumpUntil(
+            {&host},
+            [&] {
+                const auto answer = socket.receive();
+                if (answer)
+                    accepted = acceptResponse(keys, hostKey, initiation.pending, *answer);
+                return accepted.has_value();
+            },
+            limit);
+        if (!accepted)
+            return false;
+        remoteIndex = accepted->response.senderIndex;
+        sender = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.send);
+        receiver = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.receive);
+        send(Frame{FrameKind::keepAlive, {}, 0, 0, {}});
+        return true;
+    }
+
+    void send(const Frame& frame) {
+        std::vector<std::uint8_t> datagram(maxDatagramSize);
+        const std::size_t size = encodeFrame(frame, datagram.data() + dataHeaderSize);
+        const DataHeader header{remoteIndex, counter++};
+        encodeDataHeader(header, datagram.data());
+        sender->seal(header.counter, std::span(datagram).first(dataHeaderSize),
+                     std::span(datagram).subspan(dataHeaderSize, size),
+                     datagram.data() + dataHeaderSize);
+        socket.sendTo(hostEndpoint, std::span(datagram).first(dataHeaderSize + size + aeadTagSize));
+    }
+
+    // The highest next-expected sequence the host acknowledged on a channel.
+    std::optional<std::uint32_t> acknowledged(Channel channel) {
+        while (const auto datagram = socket.receive()) {
+            const auto header = decodeDataHeader(*datagram);
+            if (!header)
+                continue;
+            std::vector<std::uint8_t> plain(datagram->size());
+            const auto sealed = std::span(*datagram).subspan(dataHeaderSize);
+            if (!receiver->open(header->counter, std::span(*datagram).first(dataHeaderSize), sealed,
+                                plain.data()))
+                continue;
+            const auto frame = decodeFrame(std::span(plain).first(sealed.size() - aeadTagSize));
+            if (frame && frame->kind == FrameKind::acknowledgement && frame->channel == channel)
+                highest = std::max(highest.value_or(0), frame->sequence);
+        }
+        return highest;
+    }
+
+    KeyPair keys = KeyPair::generate();
+
+private:
+    PublicKey hostKey;
+    Endpoint hostEndpoint;
+    RawSocket socket;
+    std::uint32_t remoteIndex = 0;
+    std::uint64_t counter = 0;
+    std::unique_ptr<PacketCipher> sender;
+    std::unique_ptr<PacketCipher> receiver;
+    std::optional<std::uint32_t> highest;
+};
+
+std::unique_ptr<TransportNode> hostLettingEveryoneIn(Milliseconds timeout) {
+    auto host = makeNode(loopbackSettings(timeout));
+    host->transport->setKeyFilter([](const PublicKey&) { return KeyAccess::newcomer; });
+    return host;
+}
+
+TEST(NewcomerBudget, ParkedPartsAndLongMessagesStayWithinTheBudget) {
+    auto host = hostLettingEveryoneIn(Milliseconds(10000));
+    RawPeer newcomer(*host->transport);
+    ASSERT_TRUE(newcomer.handshake(*host));
+    ASSERT_EQ(host->transport->newcomerCount(), 1u);
+
+    // Parts parked ahead of what is expected, on program channels and on the
+    // control channel, then a long message on the control channel in order.
+    const std::vector<std::uint8_t> part(maxReliablePart, 0x5a);
+    for (std::uint8_t channel = 0; channel < 32; ++channel)
+        for (std::uint32_t sequence = 1; sequence < 40; ++sequence)
+            for (const bool internal : {false, true})
+                newcomer.send(
+                    Frame{FrameKind::reliablePart, Channel{channel, internal}, sequence, 0, part});
+    constexpr std::uint32_t longMessageParts = 150;
+    for (std::uint32_t sequence = 0; sequence < longMessageParts; ++sequence)
+        newcomer.send(Frame{FrameKind::reliablePart, Channel::control(), sequence, 0, part});
+    newcomer.send(Frame{FrameKind::unreliable, Channel{3, false}, 0, 0, part});
+
+    // Once the host acknowledges the whole long message, it has read everything.
+    ASSERT_TRUE(pumpUntil({host.get()}, [&] {
+        return newcomer.acknowledged(Channel::control()) == longMessageParts;
+    }));
+    EXPECT_LE(host->transport->newcomerHeldBytes(), NewcomerBudget::heldBytes);
+    EXPECT_TRUE(host->events.messages.empty()) << "a newcomer's long message or data got through";
+}
+
+TEST(NewcomerBudget, OnlySoManyNewcomersAndEachUntilItsDeadline) {
+    auto host = hostLettingEveryoneIn(Milliseconds(2500));
+    std::vector<std::unique_ptr<RawPeer>> newcomers;
+    for (std::size_t i = 0; i < NewcomerBudget::maxNewcomers + 4; ++i) {
+        newcomers.push_back(std::make_unique<RawPeer>(*host->transport));
+        if (i < NewcomerBudget::maxNewcomers)
+            EXPECT_TRUE(newcomers.back()->handshake(*host)) << "newcomer " << i;
+        else // what must not happen: a short wait
+            EXPECT_FALSE(newcomers.back()->handshake(*host, Milliseconds(200))) << "newcomer " << i;
+    }
+    EXPECT_EQ(host->transport->newcomerCount(), NewcomerBudget::maxNewcomers);
+
+    // Admitted before the deadline: it stays. The others go.
+    const PeerId admitted = peerIdOf(newcomers.front()->keys.publicKey);
+    host->transport->admitPeer(admitted);
+    ASSERT_TRUE(pumpUntil({host.get()}, [&] { return host->transport->newcomerCount() == 0; }));
+    EXPECT_TRUE(host->transport->keyOf(admitted).has_value());
+    EXPECT_FALSE(host->transport->keyOf(peerIdOf(newcomers.back()->keys.publicKey)));
+}
+
+TEST(Cookie, OnlyTheAddressThatReceivedItCanUseIt) {
+    const KeyPair responder = KeyPair::generate();
+    const KeyPair initiator = KeyPair::generate();
+    CookieChecker checker(responder.publicKey);
+    const Endpoint from{INADDR_LOOPBACK, 4000};
+    const auto now = Clock::now();
+    const auto first = makeInitiation(initiator, responder.publicKey, 9, 1, 1, 1);
+    EXPECT_TRUE(checker.mac1Valid(first.datagram));
+    EXPECT_FALSE(checker.mac2Valid(first.datagram, from, now)) << "no cookie yet";
+    EXPECT_FALSE(CookieChecker(initiator.publicKey).mac1Valid(first.datagram))
+        << "mac1 names the responder";
+
+    const auto reply = checker.reply(first.datagram, from, now);
+    const auto other = makeInitiation(initiator, responder.publicKey, 10, 2, 1, 1);
+    EXPECT_FALSE(openCookieReply(responder.publicKey, other.datagram, reply))
+        << "a reply to another initiation";
+    const auto cookie = openCookieReply(responder.publicKey, first.datagram, reply);
+    ASSERT_TRUE(cookie);
+
+    const auto second = makeInitiation(initiator, responder.publicKey, 11, 3, 1, 1, cookie);
+    EXPECT_TRUE(checker.mac2Valid(second.datagram, from, now));
+    EXPECT_FALSE(checker.mac2Valid(second.datagram, Endpoint{INADDR_LOOPBACK, 4001}, now))
+        << "another source port";
+}
+
+// Sends initiations that pass mac1 (the stranger read the host's key in an
+// invitation) at a steady rate until stopped, from 127.0.0.2.
+class Flood {
+public:
+    Flood(const Transport& host, int perSecond) {
+        const KeyPair stranger = KeyPair::generate();
+        const auto initiation = makeInitiation(stranger, host.publicKey(), 5, 1, 1, 3);
+        thread = std::thread([this, datagram = initiation.datagram, to = endpointOf(host),
+                              perSecond] {
+            RawSocket socket(INADDR_LOOPBACK + 1);
+            const auto start = std::chrono::steady_clock::now();
+            long sent = 0;
+            while (!stop) {
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                while (sent < static_cast<long>(seconds * perSecond)) {
+                    socket.sendTo(to, datagram);
+                    ++sent;
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+    }
+    ~Flood() {
+        stop = true;
+        thread.join();
+    }
+
+private:
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+TEST(InitiationFlood, MembersTrafficFlowsAndANewMemberStillGetsIn) {
+    auto host = makeNode();
+    auto member = makeNode();
+    const PeerId hostId = host->transport->peerId();
+    const PeerId memberId = member->transport->peerId();
+    const auto memberKey = member->transport->publicKey();
+    PublicKey lateKey{};
+    host->transport->setKeyFilter([&](const PublicKey& key) {
+        return key == memberKey || key == lateKey ? KeyAccess::member : KeyAccess::refused;
+    });
+    constexpr Channel pings{0, false};
+    ASSERT_EQ(member->transport->openPeer(hostId, host->transport->route()), TransportStatus::ok);
+    member->transport->openChannel(hostId, pings, Reliability::unreliable);
+    ASSERT_TRUE(pumpUntil({host.get(), member.get()},
+                          [&] { return host->transport->isConnected(memberId); }));
+    host->transport->openChannel(memberId, pings, Reliability::unreliable);
+
+    Flood flood(*host->transport, 30000);
+    // The host answers every ping; the member sends one each pass, 400 in all.
+    constexpr std::size_t pingCount = 400;
+    std::size_t sent = 0;
+    std::size_t echoed = 0;
+    const std::vector<std::uint8_t> ping{1, 2, 3};
+    const auto step = [&] {
+        if (sent < pingCount && member->transport->send(hostId, pings, ping) == TransportStatus::ok)
+            ++sent;
+        member->poll();
+        host->poll();
+        for (; echoed < host->events.messages.size(); ++echoed)
+            host->transport->send(memberId, pings, host->events.messages[echoed].bytes);
+    };
+    pumpUntil(
+        step, [&] { return sent == pingCount && member->events.messages.size() == pingCount; },
+        std::chrono::milliseconds(20000));
+    EXPECT_EQ(sent, pingCount);
+    EXPECT_GE(member->events.messages.size(), pingCount * 95 / 100)
+        << "more than 5% of the member's pings lost under the flood";
+    EXPECT_TRUE(member->events.lost.empty());
+
+    // A new member handshakes during the flood: it needs a cookie, and gets in.
+    auto late = makeNode();
+    lateKey = late->transport->publicKey();
+    ASSERT_EQ(late->transport->openPeer(hostId, host->transport->route()), TransportStatus::ok);
+    EXPECT_TRUE(pumpUntil(
+        {host.get(), late.get(), member.get()},
+        [&] { return late->transport->isConnected(hostId); }, std::chrono::milliseconds(10000)));
+}
+
+} // namespace
