@@ -103,8 +103,9 @@ std::optional<std::string> encodeAdapterAlias(const AdapterIdentity& identity) {
 }
 
 std::optional<AdapterIdentity> decodeAdapterAlias(std::string_view alias) {
-    if (alias.size() <= aliasTag.size() || alias.substr(0, aliasTag.size()) != aliasTag ||
-        alias[aliasTag.size()] != separator)
+    // Longer than the kernel keeps: not one of ours, and encoding would refuse it.
+    if (alias.size() > maxAliasBytes || alias.size() <= aliasTag.size() ||
+        alias.substr(0, aliasTag.size()) != aliasTag || alias[aliasTag.size()] != separator)
         return std::nullopt;
     std::string_view rest = alias.substr(aliasTag.size() + 1);
     std::size_t split = rest.find(separator);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 struct NameCase {
@@ -60,6 +62,11 @@ TEST(AdapterAlias, IgnoresAliasesThatAreNotOurs) {
     for (const char* alias : {"", "wintun", "wintun\tpool", "my uplink", "wintun\t\tname",
                               "wintun\tpool\tname\textra", "wintun\tpo\xC3ol\tname"})
         EXPECT_FALSE(decodeAdapterAlias(alias)) << alias;
+    // Two names each short enough, together longer than an alias holds
+    // (found by the fuzzer: it decoded, but would never encode again).
+    const std::string tooLong = "wintun\t" + std::string(127, 'p') + "\t" + std::string(126, 'n');
+    EXPECT_GT(tooLong.size(), 255u);
+    EXPECT_FALSE(decodeAdapterAlias(tooLong));
 }
 
 } // namespace
