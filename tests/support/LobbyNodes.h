@@ -165,4 +165,41 @@ inline void pumpOnce(LobbyNode& node) {
 using testsupport::pumpFor;
 using testsupport::pumpUntil;
 
+// A host and its members, for tests of one lobby on loopback.
+class LobbyFixture : public ::testing::Test {
+protected:
+    // A host with a lobby of the given capacity, its route reported.
+    void host(std::uint32_t capacity = 8,
+              std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
+        hostNode = LobbyNode::create(settings);
+        ASSERT_TRUE(hostNode);
+        hostNode->createLobby(capacity);
+        hostNode->run();
+        ASSERT_TRUE(hostNode->connected());
+    }
+
+    LobbyNode& join(std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
+        members.push_back(LobbyNode::create(settings));
+        LobbyNode& member = *members.back();
+        member.connect(hostNode->secret());
+        EXPECT_TRUE(pumpUntil(all(), [&] { return member.completion.has_value(); }));
+        EXPECT_TRUE(member.connected());
+        return member;
+    }
+
+    // The nodes whose cores are alive.
+    Nodes all() {
+        Nodes nodes;
+        if (hostNode && hostNode->alive())
+            nodes.push_back(hostNode.get());
+        for (auto& member : members)
+            if (member->alive())
+                nodes.push_back(member.get());
+        return nodes;
+    }
+
+    std::unique_ptr<LobbyNode> hostNode;
+    std::vector<std::unique_ptr<LobbyNode>> members;
+};
+
 } // namespace lobbytest

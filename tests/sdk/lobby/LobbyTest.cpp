@@ -14,42 +14,10 @@ namespace {
 // Short enough that silent peers are noticed within a test.
 const std::pair<std::string, std::string> shortTimeout{"VASKOR_SDK_PEER_TIMEOUT_MS", "1500"};
 
-class LobbyTest : public ::testing::Test {
+class LobbyTest : public LobbyFixture {
 protected:
-    // A host with a lobby of the given capacity, its route reported.
-    void host(std::uint32_t capacity = 8,
-              std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
-        hostNode = LobbyNode::create(settings);
-        ASSERT_TRUE(hostNode);
-        hostNode->createLobby(capacity);
-        hostNode->run();
-        ASSERT_TRUE(hostNode->connected());
-    }
-
-    LobbyNode& join(std::initializer_list<std::pair<std::string, std::string>> settings = {}) {
-        members.push_back(LobbyNode::create(settings));
-        LobbyNode& member = *members.back();
-        member.connect(hostNode->secret());
-        EXPECT_TRUE(pumpUntil(all(), [&] { return member.completion.has_value(); }));
-        EXPECT_TRUE(member.connected());
-        return member;
-    }
-
-    Nodes all() {
-        Nodes nodes;
-        if (hostNode && hostNode->alive())
-            nodes.push_back(hostNode.get());
-        for (auto& member : members)
-            if (member->alive())
-                nodes.push_back(member.get());
-        return nodes;
-    }
-
     // Settles: every pending message delivered everywhere.
     void settle() { pumpFor(all(), 150ms); }
-
-    std::unique_ptr<LobbyNode> hostNode;
-    std::vector<std::unique_ptr<LobbyNode>> members;
 };
 
 TEST_F(LobbyTest, CreatedLobbyIsTheHostsWithItsSettingsAndSecret) {

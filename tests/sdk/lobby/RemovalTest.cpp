@@ -14,31 +14,9 @@ namespace {
 const std::pair<std::string, std::string> shortTimeout{"VASKOR_SDK_PEER_TIMEOUT_MS", "1500"};
 const std::pair<std::string, std::string> quickKeepAlive{"VASKOR_SDK_KEEPALIVE_MS", "300"};
 
-class RemovalTest : public ::testing::Test {
+class RemovalTest : public LobbyFixture {
 protected:
-    void SetUp() override {
-        hostNode = LobbyNode::create({shortTimeout, quickKeepAlive});
-        ASSERT_TRUE(hostNode);
-        hostNode->createLobby();
-        hostNode->run();
-        ASSERT_TRUE(hostNode->connected());
-    }
-
-    LobbyNode& join(std::initializer_list<std::pair<std::string, std::string>> settings) {
-        members.push_back(LobbyNode::create(settings));
-        LobbyNode& member = *members.back();
-        member.connect(hostNode->secret());
-        EXPECT_TRUE(pumpUntil(all(), [&] { return member.completion.has_value(); }));
-        EXPECT_TRUE(member.connected());
-        return member;
-    }
-
-    Nodes all() {
-        Nodes nodes{hostNode.get()};
-        for (auto& member : members)
-            nodes.push_back(member.get());
-        return nodes;
-    }
+    void SetUp() override { host(8, {shortTimeout, quickKeepAlive}); }
 
     // Every core opens every other for the program, as the network program does.
     void openAll() {
@@ -51,9 +29,6 @@ protected:
                 if (node != other)
                     node->node().open(other->node());
     }
-
-    std::unique_ptr<LobbyNode> hostNode;
-    std::vector<std::unique_ptr<LobbyNode>> members;
 };
 
 TEST_F(RemovalTest, StalledMemberComingBackIsToldAndServedByNoOneUntilItJoinsAgain) {
