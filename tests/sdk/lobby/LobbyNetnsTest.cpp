@@ -200,8 +200,9 @@ TEST_F(LobbyNetnsTest, HostCutOffWithoutAWordEndsTheLobbyAfterTheTimeOut) {
     std::cout << "host cut off to OnLobbyDelete on both members " << millisecondsOf(waited)
               << " ms (time-out " << timeout << " ms)" << std::endl;
     EXPECT_GE(waited, 2s) << "not before the time-out";
-    // The host, for its part, has lost both members.
-    EXPECT_EQ(host.eventsOf("disconnect").size(), 2u);
+    // The host, for its part, loses both members on its own clock, which may run a little behind.
+    EXPECT_TRUE(pumpUntil(all(), [&] { return host.eventsOf("disconnect").size() == 2u; }, 2s))
+        << "the host saw " << host.eventsOf("disconnect").size() << " of 2 members leave";
 }
 
 } // namespace
