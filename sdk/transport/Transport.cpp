@@ -11,17 +11,6 @@
 namespace sdk::transport {
 
 namespace {
-std::string routeOf(const PublicKey& key, const std::vector<std::uint32_t>& addresses,
-                    std::uint16_t port) {
-    Route route{key, {}};
-    for (const auto address : addresses) {
-        if (route.endpoints.size() == maxRouteEndpoints)
-            break;
-        route.endpoints.push_back(Endpoint{address, port});
-    }
-    return formatRoute(route);
-}
-
 std::uint64_t randomNonZero64() {
     std::uint64_t value = 0;
     while (value == 0)
@@ -41,18 +30,21 @@ Transport::Transport(TransportSettings chosen)
     ciphers = availableCiphers(settings.allowAes);
     const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
                                                                : settings.announcedAddresses;
-    ownRoute = routeOf(keys.publicKey, addresses, socket.port());
+    for (const auto address : addresses)
+        ownEndpoints.push_back(Endpoint{address, socket.port()});
     lastRouteCheck = Clock::now();
     pollTime = lastRouteCheck;
+    rebuildRoute(lastRouteCheck);
     receiveBuffer.resize(maxDatagramSize + 1);
     plaintext.resize(maxDatagramSize);
     datagram.resize(maxDatagramSize);
+    relayDatagram.resize(maxDatagramSize);
 }
 
 Transport::~Transport() {
     for (auto& [id, peer] : peers)
         if (peer->connected)
-            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
     sodium_memzero(keys.secretKey.data(), keys.secretKey.size());
 }
 
@@ -147,6 +139,8 @@ void Transport::addSession(Peer& peer, std::unique_ptr<Session> session) {
 void Transport::markLost(Peer& peer, TransportEvents* events) {
     dropSessions(peer);
     peer.endpoint.reset();
+    peer.relayedBy = 0;
+    peer.pathRoundTrip.reset();
     const bool wasConnected = peer.connected;
     peer.connected = false;
     if (!peer.lossReported && events && (wasConnected || peer.opened)) {
@@ -160,6 +154,7 @@ void Transport::markConnected(Peer& peer, TransportEvents& events) {
         return;
     peer.connected = true;
     peer.lossReported = false;
+    peer.lastProbe = {}; // the first probe at once: the round trip, and our reflexive address
     events.onPeerConnected(peer.id);
 }
 
@@ -236,7 +231,8 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     if (peer->newcomer)
         setNewcomer(*peer, false);
     const bool stillThere =
-        peer->endpoint && std::find(route->endpoints.begin(), route->endpoints.end(),
+        peer->relayedBy == 0 && peer->endpoint &&
+        std::find(route->endpoints.begin(), route->endpoints.end(),
                                     *peer->endpoint) != route->endpoints.end();
     // Ask at the new endpoints at once; the session in use carries on meanwhile.
     if (!peer->connected || !stillThere)
@@ -252,7 +248,7 @@ TransportStatus Transport::closePeer(PeerId id, PeerUse use) {
     if (peer->uses != 0)
         return TransportStatus::ok;
     if (peer->connected)
-        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
     removePeer(*peer);
     return TransportStatus::ok;
 }
@@ -262,7 +258,7 @@ void Transport::forgetPeer(PeerId id) {
     if (!peer || peer->local)
         return;
     if (peer->connected)
-        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
     removePeer(*peer);
 }
 
@@ -316,9 +312,9 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
             sendReliable(*peer, Clock::now());
         return TransportStatus::ok;
     }
-    if (!peer->current() || !peer->endpoint)
+    if (!peer->current() || !pathTo(*peer))
         return TransportStatus::notConnected;
-    return sendFrame(*peer, Frame{FrameKind::unreliable, channel, 0, 0, message})
+    return sendFrame(*peer, Frame{FrameKind::unreliable, channel, 0, 0, message, 0, {}})
                ? TransportStatus::ok
                : TransportStatus::sendFailed;
 }
@@ -355,6 +351,21 @@ std::optional<PublicKey> Transport::keyOf(PeerId id) const {
     if (!peer)
         return std::nullopt;
     return peer->key;
+}
+
+std::optional<PeerPathInfo> Transport::pathOf(PeerId id) const {
+    const Peer* peer = find(id);
+    if (!peer)
+        return std::nullopt;
+    PeerPathInfo info;
+    info.connected = peer->local || peer->connected;
+    if (const auto path = peer->connected ? pathTo(*peer) : std::nullopt) {
+        info.relayed = !path->direct();
+        info.relay = path->relay;
+        info.endpoint = path->endpoint;
+    }
+    info.roundTrip = peer->pathRoundTrip;
+    return info;
 }
 
 bool Transport::isConnected(PeerId id) const {

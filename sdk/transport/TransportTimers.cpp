@@ -2,6 +2,7 @@
 
 #include "sdk/os/LocalAddresses.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace sdk::transport {
@@ -10,14 +11,17 @@ namespace {
 constexpr Milliseconds routeCheckInterval{1000};
 } // namespace
 
+// A core whose addresses change (another network, a new lease) announces
+// its new route within a second; reflexive addresses age out with it.
 void Transport::refreshRoute(TimePoint now, TransportEvents& events) {
-    if (settings.announcedAddresses.empty() && now - lastRouteCheck >= routeCheckInterval) {
+    if (now - lastRouteCheck >= routeCheckInterval) {
         lastRouteCheck = now;
-        Route route{keys.publicKey, {}};
-        for (const auto address : os::localIpv4Addresses())
-            if (route.endpoints.size() < maxRouteEndpoints)
-                route.endpoints.push_back(Endpoint{address, socket.port()});
-        ownRoute = formatRoute(route);
+        if (settings.announcedAddresses.empty()) {
+            ownEndpoints.clear();
+            for (const auto address : os::localIpv4Addresses())
+                ownEndpoints.push_back(Endpoint{address, socket.port()});
+        }
+        rebuildRoute(now);
     }
     if (ownRoute != reportedRoute) {
         reportedRoute = ownRoute;
@@ -34,7 +38,7 @@ void Transport::dropExpiredNewcomers(TimePoint now, TransportEvents& events) {
     for (const auto id : expired) {
         Peer* peer = find(id);
         if (peer->connected)
-            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
         markLost(*peer, &events);
         // The handler may have closed it already.
         if (Peer* still = find(id))
@@ -54,12 +58,16 @@ void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {
             sendInitiation(peer, now);
         return;
     }
-    // A route change may have asked elsewhere; keep asking until someone answers.
-    if (peer.handshake && now - peer.handshakeSentAt >= settings.handshakeRetry)
+    // A route change may have asked elsewhere, or the path went quiet (a
+    // router forgot its mapping, the peer moved): ask at every candidate and
+    // through the relays until someone answers.
+    const bool silent = now - peer.lastReceived > settings.pathSilence;
+    if ((peer.handshake || silent) && now - peer.handshakeSentAt >= settings.handshakeRetry)
         sendInitiation(peer, now);
     sendReliable(peer, now);
+    probe(peer, now);
     if (now - peer.lastSent >= settings.keepAliveInterval)
-        sendFrame(peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}});
+        sendFrame(peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
 }
 
 } // namespace sdk::transport
@@ -83,8 +91,7 @@ std::optional<TimePoint> Transport::nextDeadline() const {
     std::optional<TimePoint> earliest;
     if (!localMessages.empty())
         return TimePoint::min();
-    if (settings.announcedAddresses.empty())
-        earliest = lastRouteCheck + routeCheckInterval;
+    earliest = lastRouteCheck + routeCheckInterval;
     for (const auto& [id, peer] : peers) {
         earliestOf(earliest, nextDeadline(*peer));
         // dropExpiredNewcomers: a newcomer that has not proved itself by then goes.
@@ -109,8 +116,16 @@ std::optional<TimePoint> Transport::nextDeadline(const Peer& peer) const {
     earliest = peer.lastReceived + settings.peerTimeout + pastLimit;
     if (peer.handshake && canAsk)
         earliestOf(earliest, peer.handshakeSentAt + settings.handshakeRetry);
-    if (!peer.current() || !peer.endpoint)
+    if (canAsk)
+        earliestOf(earliest, std::max(peer.lastReceived + settings.pathSilence + pastLimit,
+                                      peer.handshakeSentAt + settings.handshakeRetry));
+    if (!peer.current())
         return earliest;
+    if (peer.relayedBy != 0 && !peer.routeEndpoints.empty())
+        earliestOf(earliest, peer.lastDirectProbe + settings.probeInterval);
+    if (!pathTo(peer))
+        return earliest;
+    earliestOf(earliest, peer.lastProbe + settings.probeInterval);
     earliestOf(earliest, peer.lastSent + settings.keepAliveInterval);
     for (const auto& [key, channel] : peer.channels) {
         if (channel.acknowledgementDue)

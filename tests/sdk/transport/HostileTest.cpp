@@ -42,7 +42,7 @@ public:
         remoteIndex = accepted->response.senderIndex;
         sender = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.send);
         receiver = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.receive);
-        send(Frame{FrameKind::keepAlive, {}, 0, 0, {}});
+        send(Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
         return true;
     }
 
@@ -107,11 +107,11 @@ TEST(NewcomerBudget, ParkedPartsAndLongMessagesStayWithinTheBudget) {
         for (std::uint32_t sequence = 1; sequence < 40; ++sequence)
             for (const bool internal : {false, true})
                 newcomer.send(
-                    Frame{FrameKind::reliablePart, Channel{channel, internal}, sequence, 0, part});
+                    Frame{FrameKind::reliablePart, Channel{channel, internal}, sequence, 0, part, 0, {}});
     constexpr std::uint32_t longMessageParts = 150;
     for (std::uint32_t sequence = 0; sequence < longMessageParts; ++sequence)
-        newcomer.send(Frame{FrameKind::reliablePart, Channel::control(), sequence, 0, part});
-    newcomer.send(Frame{FrameKind::unreliable, Channel{3, false}, 0, 0, part});
+        newcomer.send(Frame{FrameKind::reliablePart, Channel::control(), sequence, 0, part, 0, {}});
+    newcomer.send(Frame{FrameKind::unreliable, Channel{3, false}, 0, 0, part, 0, {}});
 
     // Once the host acknowledges the whole long message, it has read everything.
     ASSERT_TRUE(pumpUntil({host.get()}, [&] {
