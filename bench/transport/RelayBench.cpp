@@ -167,15 +167,15 @@ int main(int argc, char** argv) {
         });
         // Relayed: the members' routes for each other lead nowhere.
         const Endpoint nowhere{addressOf(1) + 200, 9};
-        for (const auto& [self, other] : {std::pair{a.get(), b.get()}, std::pair{b.get(), a.get()}}) {
+        for (const auto& [self, other] :
+             {std::pair{a.get(), b.get()}, std::pair{b.get(), a.get()}}) {
             self->transport->openPeer(host->transport->peerId(), host->transport->route(),
                                       PeerUse::lobby);
-            const Endpoint at = relayed ? nowhere : Endpoint{addressOf(other == a.get() ? 2 : 3),
-                                                             other->transport->port()};
-            self->transport->openPeer(other->transport->peerId(),
-                                      routeAt(*other->transport, at));
-            self->transport->openChannel(other->transport->peerId(), data,
-                                         Reliability::unreliable);
+            const Endpoint at =
+                relayed ? nowhere
+                        : Endpoint{addressOf(other == a.get() ? 2 : 3), other->transport->port()};
+            self->transport->openPeer(other->transport->peerId(), routeAt(*other->transport, at));
+            self->transport->openChannel(other->transport->peerId(), data, Reliability::unreliable);
         }
         if (!connect(*a, *b, *host, relayed)) {
             std::fprintf(stderr, "no %s path formed\n", relayed ? "relayed" : "direct");
@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
         }
         const Figures figures = measure(*a, *b, *host, seconds);
         std::printf("%-9s %8.3f ms                  %8.0f Mbit/s                    %5.1f%%\n",
-                    relayed ? "relayed" : "direct", figures.roundTripMs,
-                    figures.megabitsPerSecond, figures.lossPercent);
+                    relayed ? "relayed" : "direct", figures.roundTripMs, figures.megabitsPerSecond,
+                    figures.lossPercent);
         std::fflush(stdout);
     }
     return 0;

@@ -144,8 +144,7 @@ void ControlClient::handleLine(const std::string& line) {
     } else if (const auto* member = std::get_if<MemberMessage>(&message)) {
         if (incomingMembers.size() < maxMembers)
             incomingMembers.push_back(*member);
-    }
-    else if (const auto* result = std::get_if<JoinResultMessage>(&message)) {
+    } else if (const auto* result = std::get_if<JoinResultMessage>(&message)) {
         joinResult = *result;
         joinPending = false;
     } else if (std::holds_alternative<JoinPendingMessage>(message))

@@ -247,8 +247,7 @@ std::vector<MemberMessage> SdkCore::memberList() const {
                         : "user " + std::to_string(member.record.userId);
         if (member.peer == peerTransport.peerId()) {
             line.path = MemberMessage::Path::self;
-        } else if (const auto path = peerTransport.pathOf(member.peer);
-                   path && path->connected) {
+        } else if (const auto path = peerTransport.pathOf(member.peer); path && path->connected) {
             line.path = path->relayed ? MemberMessage::Path::relayed : MemberMessage::Path::direct;
             if (path->endpoint)
                 line.endpoint = path->endpoint->toString();

@@ -99,7 +99,7 @@ struct Peer {
     TimePoint lastProbe{};
     TimePoint lastDirectProbe{};
     std::optional<std::chrono::microseconds> pathRoundTrip; // live, from probe answers
-    RelayBudget relayBudget;                                 // as a relay for this peer
+    RelayBudget relayBudget;                                // as a relay for this peer
     std::map<std::uint16_t, ChannelState> channels;
 
     // The newest confirmed session, which carries everything sent.

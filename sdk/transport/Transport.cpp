@@ -230,10 +230,9 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     peer->opened = true;
     if (peer->newcomer)
         setNewcomer(*peer, false);
-    const bool stillThere =
-        peer->relayedBy == 0 && peer->endpoint &&
-        std::find(route->endpoints.begin(), route->endpoints.end(),
-                                    *peer->endpoint) != route->endpoints.end();
+    const bool stillThere = peer->relayedBy == 0 && peer->endpoint &&
+                            std::find(route->endpoints.begin(), route->endpoints.end(),
+                                      *peer->endpoint) != route->endpoints.end();
     // Ask at the new endpoints at once; the session in use carries on meanwhile.
     if (!peer->connected || !stillThere)
         sendInitiation(*peer, Clock::now());

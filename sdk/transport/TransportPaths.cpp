@@ -131,14 +131,12 @@ void Transport::answerProbe(Peer& peer, const Frame& frame, const Path& source) 
 void Transport::takeProbeAnswer(Peer& peer, const Frame& frame) {
     const std::uint64_t now = tokenOf(Clock::now());
     if (frame.token != 0 && frame.token <= now &&
-        now - frame.token < static_cast<std::uint64_t>(std::chrono::nanoseconds(
-                                settings.peerTimeout)
-                                .count())) {
+        now - frame.token <
+            static_cast<std::uint64_t>(std::chrono::nanoseconds(settings.peerTimeout).count())) {
         const std::chrono::microseconds sample =
             std::chrono::duration_cast<std::chrono::microseconds>(
                 std::chrono::nanoseconds(now - frame.token));
-        peer.pathRoundTrip =
-            peer.pathRoundTrip ? (*peer.pathRoundTrip * 3 + sample) / 4 : sample;
+        peer.pathRoundTrip = peer.pathRoundTrip ? (*peer.pathRoundTrip * 3 + sample) / 4 : sample;
     }
     if (frame.observed && !peer.newcomer)
         learnReflexive(peer, *frame.observed);
@@ -146,8 +144,9 @@ void Transport::takeProbeAnswer(Peer& peer, const Frame& frame) {
 
 void Transport::learnReflexive(const Peer& reporter, const Endpoint& seen) {
     const TimePoint now = pollTime;
-    const auto mine = std::find_if(reflexive.begin(), reflexive.end(),
-                                   [&](const Reflexive& entry) { return entry.reporter == reporter.id; });
+    const auto mine = std::find_if(reflexive.begin(), reflexive.end(), [&](const Reflexive& entry) {
+        return entry.reporter == reporter.id;
+    });
     if (mine != reflexive.end() && mine->endpoint == seen) {
         mine->lastSeen = now;
         return;

@@ -59,8 +59,7 @@ void Transport::handlePeerDatagram(std::span<const std::uint8_t> datagram, const
 
 // Everything before the public-key work: mac1, and under load a cookie for
 // the source address and the source's rate; then this poll's exchange budget.
-bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram,
-                                       const Path& source) {
+bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram, const Path& source) {
     const Endpoint& from = source.endpoint;
     if (!cookies.mac1Valid(datagram))
         return false;
@@ -180,7 +179,8 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Path& s
         return;
     Peer* peer = find(owner->second);
     Session* session = peer ? peer->sessionByIndex(header->receiverIndex) : nullptr;
-    if (!session || (!source.direct() && source.far != peer->id) || !session->replay.isFresh(header->counter))
+    if (!session || (!source.direct() && source.far != peer->id) ||
+        !session->replay.isFresh(header->counter))
         return;
     const auto sealed = datagram.subspan(dataHeaderSize);
     if (!session->receiver.open(header->counter, datagram.first(dataHeaderSize), sealed,
@@ -244,7 +244,12 @@ void Transport::handleFrame(Peer& peer, const Frame& frame, const Path& source,
         found->second.sender.acknowledge(frame.sequence, frame.receivedAfter, now, peer.roundTrip);
         found->second.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
             sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart,
-                                  frame.channel, part.sequence, 0, part.bytes, 0, {}});
+                                  frame.channel,
+                                  part.sequence,
+                                  0,
+                                  part.bytes,
+                                  0,
+                                  {}});
         });
         return;
     }

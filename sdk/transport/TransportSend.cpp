@@ -69,7 +69,12 @@ void Transport::sendReliable(Peer& peer, TimePoint now) {
         const bool resent =
             channel.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
                 sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart,
-                                      id, part.sequence, 0, part.bytes, 0, {}});
+                                      id,
+                                      part.sequence,
+                                      0,
+                                      part.bytes,
+                                      0,
+                                      {}});
             });
         if (resent)
             peer.roundTrip.backOff();

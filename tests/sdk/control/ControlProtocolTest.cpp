@@ -133,10 +133,12 @@ TEST(ControlProtocol, MalformedRequestsAreRefused) {
 // three decimals or -, then the name; a core's endpoint text that is not an
 // endpoint is never passed on.
 TEST(ControlProtocol, MemberLinesAreStrict) {
-    EXPECT_EQ(encodeServerMessage(MemberMessage{MemberMessage::Path::direct, "1.2.3.4:5", 1005, "a"}),
-              "member direct 1.2.3.4:5 1.005 a\n");
-    EXPECT_EQ(encodeServerMessage(MemberMessage{MemberMessage::Path::relayed, "no endpoint", {}, "b\nc"}),
-              "member relayed - - b c\n");
+    EXPECT_EQ(
+        encodeServerMessage(MemberMessage{MemberMessage::Path::direct, "1.2.3.4:5", 1005, "a"}),
+        "member direct 1.2.3.4:5 1.005 a\n");
+    EXPECT_EQ(
+        encodeServerMessage(MemberMessage{MemberMessage::Path::relayed, "no endpoint", {}, "b\nc"}),
+        "member relayed - - b c\n");
     const std::vector<std::string> refused = {
         "member",
         "member direct - -",

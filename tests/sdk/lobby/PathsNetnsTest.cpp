@@ -97,8 +97,8 @@ protected:
         ASSERT_TRUE(host.connected());
         for (int i = 2; i <= 3; ++i) {
             nodes[i - 1]->connect(host.secret());
-            ASSERT_TRUE(pumpUntil(all(), [&] { return nodes[i - 1]->completion.has_value(); },
-                                  12s));
+            ASSERT_TRUE(pumpUntil(
+                all(), [&] { return nodes[i - 1]->completion.has_value(); }, 12s));
             ASSERT_TRUE(nodes[i - 1]->connected());
         }
     }
@@ -176,9 +176,9 @@ protected:
 
     // vaskor-sdk-client members on a machine, while the cores keep running.
     std::vector<Row> members(int machine) {
-        auto command = runCommand("ip netns exec " + machines->name(machine) + " " +
-                                  VASKOR_SDK_CLIENT_PROGRAM + " members --socket " +
-                                  sockets.at(machine - 1));
+        auto command =
+            runCommand("ip netns exec " + machines->name(machine) + " " +
+                       VASKOR_SDK_CLIENT_PROGRAM + " members --socket " + sockets.at(machine - 1));
         while (command.wait_for(0s) != std::future_status::ready)
             pumpFor(all(), 2ms);
         const auto result = command.get();
@@ -235,7 +235,8 @@ TEST_F(PathsNetnsTest, MembersBehindRoutersThatKeepMappingsTalkDirectly) {
     const auto began = steady_clock::now();
     const auto row = waitForPath(2, 3, "direct", 20s);
     ASSERT_TRUE(row) << "no direct path between the members\n" << seen();
-    std::cout << "direct path after " << duration_cast<milliseconds>(steady_clock::now() - began).count()
+    std::cout << "direct path after "
+              << duration_cast<milliseconds>(steady_clock::now() - began).count()
               << " ms: " << row->endpoint << ", round trip " << row->roundTrip << std::endl;
     EXPECT_EQ(row->endpoint.rfind(TestMachines::routerAddress(2) + ":", 0), 0u)
         << "member 3 is reached at its router's mapping";
@@ -272,10 +273,9 @@ TEST_F(PathsNetnsTest, MembersBehindRoutersThatChangePortsAreRelayedByTheHost) {
     const auto row = waitForPath(2, 3, "relayed", 20s);
     ASSERT_TRUE(row) << "no relayed path between the members";
     std::cout << "relayed path after "
-              << duration_cast<milliseconds>(steady_clock::now() - began).count() << " ms: "
-              << row->endpoint << ", round trip " << row->roundTrip << std::endl;
-    EXPECT_EQ(row->endpoint.rfind(machines->addressOf(1) + ":", 0), 0u)
-        << "the relay is the host";
+              << duration_cast<milliseconds>(steady_clock::now() - began).count()
+              << " ms: " << row->endpoint << ", round trip " << row->roundTrip << std::endl;
+    EXPECT_EQ(row->endpoint.rfind(machines->addressOf(1) + ":", 0), 0u) << "the relay is the host";
     ASSERT_TRUE(waitForPath(3, 2, "relayed", 10s));
     // The host's own rows: both members direct.
     const auto hostRows = members(1);

@@ -110,8 +110,8 @@ TEST(NewcomerBudget, ParkedPartsAndLongMessagesStayWithinTheBudget) {
     for (std::uint8_t channel = 0; channel < 32; ++channel)
         for (std::uint32_t sequence = 1; sequence < 40; ++sequence)
             for (const bool internal : {false, true})
-                newcomer.send(
-                    Frame{FrameKind::reliablePart, Channel{channel, internal}, sequence, 0, part, 0, {}});
+                newcomer.send(Frame{
+                    FrameKind::reliablePart, Channel{channel, internal}, sequence, 0, part, 0, {}});
     constexpr std::uint32_t longMessageParts = 150;
     for (std::uint32_t sequence = 0; sequence < longMessageParts; ++sequence)
         newcomer.send(Frame{FrameKind::reliablePart, Channel::control(), sequence, 0, part, 0, {}});

@@ -67,11 +67,12 @@ struct Trio {
 
     void open(std::optional<Endpoint> aSeesHostAt = std::nullopt) {
         const PeerId hostId = host->transport->peerId();
-        ASSERT_EQ(a->transport->openPeer(
-                      hostId, routeAt(*host->transport, {aSeesHostAt.value_or(endpointOf(
-                                                            *host->transport))}),
-                      PeerUse::lobby),
-                  TransportStatus::ok);
+        ASSERT_EQ(
+            a->transport->openPeer(
+                hostId,
+                routeAt(*host->transport, {aSeesHostAt.value_or(endpointOf(*host->transport))}),
+                PeerUse::lobby),
+            TransportStatus::ok);
         ASSERT_EQ(b->transport->openPeer(hostId, host->transport->route(), PeerUse::lobby),
                   TransportStatus::ok);
         for (auto* node : {a.get(), b.get()}) {
@@ -79,8 +80,7 @@ struct Trio {
             ASSERT_EQ(node->transport->openPeer(other->transport->peerId(),
                                                 routeAt(*other->transport, {nowhere.endpoint()})),
                       TransportStatus::ok);
-            node->transport->openChannel(other->transport->peerId(), data,
-                                         Reliability::unreliable);
+            node->transport->openChannel(other->transport->peerId(), data, Reliability::unreliable);
         }
     }
 
