@@ -292,6 +292,16 @@ TEST_F(PathsNetnsTest, MembersBehindRoutersThatChangePortsAreRelayedByTheHost) {
     std::cout << "both routers flushed: relayed traffic back after "
               << duration_cast<milliseconds>(steady_clock::now() - flushed).count() << " ms"
               << std::endl;
+
+    // A member sleeps (runs nothing) for less than the time-out, then wakes.
+    const Nodes awake{nodes[0].get(), nodes[2].get()};
+    pumpFor(awake, 6s);
+    const auto woke = steady_clock::now();
+    mark();
+    ASSERT_TRUE(pump([&] { return exchange(); }, 15s)) << "no traffic after the sleep\n" << seen();
+    std::cout << "a member slept 6 s: traffic back after "
+              << duration_cast<milliseconds>(steady_clock::now() - woke).count() << " ms"
+              << std::endl;
     pump([] { return false; }, 3s);
     expectNobodyLeft();
 }
