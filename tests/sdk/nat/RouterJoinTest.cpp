@@ -40,18 +40,19 @@ struct RouterCase {
     const char* name;
     Mapping mapping;
     const char* logged; // what miniupnpd logs for a mapping by that protocol
+    Translation memberRouter = Translation::keep;
 };
 
 class RouterJoinTest : public ::testing::TestWithParam<RouterCase> {
 protected:
     // Machine 1 behind router 1 (the given mapping), machine 2 behind router
-    // 2 (keeps its mappings, maps nothing); a core on each, mapping on.
-    void start(Mapping hostMapping) {
+    // 2 (maps nothing); a core on each, mapping on.
+    void start(Mapping hostMapping, Translation memberRouter = Translation::keep) {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root to create network namespaces";
         machines = std::make_unique<TestMachines>(
             std::vector<testsupport::Router>{{Translation::keep, hostMapping},
-                                             {Translation::keep, Mapping::none}},
+                                             {memberRouter, Mapping::none}},
             std::vector<int>{1, 2});
         ASSERT_TRUE(machines->ready);
         for (int i = 1; i <= 2; ++i) {
@@ -101,7 +102,7 @@ protected:
 };
 
 TEST_P(RouterJoinTest, MemberReachesTheHostAtTheMappedEndpoint) {
-    start(GetParam().mapping);
+    start(GetParam().mapping, GetParam().memberRouter);
     if (IsSkipped() || HasFatalFailure())
         return;
     const std::string routerAddress = TestMachines::routerAddress(1);
@@ -157,11 +158,17 @@ TEST_P(RouterJoinTest, MemberReachesTheHostAtTheMappedEndpoint) {
     EXPECT_TRUE(machines->shell("! ip netns exec " + machines->routerName(1) + " " + forwarded));
 }
 
+constexpr const char* caseNames[] = {"Upnp", "NatPmpOnly", "UpnpMemberRandomPorts"};
+
+// A member whose router takes a new port per destination reaches a mapped
+// host all the same: the host answers where the datagrams came from.
 INSTANTIATE_TEST_SUITE_P(
     Routers, RouterJoinTest,
     ::testing::Values(RouterCase{"UPnP IGD", Mapping::upnp, "AddPortMapping: ext port"},
-                      RouterCase{"NAT-PMP only", Mapping::natpmp, "NAT-PMP port mapping request"}),
-    [](const auto& info) { return info.param.mapping == Mapping::upnp ? "Upnp" : "NatPmpOnly"; });
+                      RouterCase{"NAT-PMP only", Mapping::natpmp, "NAT-PMP port mapping request"},
+                      RouterCase{"UPnP IGD, member behind random ports", Mapping::upnp,
+                                 "AddPortMapping: ext port", Translation::random}),
+    [](const auto& info) { return std::string(caseNames[info.index]); });
 
 class UnreachableHostTest : public RouterJoinTest {};
 
