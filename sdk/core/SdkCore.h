@@ -7,6 +7,7 @@
 #include "sdk/core/CallbackQueue.h"
 #include "sdk/core/Settings.h"
 #include "sdk/lobby/LobbySession.h"
+#include "sdk/nat/PortMapper.h"
 #include "sdk/os/WaitSet.h"
 #include "sdk/transport/Transport.h"
 
@@ -106,6 +107,7 @@ private:
                           std::int64_t lobbyId, std::int64_t userId);
 
     void startControl();
+    void startPortMapping(const Settings& settings);
     void pollControl();
     std::vector<MemberMessage> memberList() const;
     void startWaitSet();
@@ -119,6 +121,10 @@ private:
     // end at once, whatever the window takes to close.
     std::unique_ptr<ControlServer> control;         // none when the socket cannot be had
     std::unique_ptr<os::ChildProcess> clientWindow; // none without a display
+    // Goes after the transport: the peers hear of the end before the
+    // router is asked to take the mapping back.
+    std::unique_ptr<nat::PortMapper> portMapper; // none when the settings turn it off
+    std::uint64_t portMappingChanges = 0;
     transport::Transport peerTransport;
     lobby::LobbySession lobbySession;
     CallbackQueue callbackQueue;

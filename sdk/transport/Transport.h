@@ -119,6 +119,9 @@ public:
     const PublicKey& publicKey() const { return keys.publicKey; }
     const std::string& route() const { return ownRoute; }
     std::uint16_t port() const { return socket.port(); }
+    // The public address and port the home router forwards to this socket
+    // (port mapping): first in the route, so invitations carry it.
+    void setMappedEndpoint(std::optional<Endpoint> endpoint);
 
     // Opening a peer that exists (let in by the key filter, or opened by the
     // other user) takes it over with the new route; opening it twice for the
@@ -237,6 +240,7 @@ private:
     PeerId ownPeerId;
     std::uint8_t ciphers;
     std::vector<Endpoint> ownEndpoints; // this machine's, at the socket's port
+    std::optional<Endpoint> mappedEndpoint;
     std::vector<Reflexive> reflexive;
     std::string ownRoute;
     std::string reportedRoute;

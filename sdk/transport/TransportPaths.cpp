@@ -163,8 +163,9 @@ void Transport::learnReflexive(const Peer& reporter, const Endpoint& seen) {
     rebuildRoute(now);
 }
 
-// This machine's endpoints, then what peers see (the host's word first, then
-// the newest), without repeats, within the route's bound.
+// The mapped endpoint first (an invitation names only the first few), this
+// machine's endpoints, then what peers see (the host's word first, then the
+// newest), without repeats, within the route's bound.
 void Transport::rebuildRoute(TimePoint now) {
     std::erase_if(reflexive, [&](const Reflexive& entry) {
         return now - entry.lastSeen > ReflexiveBudget::lifetime || !find(entry.reporter);
@@ -184,6 +185,8 @@ void Transport::rebuildRoute(TimePoint now) {
                 route.endpoints.end())
             route.endpoints.push_back(endpoint);
     };
+    if (mappedEndpoint)
+        add(*mappedEndpoint);
     for (const auto& endpoint : ownEndpoints)
         add(endpoint);
     for (const auto& entry : reflexive)

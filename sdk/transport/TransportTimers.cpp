@@ -11,6 +11,13 @@ namespace {
 constexpr Milliseconds routeCheckInterval{1000};
 } // namespace
 
+void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint) {
+    if (endpoint == mappedEndpoint)
+        return;
+    mappedEndpoint = endpoint;
+    rebuildRoute(pollTime); // reported at the next poll
+}
+
 // A core whose addresses change (another network, a new lease) announces
 // its new route within a second; reflexive addresses age out with it.
 void Transport::refreshRoute(TimePoint now, TransportEvents& events) {

@@ -46,6 +46,11 @@ public:
     // Pulls (or puts back) the router's cable to the internet.
     bool cutOff(int router, bool cut) const;
     std::string name(int machine) const { return prefix + "-" + std::to_string(machine); }
+    std::string routerName(int router) const { return prefix + "-r" + std::to_string(router); }
+    // What the router's miniupnpd logged.
+    std::string routerLog(int router) const {
+        return "/tmp/" + routerName(router) + "/miniupnpd.log";
+    }
 
     // A second link between two machines with loss, duplication and reordering
     // of UDP (netns_impair).
