@@ -16,6 +16,7 @@
 #include "sdk/transport/Route.h"
 #include "sdk/transport/Wire.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -191,6 +192,11 @@ private:
     std::uint64_t nextTimestamp();
 
     // Paths (TransportPaths.cpp).
+    // A path is broken when silent this long: never before three keep-alives
+    // could have come.
+    Milliseconds pathSilence() const {
+        return std::max(settings.pathSilence, 3 * settings.keepAliveInterval);
+    }
     std::optional<Path> pathTo(const Peer& peer) const;
     Peer* directPeerAt(const Endpoint& from) const;
     void takePath(Peer& peer, const Path& source);

@@ -54,7 +54,7 @@ void Transport::takePath(Peer& peer, const Path& source) {
         return;
     }
     if (peer.relayedBy == 0 && peer.endpoint &&
-        pollTime - peer.directReceived <= settings.pathSilence)
+        pollTime - peer.directReceived <= pathSilence())
         return;
     peer.relayedBy = source.relay;
 }

@@ -68,7 +68,7 @@ void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {
     // A route change may have asked elsewhere, or the path went quiet (a
     // router forgot its mapping, the peer moved): ask at every candidate and
     // through the relays until someone answers.
-    const bool silent = now - peer.lastReceived > settings.pathSilence;
+    const bool silent = now - peer.lastReceived > pathSilence();
     if ((peer.handshake || silent) && now - peer.handshakeSentAt >= settings.handshakeRetry)
         sendInitiation(peer, now);
     sendReliable(peer, now);
@@ -124,7 +124,7 @@ std::optional<TimePoint> Transport::nextDeadline(const Peer& peer) const {
     if (peer.handshake && canAsk)
         earliestOf(earliest, peer.handshakeSentAt + settings.handshakeRetry);
     if (canAsk)
-        earliestOf(earliest, std::max(peer.lastReceived + settings.pathSilence + pastLimit,
+        earliestOf(earliest, std::max(peer.lastReceived + pathSilence() + pastLimit,
                                       peer.handshakeSentAt + settings.handshakeRetry));
     if (!peer.current())
         return earliest;

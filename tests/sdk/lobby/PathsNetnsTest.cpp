@@ -81,12 +81,15 @@ protected:
         ASSERT_TRUE(machines->ready);
         for (int i = 1; i <= 3; ++i) {
             sockets.push_back("/tmp/vaskor-paths-netns-" + std::to_string(getpid()) + "-" +
+                              std::to_string(static_cast<int>(translation)) + "-" +
                               std::to_string(i) + ".sock");
             nodes.push_back(machines->inside(i, [&] {
                 // The cores run on this thread, outside the machines: their
                 // own addresses are given, not read.
                 return LobbyNode::create({{"VASKOR_SDK_ADDRESSES", machines->addressOf(i)},
                                           {"VASKOR_SDK_CONTROL_SOCKET", sockets.back()},
+                                          // Paths without port mapping: the routers offer none.
+                                          {"VASKOR_SDK_PORT_MAPPING", "off"},
                                           {"VASKOR_SDK_PEER_TIMEOUT_MS", "10000"}});
             }));
             ASSERT_TRUE(nodes.back());
@@ -96,10 +99,15 @@ protected:
         host.run();
         ASSERT_TRUE(host.connected());
         for (int i = 2; i <= 3; ++i) {
+            const auto asked = steady_clock::now();
             nodes[i - 1]->connect(host.secret());
             ASSERT_TRUE(pumpUntil(
                 all(), [&] { return nodes[i - 1]->completion.has_value(); }, 12s));
             ASSERT_TRUE(nodes[i - 1]->connected());
+            std::cout << "member " << i << " behind its router joined in "
+                      << duration_cast<microseconds>(nodes[i - 1]->completedAt - asked).count() /
+                             1000.0
+                      << " ms" << std::endl;
         }
     }
 
@@ -271,7 +279,7 @@ TEST_F(PathsNetnsTest, MembersBehindRoutersThatChangePortsAreRelayedByTheHost) {
     start(Translation::random);
     const auto began = steady_clock::now();
     const auto row = waitForPath(2, 3, "relayed", 20s);
-    ASSERT_TRUE(row) << "no relayed path between the members";
+    ASSERT_TRUE(row) << "no relayed path between the members\n" << seen();
     std::cout << "relayed path after "
               << duration_cast<milliseconds>(steady_clock::now() - began).count()
               << " ms: " << row->endpoint << ", round trip " << row->roundTrip << std::endl;
