@@ -6,6 +6,7 @@
 #include "tests/sdk/transport/TransportTestSupport.h"
 
 #include <algorithm>
+#include <deque>
 
 using namespace transporttest;
 
@@ -21,35 +22,48 @@ TransportSettings quickPaths() {
     return settings;
 }
 
-// A box between two endpoints that passes datagrams both ways; it can be cut,
-// and it can change what goes to `left` (a relay that alters what it carries).
+// A box between two endpoints that passes datagrams both ways, after a delay
+// if given; it can be cut, and it can change what goes to `left` (a relay
+// that alters what it carries).
 class Middlebox {
 public:
     Middlebox(Endpoint left, Endpoint right) : left(left), right(right) {}
 
     void pumpOnce() {
         Endpoint from;
+        const auto now = Clock::now();
         while (auto datagram = socket.receive(&from)) {
             if (cut)
                 continue;
             if (from == left) {
-                socket.sendTo(right, *datagram);
+                held.push_back({now + delay, right, std::move(*datagram)});
             } else if (from == right) {
                 if (alter)
                     alter(*datagram);
-                socket.sendTo(left, *datagram);
+                held.push_back({now + delay, left, std::move(*datagram)});
             }
+        }
+        while (!held.empty() && held.front().due <= now) {
+            socket.sendTo(held.front().to, held.front().bytes);
+            held.pop_front();
         }
     }
     Endpoint endpoint() const { return socket.endpoint(); }
 
     bool cut = false;
+    Milliseconds delay{0};
     std::function<void(std::vector<std::uint8_t>&)> alter;
 
 private:
+    struct Held {
+        TimePoint due;
+        Endpoint to;
+        std::vector<std::uint8_t> bytes;
+    };
     RawSocket socket;
     Endpoint left;
     Endpoint right;
+    std::deque<Held> held;
 };
 
 // A host and two members. Each member opens the host for the lobby (at
@@ -216,6 +230,27 @@ TEST(Relay, ADirectPathTakesOverAndABrokenOneHandsBack) {
     })) << "traffic did not move back to the direct path";
     EXPECT_TRUE(trio.a->events.lost.empty());
     EXPECT_TRUE(trio.b->events.lost.empty());
+}
+
+TEST(SimultaneousOpen, TheFasterOfTwoCandidatesIsKept) {
+    Trio trio;
+    const PublicKey aKey = trio.a->transport->publicKey();
+    trio.b->transport->setKeyFilter([aKey](const PublicKey& key) {
+        return key == aKey ? KeyAccess::member : KeyAccess::refused;
+    });
+    // b's route as a gives it: a slow path first, then b's own endpoint.
+    Middlebox slow(endpointOf(*trio.a->transport), endpointOf(*trio.b->transport));
+    slow.delay = Milliseconds(150);
+    trio.boxes.push_back(&slow);
+    ASSERT_EQ(trio.a->transport->openPeer(
+                  trio.b->transport->peerId(),
+                  routeAt(*trio.b->transport, {slow.endpoint(), endpointOf(*trio.b->transport)})),
+              TransportStatus::ok);
+    ASSERT_TRUE(trio.pumpUntil([&] { return trio.direct(*trio.a, *trio.b); }));
+    // The slow copy arrives later; the faster path stays.
+    trio.pumpUntil([] { return false; }, Milliseconds(400));
+    EXPECT_EQ(trio.path(*trio.a, *trio.b)->endpoint, endpointOf(*trio.b->transport));
+    EXPECT_EQ(trio.path(*trio.b, *trio.a)->endpoint, endpointOf(*trio.a->transport));
 }
 
 TEST(Reflexive, AMemberLearnsWhereItsPeersSeeItFrom) {
