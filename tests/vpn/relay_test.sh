@@ -2,7 +2,8 @@
 # The program across home routers, as root: a host on the "internet" and two
 # members behind routers that pick a new port per destination, so no direct
 # path can form between the members. Their traffic goes through the host's
-# relay: ping and TCP work, and each member's list says "relayed".
+# relay: ping and TCP work, each member's list says "relayed", and a member
+# that moves while its router forgets its mappings keeps its traffic.
 set -euo pipefail
 DRIVER=$1
 CLIENT=$2
@@ -58,6 +59,21 @@ wait_until 10 "the iperf3 server listening" \
 netns_exec "$PREFIX" 2 iperf3 -c 192.168.42.3 -t 2 -f m | grep -E 'sender|receiver' | sed 's/^/   /' ||
   fail "no TCP from .2 to .3"
 wait "$server" || true
+
+step "a member moves to another address mid-ping and its router forgets every mapping"
+netns_exec "$PREFIX" 2 ping -i 0.1 -c 80 -W 1 192.168.42.3 >"$WORK/moving-ping" 2>&1 &
+pinger=$!
+wait_until 10 "the moving ping under way" eval "grep -q 'bytes from' '$WORK/moving-ping'"
+netns_readdress "$PREFIX" 2 192.168.1.77
+netns_flush "$PREFIX" 1 || fail "cannot flush router 1's mappings"
+wait "$pinger" || true
+tail -2 "$WORK/moving-ping" | sed 's/^/   /'
+# The last replies came back: traffic recovered well before the ping ended.
+tail -n 25 "$WORK/moving-ping" | grep -c 'bytes from' | { read -r n; [ "$n" -ge 15 ]; } ||
+  fail "the ping did not recover after the move"
+replies=$(grep -c 'bytes from' "$WORK/moving-ping" || true)
+echo "   $replies of 80 replies; the move cost $((80 - replies)) pings of 100 ms"
+lists_relayed 2 || fail "machine 2 no longer lists the other member as relayed"
 
 step "nobody left"
 for i in 2 3; do
