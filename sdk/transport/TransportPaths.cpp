@@ -53,8 +53,7 @@ void Transport::takePath(Peer& peer, const Path& source) {
         peer.directReceived = pollTime;
         return;
     }
-    if (peer.relayedBy == 0 && peer.endpoint &&
-        pollTime - peer.directReceived <= pathSilence())
+    if (peer.relayedBy == 0 && peer.endpoint && pollTime - peer.directReceived <= pathSilence())
         return;
     peer.relayedBy = source.relay;
 }
