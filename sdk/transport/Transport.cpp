@@ -27,6 +27,7 @@ Transport::Transport(TransportSettings chosen)
     keys = KeyPair::generate();
     cookies = CookieChecker(keys.publicKey);
     ownPeerId = peerIdOf(keys.publicKey);
+    randombytes_buf(&probeOffset, sizeof probeOffset);
     ciphers = availableCiphers(settings.allowAes);
     const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
                                                                : settings.announcedAddresses;

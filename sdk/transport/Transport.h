@@ -253,6 +253,7 @@ private:
     TimePoint lastRouteCheck{};
     TimePoint pollTime{}; // when the latest poll began: the clock of liveness
     std::uint64_t lastTimestamp = 0;
+    std::uint64_t probeOffset = 0; // random: probe tokens tell nothing of the clock
     std::map<PeerId, std::unique_ptr<Peer>> peers;
     std::map<std::uint32_t, PeerId> indices;
     std::deque<LocalMessage> localMessages;

@@ -11,9 +11,13 @@
 namespace sdk::transport {
 
 namespace {
-std::uint64_t tokenOf(TimePoint time) {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
+// A probe's token is the time it was sent, in nanoseconds, shifted by this
+// transport's own random offset: the answer gives the round trip, and the
+// peer learns nothing of this machine's clock.
+std::uint64_t tokenOf(TimePoint time, std::uint64_t offset) {
+    return offset + static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                   time.time_since_epoch())
+                                                   .count());
 }
 
 // A peer that may relay or be relayed: proven, with a session and a direct path.
@@ -108,7 +112,7 @@ void Transport::sendThroughRelays(Peer& peer, std::span<const std::uint8_t> byte
 // direct endpoints too: one that arrives moves the other end there, and its
 // answer moves this end.
 void Transport::probe(Peer& peer, TimePoint now) {
-    const Frame frame{FrameKind::probe, {}, 0, 0, {}, tokenOf(now), std::nullopt};
+    const Frame frame{FrameKind::probe, {}, 0, 0, {}, tokenOf(now, probeOffset), std::nullopt};
     if (now - peer.lastProbe >= settings.probeInterval) {
         peer.lastProbe = now;
         sendFrame(peer, frame);
@@ -128,13 +132,11 @@ void Transport::answerProbe(Peer& peer, const Frame& frame, const Path& source) 
 }
 
 void Transport::takeProbeAnswer(Peer& peer, const Frame& frame) {
-    const std::uint64_t now = tokenOf(Clock::now());
-    if (frame.token != 0 && frame.token <= now &&
-        now - frame.token <
-            static_cast<std::uint64_t>(std::chrono::nanoseconds(settings.peerTimeout).count())) {
+    // Unsigned: a token from the future wraps to a huge age and is ignored.
+    const std::uint64_t age = tokenOf(Clock::now(), probeOffset) - frame.token;
+    if (age < static_cast<std::uint64_t>(std::chrono::nanoseconds(settings.peerTimeout).count())) {
         const std::chrono::microseconds sample =
-            std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::nanoseconds(now - frame.token));
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::nanoseconds(age));
         peer.pathRoundTrip = peer.pathRoundTrip ? (*peer.pathRoundTrip * 3 + sample) / 4 : sample;
     }
     if (frame.observed && !peer.newcomer)
