@@ -142,8 +142,10 @@ uuid=7a1e4c2e-0000-4000-8000-0000000000$(printf %02d "$r")
 allow 1024-65535 192.168.$r.0/24 1024-65535
 deny 0-65535 0.0.0.0/0 0-65535
 CONF
-  ip netns exec "$ns" /usr/sbin/miniupnpd -d -f "$dir/miniupnpd.conf" -P "$dir/miniupnpd.pid" \
-    >"$dir/miniupnpd.log" 2>&1 &
+  # Not a job of the calling shell: its cleanup's `wait` would wait for it;
+  # netns_remove ends it with the namespace.
+  (ip netns exec "$ns" /usr/sbin/miniupnpd -d -f "$dir/miniupnpd.conf" -P "$dir/miniupnpd.pid" \
+    >"$dir/miniupnpd.log" 2>&1 </dev/null &)
   local _
   for _ in $(seq 100); do
     if ip netns exec "$ns" ss -lun | grep -q ':5351 ' &&

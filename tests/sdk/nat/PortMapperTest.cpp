@@ -75,4 +75,26 @@ TEST(PortMapper, RenewsBeforeTheLeaseEndsAndTakesTheMappingBack) {
     EXPECT_TRUE(machines.shell("! " + forwarded));
 }
 
+// A router that maps nothing: discovery waits its whole time and NAT-PMP
+// finds nobody. Ending then costs at most what discovery has left.
+TEST(PortMapper, WithoutAMappingRouterOffersNothingAndEndsWithinTheDiscoveryTime) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    TestMachines machines({{Translation::keep, Mapping::none}}, {1});
+    ASSERT_TRUE(machines.ready);
+    const sdk::nat::PortMapperTimes times{1000ms, 3600s, 60s};
+    auto mapper =
+        machines.inside(1, [&] { return std::make_unique<sdk::nat::PortMapper>(40124, times); });
+    // Past one discovery and the NAT-PMP attempt: still nothing offered.
+    ASSERT_FALSE(waitFor([&] { return mapper->changes() > 0; }, 2500ms));
+    EXPECT_FALSE(mapper->mapped());
+
+    // A second one, ended while its discovery waits.
+    auto early =
+        machines.inside(1, [&] { return std::make_unique<sdk::nat::PortMapper>(40125, times); });
+    const auto stopping = steady_clock::now();
+    early.reset();
+    EXPECT_LT(steady_clock::now() - stopping, times.discovery + 500ms);
+}
+
 } // namespace

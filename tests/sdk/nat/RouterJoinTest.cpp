@@ -47,7 +47,8 @@ class RouterJoinTest : public ::testing::TestWithParam<RouterCase> {
 protected:
     // Machine 1 behind router 1 (the given mapping), machine 2 behind router
     // 2 (maps nothing); a core on each, mapping on.
-    void start(Mapping hostMapping, Translation memberRouter = Translation::keep) {
+    void start(Mapping hostMapping, Translation memberRouter = Translation::keep,
+               const char* hostSetting = "on") {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root to create network namespaces";
         machines = std::make_unique<TestMachines>(
@@ -60,7 +61,7 @@ protected:
                               std::to_string(i) + ".sock");
             nodes.push_back(machines->inside(i, [&] {
                 return LobbyNode::create({{"VASKOR_SDK_ADDRESSES", machines->addressOf(i)},
-                                          {"VASKOR_SDK_PORT_MAPPING", "on"},
+                                          {"VASKOR_SDK_PORT_MAPPING", i == 1 ? hostSetting : "on"},
                                           {"VASKOR_SDK_CONTROL_SOCKET", sockets.back()},
                                           {"VASKOR_SDK_PEER_TIMEOUT_MS", peerTimeout}});
             }));
@@ -171,6 +172,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(caseNames[info.index]); });
 
 class UnreachableHostTest : public RouterJoinTest {};
+
+TEST_F(UnreachableHostTest, PortMappingTurnedOffAsksNothingOfAMappingRouter) {
+    start(Mapping::upnp, Translation::keep, "off");
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    // Longer than a mapping takes when it is on (about a second).
+    pumpFor(all(), 2500ms);
+    const auto route = hostRoute();
+    ASSERT_TRUE(route);
+    ASSERT_EQ(route->endpoints.size(), 1u) << host().node().route;
+    EXPECT_EQ(route->endpoints.front().toString().rfind(machines->addressOf(1) + ":", 0), 0u);
+    const std::string log = fileText(machines->routerLog(1));
+    EXPECT_EQ(log.find("from " + machines->addressOf(1)), std::string::npos) << log;
+}
 
 TEST_F(UnreachableHostTest, TheMembersClientSaysWhatTheHostsRouterNeeds) {
     start(Mapping::none);
