@@ -7,9 +7,9 @@
 // mappings cost seconds, and nobody leaves.
 
 #include "tests/support/LobbyNodes.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestMachines.h"
 
-#include <cstdio>
 #include <future>
 #include <iostream>
 #include <map>
@@ -17,32 +17,13 @@
 
 using namespace lobbytest;
 using testsupport::Router;
+using testsupport::runCommand;
 using testsupport::TestMachines;
 using testsupport::Translation;
 using namespace std::chrono;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
-
-std::future<CommandResult> runCommand(const std::string& command) {
-    return std::async(std::launch::async, [command] {
-        CommandResult result;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe)
-            return result;
-        char buffer[512];
-        while (const auto size = fread(buffer, 1, sizeof buffer, pipe))
-            result.output.append(buffer, size);
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
-    });
-}
 
 // One member row of `vaskor-sdk-client members`: name, path, endpoint, round trip.
 struct Row {
