@@ -89,7 +89,9 @@ Decoded<ServerMessage> decodeText(std::string_view argument, std::size_t maxByte
     return {make(std::string(argument)), {}};
 }
 
-constexpr std::size_t endpointBytes = 21; // "255.255.255.255:65535"
+// "255.255.255.255:65535", or the longest IPv6 one: "[" 45 characters "]:65535"
+constexpr std::size_t endpointBytes = 53;
+constexpr std::string_view endpointCharacters = "0123456789abcdef.:[]";
 
 std::string roundTripText(std::optional<std::int64_t> micros) {
     if (!micros)
@@ -136,7 +138,7 @@ Decoded<ServerMessage> decodeMember(std::string_view argument) {
         return failure<ServerMessage>("unknown member path");
     if (endpoint.word != "-") {
         if (endpoint.word.empty() || endpoint.word.size() > endpointBytes ||
-            endpoint.word.find_first_not_of("0123456789.:") != std::string_view::npos)
+            endpoint.word.find_first_not_of(endpointCharacters) != std::string_view::npos)
             return failure<ServerMessage>("bad member endpoint");
         member.endpoint = endpoint.word;
     }
@@ -254,7 +256,7 @@ std::string encodeServerMessage(const ServerMessage& message) {
         std::string operator()(const MemberMessage& m) {
             const bool endpointValid =
                 !m.endpoint.empty() && m.endpoint.size() <= endpointBytes &&
-                m.endpoint.find_first_not_of("0123456789.:") == std::string::npos;
+                m.endpoint.find_first_not_of(endpointCharacters) == std::string::npos;
             return line("member", std::string(pathWord(m.path)) + " " +
                                       (endpointValid ? m.endpoint : "-") + " " +
                                       roundTripText(m.roundTripMicros) + " " +

@@ -205,9 +205,10 @@ SdkCore::~SdkCore() {
 void SdkCore::startPortMapping(const Settings& settings) {
     const auto& announced = settings.announcedAddresses;
     if (!settings.portMapping ||
-        (!announced.empty() && std::all_of(announced.begin(), announced.end(), [](std::uint32_t a) {
-            return os::isLoopbackAddress(a);
-        })))
+        (!announced.empty() &&
+         std::all_of(announced.begin(), announced.end(), [](const os::Endpoint& a) {
+             return a.isIpv4() && os::isLoopbackAddress(a.ipv4());
+         })))
         return;
     try {
         portMapper = std::make_unique<nat::PortMapper>(peerTransport.port());

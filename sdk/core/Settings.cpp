@@ -52,8 +52,8 @@ bool flagOf(const char* name, bool fallback = false) {
     refuse(name, *text, "1, true, yes, on, 0, false, no or off");
 }
 
-std::vector<std::uint32_t> addressesOf(const char* name) {
-    std::vector<std::uint32_t> addresses;
+std::vector<transport::Endpoint> addressesOf(const char* name) {
+    std::vector<transport::Endpoint> addresses;
     const auto text = variable(name);
     if (!text)
         return addresses;
@@ -61,10 +61,12 @@ std::vector<std::uint32_t> addressesOf(const char* name) {
     while (true) {
         const auto comma = rest.find(',');
         const auto item = rest.substr(0, comma);
-        const auto endpoint = transport::parseEndpoint(std::string(item) + ":1");
+        const bool ipv6 = item.find(':') != std::string_view::npos;
+        const auto endpoint = transport::parseEndpoint(ipv6 ? "[" + std::string(item) + "]:1"
+                                                            : std::string(item) + ":1");
         if (!endpoint)
-            refuse(name, *text, "IPv4 addresses separated by commas");
-        addresses.push_back(endpoint->address);
+            refuse(name, *text, "IPv4 or IPv6 addresses separated by commas");
+        addresses.push_back(transport::Endpoint::fromBytes(endpoint->bytes(), 0));
         if (comma == std::string_view::npos)
             break;
         rest.remove_prefix(comma + 1);

@@ -24,7 +24,7 @@ std::optional<os::Endpoint> PortMapper::mapped() const {
 
 void PortMapper::publish(std::optional<os::Endpoint> endpoint) {
     const std::uint64_t value =
-        endpoint ? present | std::uint64_t{endpoint->address} << 16 | endpoint->port : 0;
+        endpoint ? present | std::uint64_t{endpoint->ipv4()} << 16 | endpoint->port : 0;
     current.store(value, std::memory_order_release);
     changeCount.fetch_add(1, std::memory_order_acq_rel);
 }
@@ -46,7 +46,7 @@ void PortMapper::run(std::stop_token stop) {
         std::optional<Mapping> renewed;
         if (gateway && !stop.stop_requested())
             renewed = gateway->map(port, times.lease, stop);
-        if (renewed && !isPublicAddress(renewed->external.address)) {
+        if (renewed && !isPublicAddress(renewed->external.ipv4())) {
             // Behind a second translation (or carrier-grade): nobody outside
             // could use it. Take it back and offer nothing.
             gateway->unmap(port, *renewed);

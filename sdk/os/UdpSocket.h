@@ -1,6 +1,7 @@
 #pragma once
 
-// The core's one UDP socket: bound on every IPv4 address, 4 MiB buffers,
+// The core's one UDP socket: bound on every IPv4 and IPv6 address (IPv4 only
+// where the machine has no IPv6), 4 MiB buffers,
 // sends that wait for buffer space, receives that never wait.
 
 #include "sdk/os/Endpoint.h"
@@ -33,6 +34,7 @@ public:
 private:
     Handle descriptor = noHandle;
     std::uint16_t boundPort = 0;
+    bool dualStack = false;
 };
 
 } // namespace sdk::os

@@ -105,10 +105,10 @@ Cookie CookieChecker::cookieFor(const Endpoint& from, TimePoint now) {
         randombytes_buf(secret.data(), secret.size());
         secretMadeAt = now;
     }
-    std::array<std::uint8_t, 6> address{};
-    putUint32(address.data(), from.address);
-    address[4] = static_cast<std::uint8_t>(from.port);
-    address[5] = static_cast<std::uint8_t>(from.port >> 8);
+    std::array<std::uint8_t, 18> address{};
+    std::memcpy(address.data(), from.bytes().data(), from.bytes().size());
+    address[16] = static_cast<std::uint8_t>(from.port);
+    address[17] = static_cast<std::uint8_t>(from.port >> 8);
     return macOf(secret, address);
 }
 

@@ -21,14 +21,8 @@ std::vector<std::string_view> splitOnSpaces(std::string_view text) {
 }
 } // namespace
 
-std::optional<Endpoint> parseEndpoint(std::string_view text) {
-    const auto colon = text.rfind(':');
-    if (colon == std::string_view::npos || colon > os::maxIpv4TextLength)
-        return std::nullopt;
-    const auto address = os::parseIpv4Address(std::string(text.substr(0, colon)));
-    if (!address)
-        return std::nullopt;
-    const auto portText = text.substr(colon + 1);
+namespace {
+std::optional<std::uint16_t> parsePort(std::string_view portText) {
     if (portText.empty() || portText.size() > 5 || portText.front() == '0')
         return std::nullopt;
     unsigned port = 0;
@@ -36,7 +30,37 @@ std::optional<Endpoint> parseEndpoint(std::string_view text) {
         std::from_chars(portText.data(), portText.data() + portText.size(), port);
     if (error != std::errc() || end != portText.data() + portText.size() || port > 65535)
         return std::nullopt;
-    return Endpoint{*address, static_cast<std::uint16_t>(port)};
+    return static_cast<std::uint16_t>(port);
+}
+
+// "[v6]:port" in its one spelling: the shortest lower-case text, and never an
+// IPv4-mapped address (that one is written dotted).
+std::optional<Endpoint> parseIpv6Endpoint(std::string_view text) {
+    const auto close = text.find("]:");
+    if (close == std::string_view::npos || close - 1 > os::maxIpv6TextLength)
+        return std::nullopt;
+    const auto address = os::parseIpv6Address(std::string(text.substr(1, close - 1)));
+    const auto port = parsePort(text.substr(close + 2));
+    if (!address || !port)
+        return std::nullopt;
+    const auto endpoint = Endpoint::fromBytes(*address, *port);
+    if (endpoint.isIpv4() || endpoint.toString() != text)
+        return std::nullopt;
+    return endpoint;
+}
+} // namespace
+
+std::optional<Endpoint> parseEndpoint(std::string_view text) {
+    if (!text.empty() && text.front() == '[')
+        return parseIpv6Endpoint(text);
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon > os::maxIpv4TextLength)
+        return std::nullopt;
+    const auto address = os::parseIpv4Address(std::string(text.substr(0, colon)));
+    const auto port = parsePort(text.substr(colon + 1));
+    if (!address || !port)
+        return std::nullopt;
+    return Endpoint{*address, *port};
 }
 
 std::string formatRoute(const Route& route) {

@@ -2,7 +2,9 @@
 
 // The route text: where a core can be reached and the key it must prove.
 //
-//   vr1 <public key, base64url without padding> <a.b.c.d:port> [<a.b.c.d:port> ...]
+//   vr1 <public key, base64url without padding> <endpoint> [<endpoint> ...]
+//
+// An endpoint is "a.b.c.d:port" or "[v6]:port" (shortest lower-case IPv6 text).
 //
 // Fields are separated by one space; 1 to 16 endpoints; at most 4095 bytes.
 

@@ -19,6 +19,20 @@ std::uint64_t randomNonZero64() {
 }
 } // namespace
 
+std::vector<Endpoint> Transport::localEndpoints() const {
+    std::vector<Endpoint> endpoints;
+    if (!settings.announcedAddresses.empty()) {
+        for (const auto& address : settings.announcedAddresses)
+            endpoints.push_back(Endpoint::fromBytes(address.bytes(), socket.port()));
+        return endpoints;
+    }
+    for (const auto address : os::localIpv4Addresses())
+        endpoints.push_back(Endpoint{address, socket.port()});
+    for (const auto& address : os::localIpv6Addresses())
+        endpoints.push_back(Endpoint::fromBytes(address, socket.port()));
+    return endpoints;
+}
+
 Transport::Transport(TransportSettings chosen)
     : settings(std::move(chosen)), socket(settings.port),
       initiationLimiter(settings.initiationLimits) {
@@ -29,10 +43,7 @@ Transport::Transport(TransportSettings chosen)
     ownPeerId = peerIdOf(keys.publicKey);
     randombytes_buf(&probeOffset, sizeof probeOffset);
     ciphers = availableCiphers(settings.allowAes);
-    const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
-                                                               : settings.announcedAddresses;
-    for (const auto address : addresses)
-        ownEndpoints.push_back(Endpoint{address, socket.port()});
+    ownEndpoints = localEndpoints();
     lastRouteCheck = Clock::now();
     pollTime = lastRouteCheck;
     rebuildRoute(lastRouteCheck);

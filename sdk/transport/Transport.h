@@ -30,8 +30,8 @@
 namespace sdk::transport {
 
 struct TransportSettings {
-    std::uint16_t port = 0;                        // 0: any free port
-    std::vector<std::uint32_t> announcedAddresses; // empty: this machine's own
+    std::uint16_t port = 0;                   // 0: any free port
+    std::vector<Endpoint> announcedAddresses; // ports unused; empty: this machine's own
     Milliseconds keepAliveInterval{1000};
     Milliseconds peerTimeout{10000};
     Milliseconds handshakeRetry{500};
@@ -209,6 +209,8 @@ private:
     void takeProbeAnswer(Peer& peer, const Frame& frame);
     void learnReflexive(const Peer& reporter, const Endpoint& seen);
     void rebuildRoute(TimePoint now);
+    // The announced IPv4 addresses, or this machine's IPv4 and global IPv6 ones.
+    std::vector<Endpoint> localEndpoints() const;
 
     // Sending (TransportSend.cpp).
     bool sendTo(const Path& path, std::span<const std::uint8_t> bytes);

@@ -23,11 +23,8 @@ void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint) {
 void Transport::refreshRoute(TimePoint now, TransportEvents& events) {
     if (now - lastRouteCheck >= routeCheckInterval) {
         lastRouteCheck = now;
-        if (settings.announcedAddresses.empty()) {
-            ownEndpoints.clear();
-            for (const auto address : os::localIpv4Addresses())
-                ownEndpoints.push_back(Endpoint{address, socket.port()});
-        }
+        if (settings.announcedAddresses.empty())
+            ownEndpoints = localEndpoints();
         rebuildRoute(now);
     }
     if (ownRoute != reportedRoute) {

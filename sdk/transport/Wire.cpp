@@ -190,9 +190,16 @@ std::size_t encodeFrame(const Frame& frame, std::uint8_t* out) {
     case FrameKind::probeAnswer:
         putUint64(out + 1, frame.token);
         std::memset(out + 9, 0, 7);
+        if (frame.observed && !frame.observed->isIpv4()) {
+            out[9] = 2;
+            std::memcpy(out + 10, frame.observed->bytes().data(), 16);
+            out[26] = static_cast<std::uint8_t>(frame.observed->port);
+            out[27] = static_cast<std::uint8_t>(frame.observed->port >> 8);
+            return probeAnswerIpv6Size;
+        }
         if (frame.observed) {
             out[9] = 1;
-            putUint32(out + 10, frame.observed->address);
+            putUint32(out + 10, frame.observed->ipv4());
             out[14] = static_cast<std::uint8_t>(frame.observed->port);
             out[15] = static_cast<std::uint8_t>(frame.observed->port >> 8);
         }
@@ -243,13 +250,25 @@ std::optional<Frame> decodeFrame(std::span<const std::uint8_t> plaintext) {
         frame.token = getUint64(&plaintext[1]);
         return frame;
     case FrameKind::probeAnswer: {
+        if (plaintext.size() == probeAnswerIpv6Size && plaintext[9] == 2) {
+            frame.token = getUint64(&plaintext[1]);
+            Endpoint::Bytes address{};
+            std::memcpy(address.data(), &plaintext[10], address.size());
+            const auto observed = Endpoint::fromBytes(
+                address, static_cast<std::uint16_t>(plaintext[26] | (plaintext[27] << 8)));
+            // An IPv4 source is written the short way; one spelling per answer.
+            if (observed.isIpv4() || observed.unspecifiedAddress() || observed.port == 0)
+                return std::nullopt;
+            frame.observed = observed;
+            return frame;
+        }
         if (plaintext.size() != probeAnswerSize || plaintext[9] > 1)
             return std::nullopt;
         frame.token = getUint64(&plaintext[1]);
         const Endpoint observed{getUint32(&plaintext[10]),
                                 static_cast<std::uint16_t>(plaintext[14] | (plaintext[15] << 8))};
         if (plaintext[9] == 1) {
-            if (observed.address == 0 || observed.port == 0)
+            if (observed.ipv4() == 0 || observed.port == 0)
                 return std::nullopt;
             frame.observed = observed;
         } else if (observed != Endpoint{}) {

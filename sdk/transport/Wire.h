@@ -40,7 +40,8 @@
 //   probe:             kind 6, token (8)
 //   probe answer:      kind 7, the probe's token (8), where its datagram came
 //                      from: 1, IPv4 address (4), port (2), or seen through
-//                      a relay: 0 and six zero bytes
+//                      a relay: 0 and six zero bytes; or from IPv6: 2,
+//                      address (16), port (2)
 
 #include "sdk/transport/Types.h"
 
@@ -67,6 +68,7 @@ constexpr std::size_t maxUnreliableMessage = maxFrameSize - unreliableHeaderSize
 constexpr std::size_t maxReliablePart = maxFrameSize - reliableHeaderSize;        // 1428
 constexpr std::size_t probeSize = 9;
 constexpr std::size_t probeAnswerSize = 16;
+constexpr std::size_t probeAnswerIpv6Size = 28;
 constexpr std::uint8_t protocolVersion = 1; // the first protocol's initiations carried 0
 constexpr std::size_t initiationSize = 137;
 constexpr std::size_t responseSize = 69;

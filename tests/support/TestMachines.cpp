@@ -69,6 +69,25 @@ TestMachines::TestMachines(const std::vector<Router>& routers, const std::vector
     ready = shell(script);
 }
 
+TestMachines::TestMachines() : prefix("vt" + std::to_string(getpid())) {
+    std::snprintf(livePrefix, sizeof livePrefix, "%s", prefix.c_str());
+    std::signal(SIGINT, removeOnSignal);
+    std::signal(SIGTERM, removeOnSignal);
+}
+
+std::unique_ptr<TestMachines> TestMachines::ipv6BehindFirewalls(int count) {
+    std::unique_ptr<TestMachines> machines(new TestMachines());
+    std::string script = "netns_internet " + machines->prefix + "\n";
+    for (int i = 1; i <= count; ++i) {
+        script += "netns_firewall6 " + machines->prefix + " " + std::to_string(i) + "\n";
+        script += "netns_machine6 " + machines->prefix + " " + std::to_string(i) + " " +
+                  std::to_string(i) + "\n";
+        machines->addresses.push_back(ipv6Address(i));
+    }
+    machines->ready = machines->shell(script);
+    return machines;
+}
+
 std::string TestMachines::addressOf(int machine) const {
     return addresses.at(static_cast<std::size_t>(machine) - 1);
 }

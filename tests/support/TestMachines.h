@@ -6,6 +6,7 @@
 // stays inside them. With routers: the bridge is the "internet" (11.2.0.0/24),
 // and machines sit behind home routers that translate (netns_router).
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -29,6 +30,12 @@ public:
     // Router r (1-based) is routers[r - 1]; machine i sits behind router
     // behind[i - 1], or on the internet itself when that is 0.
     TestMachines(const std::vector<Router>& routers, const std::vector<int>& behind);
+    // IPv6 only: machine i behind stateful firewall i (netns_firewall6),
+    // at ipv6Address(i); nothing new comes in through a firewall.
+    static std::unique_ptr<TestMachines> ipv6BehindFirewalls(int count);
+    static std::string ipv6Address(int machine) {
+        return "2001:db8:" + std::to_string(machine) + "::" + std::to_string(10 + machine);
+    }
     ~TestMachines();
     TestMachines(const TestMachines&) = delete;
     TestMachines& operator=(const TestMachines&) = delete;
@@ -74,6 +81,7 @@ public:
     bool ready = false;
 
 private:
+    TestMachines();
     std::string prefix;
     std::vector<std::string> addresses; // machine i's at i - 1
 };

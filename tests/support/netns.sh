@@ -61,6 +61,16 @@ netns_remove() {
 #   netns_cut PREFIX R / netns_uncut PREFIX R
 #                                  pulls and puts back router R's WAN cable
 # netns_remove removes routers, their daemons and files as well.
+#
+# IPv6 only, without translation: the switch is 2001:db8:ffff::/64 (the
+# documentation prefix, global-looking; no route leaves the namespaces).
+#
+#   netns_firewall6 PREFIX R       firewall R (namespace PREFIX-rR): WAN eth0
+#                                  at 2001:db8:ffff::R, LAN br0 at
+#                                  2001:db8:R::1/64 (R at most 9). Stateful:
+#                                  answers come in, nothing new does.
+#   netns_machine6 PREFIX I R      machine I (PREFIX-I) behind firewall R at
+#                                  2001:db8:R::(10+I), without IPv4
 
 netns_internet() {
   local prefix=$1
@@ -157,6 +167,37 @@ CONF
   echo "netns_router: miniupnpd did not start in $ns:" >&2
   cat "$dir/miniupnpd.log" >&2
   return 1
+}
+
+netns_firewall6() {
+  local prefix=$1 r=$2 ns="$1-r$2" k
+  ip netns add "$ns"
+  ip -n "$ns" link set lo up
+  _netns_wire "$ns" eth0 "$prefix-sw" "vf$$-$r"
+  ip -n "$ns" link add br0 type bridge
+  ip -n "$ns" link set br0 up
+  # nodad: addresses usable at once, not tentative for a second
+  ip -n "$ns" -6 addr add "2001:db8:ffff::$r/64" dev eth0 nodad
+  ip -n "$ns" -6 addr add "2001:db8:$r::1/64" dev br0 nodad
+  ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.forwarding=1
+  for k in $(seq 1 9); do
+    [ "$k" = "$r" ] || ip -n "$ns" -6 route add "2001:db8:$k::/64" via "2001:db8:ffff::$k"
+  done
+  ip netns exec "$ns" nft -f - <<RULES
+table inet filter {
+  chain forward { type filter hook forward priority 0; policy drop;
+    ct state established,related accept; iifname "br0" oifname "eth0" accept; }
+}
+RULES
+}
+
+netns_machine6() {
+  local prefix=$1 i=$2 r=$3 ns="$1-$2"
+  ip netns add "$ns"
+  ip -n "$ns" link set lo up
+  _netns_wire "$ns" eth0 "$prefix-r$r" "vm$$-$i"
+  ip -n "$ns" -6 addr add "2001:db8:$r::$((10 + i))/64" dev eth0 nodad
+  ip -n "$ns" -6 route add default via "2001:db8:$r::1"
 }
 
 netns_machine() {

@@ -139,6 +139,12 @@ TEST(ControlProtocol, MemberLinesAreStrict) {
     EXPECT_EQ(
         encodeServerMessage(MemberMessage{MemberMessage::Path::relayed, "no endpoint", {}, "b\nc"}),
         "member relayed - - b c\n");
+    EXPECT_EQ(encodeServerMessage(
+                  MemberMessage{MemberMessage::Path::direct, "[2001:db8::1]:5", 1005, "a"}),
+              "member direct [2001:db8::1]:5 1.005 a\n");
+    const auto v6 = decodeServerMessage("member direct [2001:db8::1]:5 1.005 a");
+    ASSERT_TRUE(v6.message);
+    EXPECT_EQ(std::get<MemberMessage>(*v6.message).endpoint, "[2001:db8::1]:5");
     const std::vector<std::string> refused = {
         "member",
         "member direct - -",
@@ -148,6 +154,8 @@ TEST(ControlProtocol, MemberLinesAreStrict) {
         "member direct 1.2.3.4:5 -1.000 a",
         "member direct 1.2.3.4:5 1234567.000 a",
         "member direct host:5 1.000 a",
+        "member direct [2001:DB8::1]:5 1.000 a",
+        "member direct [" + std::string(50, '1') + "]:5 1.000 a",
         "member direct 1.2.3.4:5 1.000 a\x1b",
         "member direct  1.000 a",
     };

@@ -173,7 +173,7 @@ TEST(Route, ReportedInFirstRunCallbacksAndNamesKeyAndEndpoint) {
     EXPECT_EQ(sdk::transport::peerIdOf(route->key), node->peerId)
         << "the peer id is bound to the route's key";
     ASSERT_EQ(route->endpoints.size(), 1u);
-    EXPECT_EQ(route->endpoints[0].address, INADDR_LOOPBACK);
+    EXPECT_EQ(route->endpoints[0].ipv4(), INADDR_LOOPBACK);
     EXPECT_NE(route->endpoints[0].port, 0);
     pumpFor({node.get()}, std::chrono::milliseconds(50));
     EXPECT_EQ(node->routeUpdates, 1) << "an unchanged route is not reported again";

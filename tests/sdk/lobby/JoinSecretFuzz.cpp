@@ -4,6 +4,7 @@
 // far, so the writing side is fuzzed directly.
 #include "sdk/lobby/JoinSecret.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,26 +16,47 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
 
-    if (size < 8 + 16 + 32 + 6)
+    if (size < 8 + 16 + 32 + 7)
         return 0;
     JoinSecret made;
     std::memcpy(&made.lobbyId, data, 8);
     std::memcpy(made.lobbyKey.data(), data + 8, 16);
     std::memcpy(made.hostKey.data(), data + 24, 32);
-    for (std::size_t at = 56; at + 6 <= size; at += 6) {
-        sdk::transport::Endpoint endpoint;
-        std::memcpy(&endpoint.address, data + at, 4);
-        std::memcpy(&endpoint.port, data + at + 4, 2);
-        made.endpoints.push_back(endpoint);
+    // Each endpoint: a byte whose low bit picks the family, then the address
+    // (4 or 16 bytes) and the port.
+    for (std::size_t at = 56; at < size;) {
+        const bool ipv6 = data[at] & 1;
+        const std::size_t length = ipv6 ? 18 : 6;
+        if (at + 1 + length > size)
+            break;
+        std::uint16_t port = 0;
+        std::memcpy(&port, data + at + 1 + length - 2, 2);
+        if (ipv6) {
+            sdk::transport::Endpoint::Bytes address{};
+            std::memcpy(address.data(), data + at + 1, 16);
+            made.endpoints.push_back(sdk::transport::Endpoint::fromBytes(address, port));
+        } else {
+            std::uint32_t address = 0;
+            std::memcpy(&address, data + at + 1, 4);
+            made.endpoints.push_back(sdk::transport::Endpoint{address, port});
+        }
+        at += 1 + length;
     }
     const std::string written = formatJoinSecret(made);
     if (written.size() > maxJoinSecretLength)
         std::abort();
-    if (made.endpoints.size() > maxSecretEndpoints)
-        made.endpoints.resize(maxSecretEndpoints); // only the first ones are written
-    bool valid = made.lobbyId > 0;
+    // What is written: five IPv4 endpoints, or the first IPv4 and the first
+    // IPv6 one.
+    std::vector<sdk::transport::Endpoint> ipv4, ipv6;
     for (const auto& endpoint : made.endpoints)
-        valid = valid && endpoint.address != 0 && endpoint.port != 0;
+        (endpoint.isIpv4() ? ipv4 : ipv6).push_back(endpoint);
+    ipv4.resize(std::min(ipv4.size(), ipv6.empty() ? maxSecretEndpoints : std::size_t{1}));
+    ipv6.resize(std::min<std::size_t>(ipv6.size(), 1));
+    made.endpoints = ipv4;
+    made.endpoints.insert(made.endpoints.end(), ipv6.begin(), ipv6.end());
+    bool valid = made.lobbyId > 0 && !made.endpoints.empty();
+    for (const auto& endpoint : made.endpoints)
+        valid = valid && !endpoint.unspecifiedAddress() && endpoint.port != 0;
     const auto parsed = parseJoinSecret(written);
     if (valid != parsed.has_value() || (parsed && !(*parsed == made)))
         std::abort();

@@ -38,7 +38,7 @@ TEST_F(LobbyTest, CreatedLobbyIsTheHostsWithItsSettingsAndSecret) {
     const auto parsed = sdk::lobby::parseJoinSecret(secret);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->lobbyId, lobby.GetId());
-    EXPECT_EQ(parsed->endpoints.at(0).address, 0x7f000001u);
+    EXPECT_EQ(parsed->endpoints.at(0).ipv4(), 0x7f000001u);
 
     char other[discordTextSize] = {};
     EXPECT_EQ(hostNode->lobbies().GetLobbyActivitySecret(lobby.GetId() + 1, other),

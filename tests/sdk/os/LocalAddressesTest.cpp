@@ -10,7 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/NetworkNamespace.h"
+
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -40,6 +43,26 @@ TEST(LocalAddresses, NeverLoopbackWhenNoDescriptorIsFree) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "127.0.0.1 announced when getifaddrs failed";
+}
+
+// Of a dummy interface's IPv6 addresses only the usable global one joins
+// the route: not link-local, unique-local, deprecated or on a down interface.
+TEST(LocalAddresses, OnlyUsableGlobalIpv6Addresses) {
+    SKIP_UNLESS_NETWORK_ADMIN();
+    std::vector<sdk::os::Endpoint::Bytes> found;
+    inFreshNetworkNamespace([&] {
+        ASSERT_EQ(std::system("ip link add d0 type dummy && ip link set d0 up && "
+                              "ip link add d1 type dummy && "
+                              "ip -6 addr add 2001:db8::5/64 dev d0 nodad && "
+                              "ip -6 addr add fe80::5/64 dev d0 nodad && "
+                              "ip -6 addr add fd00::5/64 dev d0 nodad && "
+                              "ip -6 addr add 2001:db8::6/64 dev d0 nodad preferred_lft 0 && "
+                              "ip -6 addr add 2001:db8:1::7/64 dev d1 nodad"),
+                  0);
+        found = sdk::os::localIpv6Addresses();
+    });
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], *sdk::os::parseIpv6Address("2001:db8::5"));
 }
 
 } // namespace

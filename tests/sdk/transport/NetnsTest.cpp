@@ -200,7 +200,7 @@ TEST_F(NetnsTest, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
     auto stranger = std::make_unique<testsupport::TestUdpSocket>(
         machines->inside(1, [] { return socket(AF_INET, SOCK_DGRAM, 0); }));
     for (const auto& datagram : captured)
-        stranger->sendTo(endpointOfB().address, endpointOfB().port, datagram);
+        stranger->sendTo(endpointOfB().ipv4(), endpointOfB().port, datagram);
     pumpFor({a.get(), b.get()}, std::chrono::milliseconds(300));
     EXPECT_EQ(b->received.size(), before) << "a replayed datagram was delivered";
     close(capture);
@@ -224,7 +224,7 @@ TEST_F(NetnsTest, RandomBytesChangeNothingAndGetNoAnswer) {
         for (auto& byte : junk)
             byte = static_cast<std::uint8_t>(random());
         junk[0] = static_cast<std::uint8_t>(i % 4); // our types among others
-        stranger->sendTo(endpointOfB().address, endpointOfB().port, junk);
+        stranger->sendTo(endpointOfB().ipv4(), endpointOfB().port, junk);
         if (i % 200 == 0)
             b->run();
     }

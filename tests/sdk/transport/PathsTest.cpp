@@ -256,7 +256,7 @@ TEST(SimultaneousOpen, TheFasterOfTwoCandidatesIsKept) {
 TEST(Reflexive, AMemberLearnsWhereItsPeersSeeItFrom) {
     // a announces only 127.0.0.2; it reaches the host from 127.0.0.1.
     auto settings = quickPaths();
-    settings.announcedAddresses = {INADDR_LOOPBACK + 1};
+    settings.announcedAddresses = {Endpoint{INADDR_LOOPBACK + 1, 0}};
     Trio trio(settings);
     trio.open();
     const Endpoint seen = endpointOf(*trio.a->transport);

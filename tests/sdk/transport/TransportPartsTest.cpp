@@ -5,6 +5,7 @@
 #include "sdk/transport/ReliableChannel.h"
 #include "sdk/transport/ReplayWindow.h"
 #include "sdk/transport/Route.h"
+#include "sdk/transport/Wire.h"
 
 #include <gtest/gtest.h>
 
@@ -105,9 +106,82 @@ INSTANTIATE_TEST_SUITE_P(
         RouteCase{"PortSign", "vr1 " + keyText() + " 10.1.2.3:+500", false},
         RouteCase{"AddressOutOfRange", "vr1 " + keyText() + " 10.1.2.256:5000", false},
         RouteCase{"AddressShort", "vr1 " + keyText() + " 10.1.2:5000", false},
-        RouteCase{"NoPort", "vr1 " + keyText() + " 10.1.2.3", false},
-        RouteCase{"Empty", "", false}),
+        RouteCase{"NoPort", "vr1 " + keyText() + " 10.1.2.3", false}, RouteCase{"Empty", "", false},
+        RouteCase{"Ipv6", "vr1 " + keyText() + " [2001:db8::1]:5000", true},
+        RouteCase{"BothFamilies", "vr1 " + keyText() + " 10.1.2.3:5000 [2001:db8:0:1::2]:4000",
+                  true},
+        RouteCase{"Ipv6Full", "vr1 " + keyText() + " [2001:db8:1:2:3:4:5:6]:1", true},
+        RouteCase{"Ipv6NotShortest", "vr1 " + keyText() + " [2001:db8:0::1]:5000", false},
+        RouteCase{"Ipv6LeadingZeros", "vr1 " + keyText() + " [2001:0db8::1]:5000", false},
+        RouteCase{"Ipv6UpperCase", "vr1 " + keyText() + " [2001:DB8::1]:5000", false},
+        RouteCase{"Ipv6Unbracketed", "vr1 " + keyText() + " 2001:db8::1:5000", false},
+        RouteCase{"Ipv6NoPort", "vr1 " + keyText() + " [2001:db8::1]", false},
+        RouteCase{"Ipv6EmptyPort", "vr1 " + keyText() + " [2001:db8::1]:", false},
+        RouteCase{"Ipv6PortZero", "vr1 " + keyText() + " [2001:db8::1]:0", false},
+        RouteCase{"Ipv6Zone", "vr1 " + keyText() + " [fe80::1%eth0]:5000", false},
+        RouteCase{"Ipv6MappedIpv4", "vr1 " + keyText() + " [::ffff:10.1.2.3]:5000", false},
+        RouteCase{"Ipv6TextAfterPort", "vr1 " + keyText() + " [2001:db8::1]:5000]", false},
+        RouteCase{"Ipv6Empty", "vr1 " + keyText() + " []:5000", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Both families in one value: an IPv4 endpoint stays IPv4 whichever way it was
+// made, and the families never compare equal.
+TEST(EndpointValue, OneSpellingPerAddressOfEitherFamily) {
+    const Endpoint dotted{0x0a010203, 5000};
+    Endpoint::Bytes mapped{};
+    mapped[10] = 0xff;
+    mapped[11] = 0xff;
+    mapped[12] = 10;
+    mapped[13] = 1;
+    mapped[14] = 2;
+    mapped[15] = 3;
+    EXPECT_EQ(Endpoint::fromBytes(mapped, 5000), dotted);
+    EXPECT_TRUE(dotted.isIpv4());
+    EXPECT_EQ(dotted.toString(), "10.1.2.3:5000");
+    EXPECT_TRUE(Endpoint{}.unspecifiedAddress());
+    EXPECT_EQ(Endpoint{}.toString(), "0.0.0.0:0");
+
+    const auto v6 = parseEndpoint("[2001:db8::a]:443");
+    ASSERT_TRUE(v6);
+    EXPECT_FALSE(v6->isIpv4());
+    EXPECT_EQ(v6->ipv4(), 0u);
+    EXPECT_EQ(v6->bytes()[0], 0x20);
+    EXPECT_EQ(v6->bytes()[15], 0x0a);
+    EXPECT_NE(*v6, dotted);
+    EXPECT_TRUE(Endpoint::fromBytes({}, 1).unspecifiedAddress());
+    EXPECT_EQ(Endpoint::fromBytes({}, 1).toString(), "[::]:1");
+}
+
+// The probe answer tells a peer its source of either family, or nothing when
+// the probe came through a relay; a source of one family is never read as
+// the other, and the IPv4 one keeps its short form.
+TEST(ProbeAnswer, CarriesTheSourceOfEitherFamily) {
+    const std::vector<std::pair<std::optional<Endpoint>, std::size_t>> cases{
+        {std::nullopt, probeAnswerSize},
+        {Endpoint{0x0b020001, 40000}, probeAnswerSize},
+        {parseEndpoint("[2001:db8::5]:40000"), probeAnswerIpv6Size},
+    };
+    for (const auto& [observed, size] : cases) {
+        std::array<std::uint8_t, maxDatagramSize> out{};
+        const Frame answer{FrameKind::probeAnswer, {}, 0, 0, {}, 0x1122334455667788, observed};
+        ASSERT_EQ(encodeFrame(answer, out.data()), size);
+        const auto decoded = decodeFrame({out.data(), size});
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->token, answer.token);
+        EXPECT_EQ(decoded->observed, observed);
+        // Cut or lengthened by one byte, no answer is one.
+        EXPECT_FALSE(decodeFrame({out.data(), size - 1}));
+        EXPECT_FALSE(decodeFrame({out.data(), size + 1}));
+    }
+    // An IPv4 source in the IPv6 form is a second spelling.
+    std::array<std::uint8_t, probeAnswerIpv6Size> mapped{};
+    mapped[0] = static_cast<std::uint8_t>(FrameKind::probeAnswer);
+    mapped[9] = 2;
+    mapped[20] = mapped[21] = 0xff;
+    mapped[22] = 10;
+    mapped[26] = 1;
+    EXPECT_FALSE(decodeFrame(mapped));
+}
 
 TEST(RouteText, LongerThan4095BytesIsRefused) {
     EXPECT_FALSE(parseRoute(std::string(4096, 'a')));

@@ -53,7 +53,7 @@ struct TransportNode {
 
 inline TransportSettings loopbackSettings(Milliseconds timeout = Milliseconds(10000)) {
     TransportSettings settings;
-    settings.announcedAddresses = {INADDR_LOOPBACK};
+    settings.announcedAddresses = {Endpoint{INADDR_LOOPBACK, 0}};
     settings.peerTimeout = timeout;
     settings.keepAliveInterval = Milliseconds(100);
     settings.handshakeRetry = Milliseconds(100);
@@ -81,13 +81,14 @@ public:
         : TestUdpSocket(bound), bound(bound) {}
     using TestUdpSocket::sendTo;
     void sendTo(const Endpoint& to, std::span<const std::uint8_t> bytes) {
-        sendTo(to.address, to.port, bytes);
+        sendTo(to.ipv4(), to.port, bytes);
     }
     std::optional<std::vector<std::uint8_t>> receive(Endpoint* from = nullptr) {
-        Endpoint sender;
-        auto datagram = TestUdpSocket::receive(&sender.address, &sender.port);
+        std::uint32_t address = 0;
+        std::uint16_t port = 0;
+        auto datagram = TestUdpSocket::receive(&address, &port);
         if (datagram && from)
-            *from = sender;
+            *from = Endpoint{address, port};
         return datagram;
     }
     Endpoint endpoint() const { return Endpoint{bound, port()}; }
