@@ -3,10 +3,12 @@
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 #include "platform/SystemLibrary.h"
+#include "platform/UnwindTable.h"
 #include "resources/ElfExports.h"
 #include "resources/InMemoryLoad.h"
 #include "resources/PeHeaders.h"
 #include "resources/PeSteps.h"
+#include "resources/PeUnwind.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -113,7 +115,17 @@ InMemoryLibrary* loadPeImage(const ImageBytes& source, const InMemoryLoadOptions
             return failAndFree(library, error);
         if (library->entryPoint != 0 && !isImageCode(image, headers, sections, library->entryPoint))
             return failAndFree(library, errorBadExeFormat);
+        UnwindTableRange unwind;
+        if (std::uint32_t error = checkUnwindTable(image, headers, sections, unwind))
+            return failAndFree(library, error);
         protectSections(image, headers, sections);
+        // Before any of the image's code runs: an exception thrown in its
+        // entry point, even one it catches, needs the table.
+        if (unwind.count != 0) {
+            if (!registerUnwindTable(codeBase + unwind.offset, unwind.count, codeBase))
+                return failAndFree(library, errorOutOfMemory);
+            library->unwindTable = codeBase + unwind.offset;
+        }
 
         if (!options.runImageCode)
             return library;
@@ -224,6 +236,10 @@ void freeInMemoryLibrary(InMemoryLibrary* library) {
         auto* entry = reinterpret_cast<ImageEntryPoint*>(library->codeBase + library->entryPoint);
         entry(library->codeBase, pe::dllProcessDetach, nullptr);
         library->initialized = 0;
+    }
+    if (library->unwindTable) {
+        unregisterUnwindTable(library->unwindTable);
+        library->unwindTable = nullptr;
     }
     if (library->dependencies) {
         for (std::int32_t i = 0; i < library->dependencyCount; ++i)

@@ -55,6 +55,9 @@ struct InMemoryLibrary {
     std::uint32_t exportDirectoryEnd = 0;
     std::vector<InMemoryExportName> exportNames; // in the export table's order
     std::vector<std::uint32_t> exportFunctions;  // AddressOfFunctions
+    // The image's function table (its exception directory) while the system
+    // holds it for unwinding; removed before the image is released.
+    void* unwindTable = nullptr;
 
     // Set instead of the fields above when the image is an ELF shared object.
     LibraryFromMemory* sharedObject = nullptr;

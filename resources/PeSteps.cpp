@@ -192,6 +192,20 @@ bool isImageCode(const ImageBytes& image, const PeHeaders& headers,
     return false;
 }
 
+bool keptSectionHolds(const ImageBytes& image, const PeHeaders& headers,
+                      const std::vector<MappedSection>& sections, std::uint64_t offset,
+                      std::uint64_t size) {
+    for (const MappedSection& section : sections) {
+        if (section.characteristics & pe::sectionDiscardable)
+            continue;
+        const auto start = static_cast<std::uint64_t>(section.address - image.at(0));
+        const std::uint64_t length = protectedSize(section, headers);
+        if (offset >= start && offset - start <= length && size <= length - (offset - start))
+            return image.contains(offset, size);
+    }
+    return false;
+}
+
 std::uint32_t collectTlsCallbacks(const ImageBytes& image, const PeHeaders& headers,
                                   const std::vector<MappedSection>& sections,
                                   std::vector<ImageTlsCallback*>& callbacks) {

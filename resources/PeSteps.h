@@ -60,6 +60,12 @@ std::uint32_t collectTlsCallbacks(const ImageBytes& image, const PeHeaders& head
 bool isImageCode(const ImageBytes& image, const PeHeaders& headers,
                  const std::vector<MappedSection>& sections, std::uint64_t offset);
 
+// Whether [offset, offset + size) lies inside one section that stays mapped
+// (not discardable), within the range its protection covers.
+bool keptSectionHolds(const ImageBytes& image, const PeHeaders& headers,
+                      const std::vector<MappedSection>& sections, std::uint64_t offset,
+                      std::uint64_t size);
+
 void protectSections(const ImageBytes& image, const PeHeaders& headers,
                      const std::vector<MappedSection>& sections);
 
