@@ -110,7 +110,7 @@ InMemoryLibrary* loadPeImage(const ImageBytes& source, const InMemoryLoadOptions
         if (std::uint32_t error = resolveImports(*library, image, headers))
             return failAndFree(library, error);
         readExports(*library, image, headers);
-        std::vector<ImageTlsCallback*> tlsCallbacks;
+        std::vector<void*> tlsCallbacks;
         if (std::uint32_t error = collectTlsCallbacks(image, headers, sections, tlsCallbacks))
             return failAndFree(library, error);
         if (library->entryPoint != 0 && !isImageCode(image, headers, sections, library->entryPoint))
@@ -129,7 +129,8 @@ InMemoryLibrary* loadPeImage(const ImageBytes& source, const InMemoryLoadOptions
 
         if (!options.runImageCode)
             return library;
-        runTlsCallbacks(codeBase, tlsCallbacks);
+        library->tlsCallbacks = std::move(tlsCallbacks);
+        runTlsCallbacks(codeBase, library->tlsCallbacks, pe::dllProcessAttach);
         if (library->entryPoint != 0) {
             auto* entry = reinterpret_cast<ImageEntryPoint*>(codeBase + library->entryPoint);
             if (entry(codeBase, pe::dllProcessAttach, nullptr) == 0)
@@ -232,6 +233,8 @@ void freeInMemoryLibrary(InMemoryLibrary* library) {
         return;
     if (library->sharedObject)
         closeLibraryFromMemory(library->sharedObject);
+    // The system's order: TLS callbacks first, then the entry point.
+    runTlsCallbacks(library->codeBase, library->tlsCallbacks, pe::dllProcessDetach);
     if (library->initialized) {
         auto* entry = reinterpret_cast<ImageEntryPoint*>(library->codeBase + library->entryPoint);
         entry(library->codeBase, pe::dllProcessDetach, nullptr);

@@ -208,7 +208,7 @@ bool keptSectionHolds(const ImageBytes& image, const PeHeaders& headers,
 
 std::uint32_t collectTlsCallbacks(const ImageBytes& image, const PeHeaders& headers,
                                   const std::vector<MappedSection>& sections,
-                                  std::vector<ImageTlsCallback*>& callbacks) {
+                                  std::vector<void*>& callbacks) {
     const pe::DataDirectory& directory = headers.directory(pe::directoryTls);
     if (directory.VirtualAddress == 0)
         return 0;
@@ -227,8 +227,7 @@ std::uint32_t collectTlsCallbacks(const ImageBytes& image, const PeHeaders& head
             return 0;
         if (!isImageCode(image, headers, sections, callback - base))
             return errorBadExeFormat;
-        callbacks.push_back(
-            reinterpret_cast<ImageTlsCallback*>(static_cast<std::uintptr_t>(callback)));
+        callbacks.push_back(reinterpret_cast<void*>(static_cast<std::uintptr_t>(callback)));
     }
 }
 
@@ -253,7 +252,8 @@ void protectSections(const ImageBytes& image, const PeHeaders& headers,
     }
 }
 
-void runTlsCallbacks(unsigned char* codeBase, const std::vector<ImageTlsCallback*>& callbacks) {
-    for (ImageTlsCallback* callback : callbacks)
-        callback(codeBase, pe::dllProcessAttach, nullptr);
+void runTlsCallbacks(unsigned char* codeBase, const std::vector<void*>& callbacks,
+                     std::uint32_t reason) {
+    for (void* callback : callbacks)
+        reinterpret_cast<ImageTlsCallback*>(callback)(codeBase, reason, nullptr);
 }

@@ -1,0 +1,119 @@
+# Windows test programs, run by CTest under Wine (label "wine").
+#
+# vaskor_wine_test(<name> SOURCES ... LIBS <target>... LIBRARY_SOURCES ...
+#                  [FILES <file>...] [DEPENDS <target>...] [LABELS ...])
+#
+# In a Windows build (the mingw toolchain) the program is an ordinary test of
+# SOURCES linked with LIBS, run through the toolchain's emulator. In the Linux
+# build it is cross-compiled directly with the mingw compiler from SOURCES and
+# LIBRARY_SOURCES (the Windows sources of LIBS), with the include roots of
+# LIBS and GoogleTest from Debian's sources, and run with wine64. FILES are
+# copied beside the program, which runs in its own folder.
+#
+# All programs share one Wine prefix inside the build tree, made once by the
+# wine_prefix test (the first start takes a few seconds and about 700 MB).
+
+set(VASKOR_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+set(VASKOR_WINE_ENVIRONMENT
+    WINEPREFIX=${VASKOR_WINE_PREFIX}
+    WINEDEBUG=-all
+    # No prompts to install Mono or Gecko.
+    "WINEDLLOVERRIDES=mscoree,mshtml=")
+
+if(WIN32)
+    set(VASKOR_WINE ${CMAKE_CROSSCOMPILING_EMULATOR})
+else()
+    find_program(VASKOR_WINE NAMES wine64 PATHS /usr/lib/wine)
+    find_program(VASKOR_MINGW_CXX x86_64-w64-mingw32-g++-posix)
+endif()
+
+# The gtest objects for the directly cross-compiled programs, built once.
+function(vaskor_wine_gtest out)
+    set(dir ${CMAKE_BINARY_DIR}/wine-gtest)
+    set(objects ${dir}/gtest-all.o ${dir}/gtest_main.o)
+    if(NOT TARGET vaskor_wine_gtest)
+        set(root /usr/src/googletest/googletest)
+        file(MAKE_DIRECTORY ${dir})
+        add_custom_command(OUTPUT ${objects}
+            COMMAND ${VASKOR_MINGW_CXX} -std=c++20 -O1 -I${root}/include -I${root}
+                    -c ${root}/src/gtest-all.cc -o ${dir}/gtest-all.o
+            COMMAND ${VASKOR_MINGW_CXX} -std=c++20 -O1 -I${root}/include
+                    -c ${root}/src/gtest_main.cc -o ${dir}/gtest_main.o
+            COMMENT "GoogleTest for Windows test programs")
+        add_custom_target(vaskor_wine_gtest DEPENDS ${objects})
+    endif()
+    set(${out} ${objects} PARENT_SCOPE)
+endfunction()
+
+function(vaskor_wine_prefix_test)
+    if(TEST wine_prefix)
+        return()
+    endif()
+    add_test(NAME wine_prefix
+        COMMAND sh -c "test -f \"$WINEPREFIX/system.reg\" || \"$0\" wineboot -i" ${VASKOR_WINE})
+    set_tests_properties(wine_prefix PROPERTIES
+        ENVIRONMENT "${VASKOR_WINE_ENVIRONMENT}" FIXTURES_SETUP wine_prefix LABELS wine)
+endfunction()
+
+function(vaskor_wine_test name)
+    # The sanitizer and fuzz builds run only their own labels.
+    if(VASKOR_FUZZ OR VASKOR_SANITIZE OR VASKOR_TSAN)
+        return()
+    endif()
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;LIBS;LIBRARY_SOURCES;FILES;DEPENDS;LABELS")
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${name}.d)
+    file(MAKE_DIRECTORY ${dir})
+    if(WIN32)
+        add_executable(${name} ${ARG_SOURCES})
+        target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
+        if(ARG_DEPENDS)
+            add_dependencies(${name} ${ARG_DEPENDS})
+        endif()
+        add_test(NAME ${name} COMMAND ${name})
+    else()
+        if(NOT VASKOR_WINE OR NOT VASKOR_MINGW_CXX)
+            message(STATUS "${name}: no wine64 or mingw g++-posix, the Windows test is not built")
+            return()
+        endif()
+        vaskor_wine_gtest(gtestObjects)
+        set(includes -I/usr/src/googletest/googletest/include)
+        set(headers "")
+        foreach(lib IN LISTS ARG_LIBS)
+            set(root ${CMAKE_BINARY_DIR}/include-roots/${lib})
+            list(APPEND includes -I${root})
+            file(GLOB libHeaders CONFIGURE_DEPENDS ${root}/*/*.h)
+            list(APPEND headers ${libHeaders})
+        endforeach()
+        set(sources "")
+        foreach(source IN LISTS ARG_SOURCES)
+            get_filename_component(source ${source} ABSOLUTE)
+            list(APPEND sources ${source})
+        endforeach()
+        set(program ${dir}/${name}.exe)
+        add_custom_command(OUTPUT ${program}
+            COMMAND ${VASKOR_MINGW_CXX} -std=c++20 -O1 -Wall -Wextra -static ${includes}
+                    -o ${program} ${sources} ${ARG_LIBRARY_SOURCES} ${gtestObjects}
+            DEPENDS ${sources} ${ARG_LIBRARY_SOURCES} ${headers} ${gtestObjects}
+            COMMENT "Windows test program ${name}.exe")
+        add_custom_target(${name} ALL DEPENDS ${program})
+        add_dependencies(${name} vaskor_wine_gtest ${ARG_DEPENDS})
+        add_test(NAME ${name} COMMAND ${VASKOR_WINE} ${program})
+    endif()
+    foreach(file IN LISTS ARG_FILES)
+        get_filename_component(fileName ${file} NAME)
+        add_custom_command(TARGET ${name} POST_BUILD
+            COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${dir}/${fileName})
+    endforeach()
+    vaskor_wine_prefix_test()
+    set_tests_properties(${name} PROPERTIES
+        LABELS "wine;${ARG_LABELS}"
+        ENVIRONMENT "${VASKOR_WINE_ENVIRONMENT}"
+        FIXTURES_REQUIRED wine_prefix
+        SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
+        # A Windows program that ends early may still exit with 0: only
+        # GoogleTest's own summary counts as a pass.
+        PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]"
+        FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
+        WORKING_DIRECTORY ${dir})
+endfunction()
