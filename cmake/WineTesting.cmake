@@ -1,7 +1,8 @@
 # Windows test programs, run by CTest under Wine (label "wine").
 #
 # vaskor_wine_test(<name> SOURCES ... LIBS <target>... LIBRARY_SOURCES ...
-#                  [FILES <file>...] [DEPENDS <target>...] [LABELS ...])
+#                  [SYSTEM_LIBS <windows library>...] [FILES <file>...]
+#                  [DEPENDS <target>...] [LABELS ...])
 #
 # In a Windows build (the mingw toolchain) the program is an ordinary test of
 # SOURCES linked with LIBS, run through the toolchain's emulator. In the Linux
@@ -20,8 +21,19 @@ set(VASKOR_WINE_ENVIRONMENT
     # No prompts to install Mono or Gecko.
     "WINEDLLOVERRIDES=mscoree,mshtml=")
 
+# The Windows sources of the in-memory loader (vaskor_loader on the win32
+# platform), for programs cross-compiled directly.
+set(VASKOR_WINDOWS_LOADER_SOURCES "")
+foreach(source ElfExports InMemoryLibrary PeHeaders PeSteps PeUnwind)
+    list(APPEND VASKOR_WINDOWS_LOADER_SOURCES ${PROJECT_SOURCE_DIR}/resources/${source}.cpp)
+endforeach()
+foreach(source Memory LastError SystemLibrary UnwindTable)
+    list(APPEND VASKOR_WINDOWS_LOADER_SOURCES ${PROJECT_SOURCE_DIR}/platform/win32/${source}.cpp)
+endforeach()
+
 if(WIN32)
     set(VASKOR_WINE ${CMAKE_CROSSCOMPILING_EMULATOR})
+    set(VASKOR_MINGW_CXX ${CMAKE_CXX_COMPILER})
 else()
     find_program(VASKOR_WINE NAMES wine64 PATHS /usr/lib/wine)
     find_program(VASKOR_MINGW_CXX x86_64-w64-mingw32-g++-posix)
@@ -60,12 +72,13 @@ function(vaskor_wine_test name)
     if(VASKOR_FUZZ OR VASKOR_SANITIZE OR VASKOR_TSAN)
         return()
     endif()
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;LIBS;LIBRARY_SOURCES;FILES;DEPENDS;LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;LIBS;LIBRARY_SOURCES;SYSTEM_LIBS;FILES;DEPENDS;LABELS")
     set(dir ${CMAKE_CURRENT_BINARY_DIR}/${name}.d)
     file(MAKE_DIRECTORY ${dir})
     if(WIN32)
         add_executable(${name} ${ARG_SOURCES})
-        target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+        target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${ARG_SYSTEM_LIBS} GTest::gtest
+            GTest::gtest_main)
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
         if(ARG_DEPENDS)
             add_dependencies(${name} ${ARG_DEPENDS})
@@ -90,10 +103,14 @@ function(vaskor_wine_test name)
             get_filename_component(source ${source} ABSOLUTE)
             list(APPEND sources ${source})
         endforeach()
+        set(systemLibs "")
+        foreach(lib IN LISTS ARG_SYSTEM_LIBS)
+            list(APPEND systemLibs -l${lib})
+        endforeach()
         set(program ${dir}/${name}.exe)
         add_custom_command(OUTPUT ${program}
             COMMAND ${VASKOR_MINGW_CXX} -std=c++20 -O1 -Wall -Wextra -static ${includes}
-                    -o ${program} ${sources} ${ARG_LIBRARY_SOURCES} ${gtestObjects}
+                    -o ${program} ${sources} ${ARG_LIBRARY_SOURCES} ${gtestObjects} ${systemLibs}
             DEPENDS ${sources} ${ARG_LIBRARY_SOURCES} ${headers} ${gtestObjects}
             COMMENT "Windows test program ${name}.exe")
         add_custom_target(${name} ALL DEPENDS ${program})
