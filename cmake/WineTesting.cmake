@@ -118,9 +118,8 @@ function(vaskor_wine_test name)
         add_test(NAME ${name} COMMAND ${VASKOR_WINE} ${program})
     endif()
     foreach(file IN LISTS ARG_FILES)
-        get_filename_component(fileName ${file} NAME)
         add_custom_command(TARGET ${name} POST_BUILD
-            COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${dir}/${fileName})
+            COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${dir})
     endforeach()
     vaskor_wine_prefix_test()
     set_tests_properties(${name} PROPERTIES
