@@ -2,7 +2,7 @@
 
 // The 18 entry points our adapter libraries export, with the Wintun 0.10
 // signatures: the Linux library in tun/ (failures set errno, its "last
-// error") and the Windows stand-in in tun/standin/ (failures set the thread's
+// error") and the Windows stand-in in tun/win32/ (failures set the thread's
 // Windows error code; its exports are listed in a .def file). Failures are
 // logged through WintunSetLogger's callback. The reboot flag is never set:
 // nothing here needs a reboot.

@@ -1,4 +1,4 @@
-#include "tun/standin/StandinSession.h"
+#include "tun/win32/StandinSession.h"
 
 #include <new>
 

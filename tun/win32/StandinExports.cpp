@@ -3,8 +3,8 @@
 // the thread's last error, and a line to the WintunSetLogger callback.
 
 #include "interfaces/WintunExports.h"
-#include "tun/standin/StandinAdapters.h"
-#include "tun/standin/StandinSession.h"
+#include "tun/win32/StandinAdapters.h"
+#include "tun/win32/StandinSession.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tun/standin/StandinAdapters.h"
+#include "tun/win32/StandinAdapters.h"
 
 #include <windows.h>
 

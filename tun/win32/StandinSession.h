@@ -7,7 +7,7 @@
 // ring has no room for it is dropped, as a full adapter queue drops it.
 
 #include "tun/PacketRing.h"
-#include "tun/standin/StandinAdapters.h"
+#include "tun/win32/StandinAdapters.h"
 
 #include <windows.h>
 
