@@ -11,15 +11,8 @@
 # LIBS and GoogleTest from Debian's sources, and run with wine64. FILES are
 # copied beside the program, which runs in its own folder.
 #
-# All programs share one Wine prefix inside the build tree, made once by the
-# wine_prefix test (the first start takes a few seconds and about 700 MB).
-
-set(VASKOR_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
-set(VASKOR_WINE_ENVIRONMENT
-    WINEPREFIX=${VASKOR_WINE_PREFIX}
-    WINEDEBUG=-all
-    # No prompts to install Mono or Gecko.
-    "WINEDLLOVERRIDES=mscoree,mshtml=")
+# All programs run through tests/support/wine-run, in the Wine prefix of
+# this build tree (made on the first run: a few seconds and about 700 MB).
 
 # The Windows sources of the in-memory loader (vaskor_loader on the win32
 # platform), for programs cross-compiled directly.
@@ -32,11 +25,11 @@ foreach(source Memory LastError SystemLibrary UnwindTable)
 endforeach()
 
 if(WIN32)
-    set(VASKOR_WINE ${CMAKE_CROSSCOMPILING_EMULATOR})
     set(VASKOR_MINGW_CXX ${CMAKE_CXX_COMPILER})
 else()
-    find_program(VASKOR_WINE NAMES wine64 PATHS /usr/lib/wine)
+    find_program(VASKOR_WINE64 NAMES wine64 PATHS /usr/lib/wine)
     find_program(VASKOR_MINGW_CXX x86_64-w64-mingw32-g++-posix)
+    set(VASKOR_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 endif()
 
 # The gtest objects for the directly cross-compiled programs, built once.
@@ -57,16 +50,6 @@ function(vaskor_wine_gtest out)
     set(${out} ${objects} PARENT_SCOPE)
 endfunction()
 
-function(vaskor_wine_prefix_test)
-    if(TEST wine_prefix)
-        return()
-    endif()
-    add_test(NAME wine_prefix
-        COMMAND sh -c "test -f \"$WINEPREFIX/system.reg\" || \"$0\" wineboot -i" ${VASKOR_WINE})
-    set_tests_properties(wine_prefix PROPERTIES
-        ENVIRONMENT "${VASKOR_WINE_ENVIRONMENT}" FIXTURES_SETUP wine_prefix LABELS wine)
-endfunction()
-
 function(vaskor_wine_test name)
     # The sanitizer and fuzz builds run only their own labels.
     if(VASKOR_FUZZ OR VASKOR_SANITIZE OR VASKOR_TSAN)
@@ -85,7 +68,7 @@ function(vaskor_wine_test name)
         endif()
         add_test(NAME ${name} COMMAND ${name})
     else()
-        if(NOT VASKOR_WINE OR NOT VASKOR_MINGW_CXX)
+        if(NOT VASKOR_WINE64 OR NOT VASKOR_MINGW_CXX)
             message(STATUS "${name}: no wine64 or mingw g++-posix, the Windows test is not built")
             return()
         endif()
@@ -115,17 +98,15 @@ function(vaskor_wine_test name)
             COMMENT "Windows test program ${name}.exe")
         add_custom_target(${name} ALL DEPENDS ${program})
         add_dependencies(${name} vaskor_wine_gtest ${ARG_DEPENDS})
-        add_test(NAME ${name} COMMAND ${VASKOR_WINE} ${program})
+        add_test(NAME ${name} COMMAND ${VASKOR_TEST_SUPPORT}/wine-run ${VASKOR_WINEPREFIX}
+            ${VASKOR_WINE64} ${program})
     endif()
     foreach(file IN LISTS ARG_FILES)
         add_custom_command(TARGET ${name} POST_BUILD
             COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${dir})
     endforeach()
-    vaskor_wine_prefix_test()
     set_tests_properties(${name} PROPERTIES
         LABELS "wine;${ARG_LABELS}"
-        ENVIRONMENT "${VASKOR_WINE_ENVIRONMENT}"
-        FIXTURES_REQUIRED wine_prefix
         SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
         # A Windows program that ends early may still exit with 0: only
         # GoogleTest's own summary counts as a pass.
