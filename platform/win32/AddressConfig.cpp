@@ -1,9 +1,11 @@
 #include "platform/AddressConfig.h"
 
-#include <iphlpapi.h>
-#include <netioapi.h>
+// The IP helper declares its interface rows only after the socket headers.
 #include <winsock2.h>
 #include <ws2ipdef.h>
+
+#include <iphlpapi.h>
+#include <netioapi.h>
 
 int interfaceIndexOfLuid(std::uint64_t luid, std::uint32_t& index) {
     NET_LUID value;
