@@ -45,8 +45,8 @@ protected:
         ASSERT_FALSE(image.empty()) << "discord_game_sdk.dll beside the test program";
         library = loadInMemoryLibraryFrom(image.data(), image.size(), systemLoaderOptions());
         ASSERT_NE(library, nullptr) << "last error " << lastError();
-        create = reinterpret_cast<DiscordCreateFunction*>(
-            findInMemoryExport(library, "DiscordCreate"));
+        create =
+            reinterpret_cast<DiscordCreateFunction*>(findInMemoryExport(library, "DiscordCreate"));
         ASSERT_NE(create, nullptr);
         params.flags = DiscordCreateFlags_NoRequireDiscord;
     }

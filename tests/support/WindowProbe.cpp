@@ -123,7 +123,8 @@ int describeIcons(const std::wstring& path) {
         return 1;
     }
     int groups = 0;
-    EnumResourceNamesW(module, MAKEINTRESOURCEW(14), countGroup, reinterpret_cast<LONG_PTR>(&groups));
+    EnumResourceNamesW(module, MAKEINTRESOURCEW(14), countGroup,
+                       reinterpret_cast<LONG_PTR>(&groups));
     std::printf("icons %d\n", groups);
     FreeLibrary(module);
     return 0;
