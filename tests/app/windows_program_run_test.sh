@@ -21,14 +21,18 @@ fi
 wine() { "$winerun" "$prefix" "$wine64" "$@"; }
 export VASKOR_SDK_CLIENT=0
 pid=""
-trap 'status=$?; [ -n "$pid" ] && kill $pid 2>/dev/null; wait 2>/dev/null || true; exit $status' EXIT
+work=$(mktemp -d)
+trap 'status=$?; [ -n "$pid" ] && kill $pid 2>/dev/null; wait 2>/dev/null || true; rm -rf "$work"; exit $status' EXIT
 
-wine "$program" & pid=$!
+wine "$program" 2>"$work/stderr" & pid=$!
 window=$(wait_for_window "Vaskor VPN" 30)
 info=$(wine "$probe" window "Vaskor VPN")
 read -r x y < <(awk '$1 == "screen" {print $2, $3}' <<<"$info")
 # "Host VPN" with the address field's default.
 xdotool mousemove $((x + 60)) $((y + 60)) click 1
+
+grep -q "stand-in adapter library" "$work/stderr" ||
+  { echo "the program did not say it carries the stand-in adapter:" >&2; cat "$work/stderr" >&2; exit 1; }
 
 box=$(wine "$probe" box "Error" 60)
 echo "$box"
