@@ -4,9 +4,10 @@
 
 #include "platform/AddressConfig.h"
 
-#include <winsock2.h>
-#include <windows.h>
+#include <winsock2.h> // before the other system headers
+
 #include <iphlpapi.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 

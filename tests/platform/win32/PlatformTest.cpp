@@ -8,11 +8,12 @@
 #include "platform/NetworkCategory.h"
 #include "platform/Process.h"
 
-#include <winsock2.h>
-#include <windows.h>
+#include <winsock2.h> // before the other system headers
+
 #include <iphlpapi.h>
 #include <netioapi.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
