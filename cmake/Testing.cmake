@@ -14,21 +14,21 @@ find_package(Threads REQUIRED)
 
 set(VASKOR_TEST_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support)
 
-# vaskor_add_test(<name> SOURCES ... [LIBS ...] [DEFINES ...] [LABELS ...] [XVFB] [WINDOWS])
+# vaskor_add_test(<name> SOURCES ... [LIBS ...] [DEFINES ...] [LABELS ...] [XVFB])
 #
 # One GoogleTest program run by CTest. Label "unit" for the tests that also run
 # under the sanitizers, "window" for those that need a display (XVFB starts a
 # private Xvfb for them), "root" for those that need CAP_NET_ADMIN.
 # A test that skips is reported as skipped, never as passed.
-# WINDOWS: the test is portable; the Windows build builds it too, runs it
-# under Wine and adds the label "wine". The Windows build builds no other.
+# The Windows build builds the unit tests (a folder keeps its Linux-only ones
+# out with if(NOT WIN32)); they run under Wine with the label "wine".
 function(vaskor_add_test name)
     if(VASKOR_FUZZ)
         return()
     endif()
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "XVFB;WINDOWS" "" "SOURCES;LIBS;DEFINES;LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "XVFB" "" "SOURCES;LIBS;DEFINES;LABELS")
     if(WIN32)
-        if(NOT ARG_WINDOWS)
+        if(NOT "unit" IN_LIST ARG_LABELS OR ARG_XVFB)
             return()
         endif()
         list(APPEND ARG_LABELS wine)
