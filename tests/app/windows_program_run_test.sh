@@ -19,6 +19,7 @@ if [ "$adapter" != standin ]; then
 fi
 . "$(dirname "$0")/../support/window.sh"
 wine() { "$winerun" "$prefix" "$wine64" "$@"; }
+windows_says() { wine "$probe" "$@" | tr -d '\r'; } # Windows line ends
 export VASKOR_SDK_CLIENT=0
 pid=""
 work=$(mktemp -d)
@@ -26,7 +27,7 @@ trap 'status=$?; [ -n "$pid" ] && kill $pid 2>/dev/null; wait 2>/dev/null || tru
 
 wine "$program" 2>"$work/stderr" & pid=$!
 window=$(wait_for_window "Vaskor VPN" 30)
-info=$(wine "$probe" window "Vaskor VPN")
+info=$(windows_says window "Vaskor VPN")
 read -r x y < <(awk '$1 == "screen" {print $2, $3}' <<<"$info")
 # "Host VPN" with the address field's default.
 xdotool mousemove $((x + 60)) $((y + 60)) click 1
@@ -34,7 +35,7 @@ xdotool mousemove $((x + 60)) $((y + 60)) click 1
 grep -q "stand-in adapter library" "$work/stderr" ||
   { echo "the program did not say it carries the stand-in adapter:" >&2; cat "$work/stderr" >&2; exit 1; }
 
-box=$(wine "$probe" box "Error" 60)
+box=$(windows_says box "Error" 60)
 echo "$box"
 want="text Cannot set IP on adapter: The request is not supported."
 [ "$box" = "$want" ] || { echo "the box says '$box', expected '$want'" >&2; exit 1; }
