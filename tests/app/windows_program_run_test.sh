@@ -3,12 +3,13 @@
 # on an Xvfb display: a run of the Windows program under Wine, as far as Wine
 # allows. ADAPTER is "standin" when the program embeds our stand-in adapter
 # library, "wintun" for the driver vendor's. Host VPN maps our SDK and the
-# stand-in, creates the adapter and gives it its address; Wine's AddIPAddress
-# is a stub (error 50), so the run fails there and the window shows its
-# "Error" box, after which the program ends. Not possible under Wine: the
-# Wintun driver (no kernel driver runs there: with the vendor's library the
-# test is skipped) and the Network List Manager (absent; a run that fails at
-# the address never reaches it).
+# stand-in and creates the adapter; setting its MTU is where Wine 8 stops the
+# run: its IP helper has no interface rows (GetIpInterfaceEntry), the call
+# fails with error 50, and the window shows its "Error" box, after which the
+# program ends. Not possible under Wine: the Wintun driver (no kernel driver
+# runs there: with the vendor's library the test is skipped), the MTU, the
+# address (AddIPAddress is a stub that returns 50) and the Network List
+# Manager (absent): only Windows with the driver gets that far.
 set -euo pipefail
 adapter=$1
 shift
@@ -37,7 +38,7 @@ grep -q "stand-in adapter library" "$work/stderr" ||
 
 box=$(windows_says box "Error" 60)
 echo "$box"
-want="text Cannot set IP on adapter: The request is not supported."
+want="text Cannot set the adapter's MTU: Request not supported"
 [ "$box" = "$want" ] || { echo "the box says '$box', expected '$want'" >&2; exit 1; }
 
 # Its OK ends the program.

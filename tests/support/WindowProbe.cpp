@@ -16,7 +16,7 @@
 //     window, in its client coordinates
 //   window-probe box CAPTION [SECONDS]
 //     waits for the message box of that caption and prints
-//       text ...          its message text (the static control 0xFFFF)
+//       text ...          its message text
 //   window-probe icons EXE
 //     prints "icon W H" for each image of the executable's first icon group
 //     (the one Explorer shows) and "icons N", the number of groups.
@@ -99,9 +99,21 @@ BOOL CALLBACK describeChild(HWND child, LPARAM param) {
     return TRUE;
 }
 
-int describeBox(HWND box) {
+// The message text: the box's first static control with text (a classic
+// message box's 0xFFFF, or the content of Wine's task dialog).
+BOOL CALLBACK findMessage(HWND child, LPARAM param) {
+    wchar_t className[16] = {};
+    GetClassNameW(child, className, 16);
     wchar_t text[1024] = {};
-    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    if (lstrcmpiW(className, L"Static") != 0 || GetWindowTextW(child, text, 1024) == 0)
+        return TRUE;
+    *reinterpret_cast<std::wstring*>(param) = text;
+    return FALSE;
+}
+
+int describeBox(HWND box) {
+    std::wstring text;
+    EnumChildWindows(box, findMessage, reinterpret_cast<LPARAM>(&text));
     std::printf("text %s\n", narrow(text).c_str());
     return 0;
 }
