@@ -38,8 +38,9 @@ void report(const char* what) {
 #define VASKOR_SDK_ENTRY __attribute__((visibility("default")))
 #endif
 
-extern "C" VASKOR_SDK_ENTRY DiscordResultCode
-DiscordCreate(std::uint32_t version, DiscordCreateParams* params, DiscordCoreInterface** result) {
+extern "C" VASKOR_SDK_ENTRY DiscordResultCode DiscordCreate(std::uint32_t version,
+                                                            DiscordCreateParams* params,
+                                                            DiscordCoreInterface** result) {
     if (!result)
         return DiscordResult_InvalidArgument;
     *result = nullptr;

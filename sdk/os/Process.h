@@ -29,7 +29,9 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    ProcessId processId() const { return pid; }
+    ProcessId processId() const {
+        return pid;
+    }
     // False once it has ended (it is then reaped).
     bool running();
 

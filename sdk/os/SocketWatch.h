@@ -23,10 +23,16 @@ public:
 #endif
 
     // False when the set could not be made; failure() says why.
-    bool valid() const { return set.valid(); }
-    std::error_code failure() const { return setupError; }
+    bool valid() const {
+        return set.valid();
+    }
+    std::error_code failure() const {
+        return setupError;
+    }
     // Readable whenever a watched socket is ready.
-    Handle handle() const { return set.get(); }
+    Handle handle() const {
+        return set.get();
+    }
 
     // Watches socket for reads and for its peer's end.
     bool add(Handle socket);

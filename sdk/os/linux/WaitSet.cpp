@@ -89,7 +89,8 @@ void WaitSet::clearWakeUp() {
     if (!woken)
         return;
     std::uint64_t count = 0;
-    if (::read(static_cast<int>(wake.get()), &count, sizeof count) == sizeof count || errno == EAGAIN)
+    if (::read(static_cast<int>(wake.get()), &count, sizeof count) == sizeof count ||
+        errno == EAGAIN)
         woken = false;
 }
 

@@ -1,6 +1,7 @@
 #include "sdk/os/LocalAddresses.h"
 
-#include <winsock2.h>
+#include <winsock2.h> // before the other system headers
+
 #include <iphlpapi.h>
 #include <ws2tcpip.h>
 
@@ -32,15 +33,15 @@ std::vector<std::uint32_t> localIpv4Addresses() {
     // The list may grow between the asking for its size and the reading.
     for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
         buffer.resize(size);
-        result = GetAdaptersAddresses(AF_INET, flags, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+        result = GetAdaptersAddresses(
+            AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
     }
     if (result != NO_ERROR)
         return addresses; // none rather than 127.0.0.1
     for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
          adapter = adapter->Next) {
-        if (adapter->OperStatus != IfOperStatusUp ||
-            adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK || isTunnel(adapter->IfType))
+        if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK ||
+            isTunnel(adapter->IfType))
             continue;
         for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
             const sockaddr* address = unicast->Address.lpSockaddr;

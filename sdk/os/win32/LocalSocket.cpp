@@ -34,10 +34,9 @@ bool markerExists(const std::string& path) {
 OwnedHandle openClientEnd(const std::string& path, std::error_code& error) {
     const std::wstring name = win32::pipeNameOf(path);
     // Identification only: the core may learn who we are, never act as us.
-    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                              nullptr);
+    HANDLE pipe = CreateFileW(
+        name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         // A marker without a pipe: the core is gone and left it behind.
@@ -75,10 +74,10 @@ bool listenAgain(PipeEnd& end, bool first, DWORD& code) {
     }
     const DWORD openMode =
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    HANDLE pipe = CreateNamedPipeW(end.name.c_str(), openMode,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_REJECT_REMOTE_CLIENTS,
-                                   PIPE_UNLIMITED_INSTANCES, pipeBuffer, pipeBuffer, 0,
-                                   attributes.get());
+    HANDLE pipe =
+        CreateNamedPipeW(end.name.c_str(), openMode,
+                         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_REJECT_REMOTE_CLIENTS,
+                         PIPE_UNLIMITED_INSTANCES, pipeBuffer, pipeBuffer, 0, attributes.get());
     if (pipe == INVALID_HANDLE_VALUE) {
         code = GetLastError();
         return false;

@@ -58,8 +58,8 @@ Transfer sendSome(Handle socket, std::string_view bytes) {
     end->written.assign(bytes.substr(0, writeChunk));
     end->writing = OVERLAPPED{};
     end->writing.hEvent = end->signal();
-    if (!WriteFile(end->pipe, end->written.data(), static_cast<DWORD>(end->written.size()),
-                   nullptr, &end->writing) &&
+    if (!WriteFile(end->pipe, end->written.data(), static_cast<DWORD>(end->written.size()), nullptr,
+                   &end->writing) &&
         GetLastError() != ERROR_IO_PENDING) {
         end->broken = true;
         return {Transfer::Status::ended};

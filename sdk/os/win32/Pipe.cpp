@@ -24,12 +24,12 @@ PipeEnd::PipeEnd() : ownEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 PipeEnd::~PipeEnd() {
     if (watchedBy)
-        std::erase_if(*watchedBy, [this](const auto& entry) { return pipeEndOf(entry.first) == this; });
+        std::erase_if(*watchedBy,
+                      [this](const auto& entry) { return pipeEndOf(entry.first) == this; });
     // The write's event may belong to a watch already gone: look at the
     // operation itself.
-    for (DWORD waited = 0; writePending && !HasOverlappedIoCompleted(&writing) &&
-                           waited < lastWriteWait;
-         ++waited)
+    for (DWORD waited = 0;
+         writePending && !HasOverlappedIoCompleted(&writing) && waited < lastWriteWait; ++waited)
         Sleep(1);
     cancelAll();
     if (pipe != INVALID_HANDLE_VALUE)

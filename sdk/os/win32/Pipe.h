@@ -38,8 +38,8 @@ struct PipeEnd {
     void startRead();
     // Settles a read in flight without waiting; false while it runs.
     bool readSettled();
-    bool readable(); // data waits, or the pipe ended
-    bool writable(); // no write in flight any more
+    bool readable();    // data waits, or the pipe ended
+    bool writable();    // no write in flight any more
     bool clientReady(); // a listener's client waits to be accepted
     // Cancels what is in flight and waits for the system to let go of it.
     void cancelAll();

@@ -105,10 +105,10 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     std::vector<unsigned char> listBytes(size);
     auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
-    const bool listed = count > 0 && InitializeProcThreadAttributeList(list, 1, 0, &size) &&
-                        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                  inherited, count * sizeof(HANDLE), nullptr,
-                                                  nullptr);
+    const bool listed =
+        count > 0 && InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                  count * sizeof(HANDLE), nullptr, nullptr);
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     if (listed) {
@@ -119,9 +119,8 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
     }
     PROCESS_INFORMATION started{};
     const BOOL ok = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr,
-                                   listed ? TRUE : FALSE,
-                                   listed ? EXTENDED_STARTUPINFO_PRESENT : 0, nullptr, nullptr,
-                                   &startup.StartupInfo, &started);
+                                   listed ? TRUE : FALSE, listed ? EXTENDED_STARTUPINFO_PRESENT : 0,
+                                   nullptr, nullptr, &startup.StartupInfo, &started);
     const DWORD error = GetLastError();
     if (listed)
         DeleteProcThreadAttributeList(list);

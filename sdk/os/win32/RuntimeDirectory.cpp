@@ -91,8 +91,8 @@ std::string privateDirectoryFor(const std::string& usual, std::string& failure) 
     }
     if (!CreateDirectoryW(win32::wideOf(usual).c_str(), attributes.get()) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
-        failure = "cannot create the control folder " + usual + ": " +
-                  win32::errorText(GetLastError());
+        failure =
+            "cannot create the control folder " + usual + ": " + win32::errorText(GetLastError());
         return {};
     }
     if (isPrivateDirectory(usual))

@@ -70,8 +70,8 @@ std::size_t SocketWatch::takeReady(std::span<Handle> ready) {
     bool more = false;
     for (const auto& [socket, writes] : watched) {
         win32::PipeEnd* end = win32::pipeEndOf(socket);
-        const bool isReady = end->listener ? end->clientReady()
-                                           : end->readable() || (writes && end->writable());
+        const bool isReady =
+            end->listener ? end->clientReady() : end->readable() || (writes && end->writable());
         if (!isReady)
             continue;
         if (count < ready.size())

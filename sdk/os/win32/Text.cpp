@@ -1,7 +1,8 @@
 #include "sdk/os/win32/Text.h"
 
+#include <winsock2.h> // before the other system headers
+
 #include <windows.h>
-#include <winsock2.h>
 
 #include <algorithm>
 
@@ -10,8 +11,8 @@ namespace sdk::os::win32 {
 std::wstring wideOf(const std::string& text) {
     if (text.empty())
         return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
     if (size > 0)
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),

@@ -2,7 +2,8 @@
 
 #include "sdk/os/win32/Text.h"
 
-#include <winsock2.h>
+#include <winsock2.h> // before the other system headers
+
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
@@ -78,9 +79,10 @@ UdpSocket::~UdpSocket() {
 bool UdpSocket::sendTo(const Endpoint& to, std::span<const std::uint8_t> datagram) {
     const sockaddr_in address = addressOf(to);
     for (;;) {
-        const int sent = sendto(socketOf(descriptor), reinterpret_cast<const char*>(datagram.data()),
-                                static_cast<int>(datagram.size()), 0,
-                                reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        const int sent =
+            sendto(socketOf(descriptor), reinterpret_cast<const char*>(datagram.data()),
+                   static_cast<int>(datagram.size()), 0,
+                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
         if (sent != SOCKET_ERROR)
             return true;
         if (WSAGetLastError() != WSAEWOULDBLOCK)

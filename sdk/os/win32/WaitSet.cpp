@@ -2,7 +2,8 @@
 
 #include "sdk/os/win32/Text.h"
 
-#include <winsock2.h>
+#include <winsock2.h> // before the other system headers
+
 #include <windows.h>
 
 #include <stdexcept>
@@ -87,8 +88,7 @@ WaitSet::~WaitSet() {
 void WaitSet::watch(Handle handle) {
     if (isSocket(handle)) {
         // Also makes the socket non-blocking, as the core's receive wants.
-        if (WSAEventSelect(static_cast<SOCKET>(handle), eventOf(waitable), FD_READ | FD_CLOSE) !=
-            0)
+        if (WSAEventSelect(static_cast<SOCKET>(handle), eventOf(waitable), FD_READ | FD_CLOSE) != 0)
             throw std::runtime_error("cannot watch a socket of the core: " +
                                      win32::errorText(WSAGetLastError()));
         sockets.push_back(handle);

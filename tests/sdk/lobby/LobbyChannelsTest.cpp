@@ -45,8 +45,8 @@ TEST_F(LobbyChannelsTest, MembersExchangeReliableAndUnreliableMessagesBothWays) 
     // until one has arrived each way.
     const auto datagram = numberedMessage(7, 1200);
     ASSERT_TRUE(pumpUntil(
-        all(),
-        [&] { return !hosting.receivedOn(0).empty() && !joined.receivedOn(0).empty(); }, 5000ms,
+        all(), [&] { return !hosting.receivedOn(0).empty() && !joined.receivedOn(0).empty(); },
+        5000ms,
         [&] {
             hosting.network().SendMessage(joined.peerId, 0, datagram.data(), datagram.size());
             joined.network().SendMessage(hosting.peerId, 0, datagram.data(), datagram.size());

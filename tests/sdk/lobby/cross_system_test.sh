@@ -30,6 +30,7 @@ trap cleanup EXIT INT TERM
 round() {
     host_system=$1
     join_system=$2
+    shift 2 # what is left runs a Windows program
     out="$work/$host_system-$join_system.out"
     : >"$out"
     if [ "$host_system" = linux ]; then

@@ -8,9 +8,9 @@
 #include "sdk/os/WaitSet.h"
 #include "sdk/os/win32/Pipe.h"
 
-#include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -116,7 +116,8 @@ TEST_F(ControlPipeTest, ClientAndCoreTalkBothWaysAndTheCoreKnowsItsUser) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience);
     while (got.size() < request.size() && std::chrono::steady_clock::now() < deadline) {
         if (sent < request.size()) {
-            const Transfer out = sendSome(pair.client.get(), std::string_view(request).substr(sent));
+            const Transfer out =
+                sendSome(pair.client.get(), std::string_view(request).substr(sent));
             ASSERT_NE(out.status, Transfer::Status::ended);
             if (out.status == Transfer::Status::done)
                 sent += out.bytes;
@@ -295,9 +296,8 @@ std::wstring textOf(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION parts)
 TEST_F(ControlPipeTest, FolderOthersMayEnterIsPassedOver) {
     const std::string open = usual + "-open";
     PSECURITY_DESCRIPTOR everyone = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;GA;;;WD)",
-                                                                     SDDL_REVISION_1, &everyone,
-                                                                     nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;OICI;GA;;;WD)", SDDL_REVISION_1, &everyone, nullptr));
     SECURITY_ATTRIBUTES attributes{sizeof attributes, everyone, FALSE};
     ASSERT_TRUE(CreateDirectoryW(std::filesystem::path(open).c_str(), &attributes));
     LocalFree(everyone);
@@ -328,9 +328,9 @@ TEST_F(ControlPipeTest, PipeAndMarkerListThisUserAlone) {
     Pair pair = connectedPair("acl.sock");
     ASSERT_TRUE(pair.server.valid());
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(GetSecurityInfo(sdk::os::win32::pipeEndOf(pair.server.get())->pipe,
-                              SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              nullptr, nullptr, &descriptor),
+    ASSERT_EQ(GetSecurityInfo(sdk::os::win32::pipeEndOf(pair.server.get())->pipe, SE_KERNEL_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                              &descriptor),
               ERROR_SUCCESS);
     const std::wstring pipeList = textOf(descriptor, DACL_SECURITY_INFORMATION);
     LocalFree(descriptor);

@@ -1,8 +1,8 @@
 // The core's wait handle on Windows: one event that a datagram, a timer that
 // is due and a wake-up set, and that is quiet once the work is taken.
 
-#include "sdk/os/UdpSocket.h"
 #include "sdk/os/WaitSet.h"
+#include "sdk/os/UdpSocket.h"
 
 #include <windows.h>
 

@@ -41,13 +41,13 @@ public:
         : core(std::move(owned)), role(std::move(role)) {
         core->NetworkManager().GetPeerId(&peerId);
         core->NetworkManager().OnRouteUpdate.Connect([this](const char* text) { route = text; });
-        core->NetworkManager().OnMessage.Connect(
-            [this](discord::NetworkPeerId, discord::NetworkChannelId channel, std::uint8_t* data,
-                   std::uint32_t length) {
-                const std::string text(reinterpret_cast<const char*>(data), length);
-                if (text == "from " + otherRole())
-                    (channel == 0 ? gotUnreliable : gotReliable) = true;
-            });
+        core->NetworkManager().OnMessage.Connect([this](discord::NetworkPeerId,
+                                                        discord::NetworkChannelId channel,
+                                                        std::uint8_t* data, std::uint32_t length) {
+            const std::string text(reinterpret_cast<const char*>(data), length);
+            if (text == "from " + otherRole())
+                (channel == 0 ? gotUnreliable : gotReliable) = true;
+        });
     }
 
     discord::LobbyManager& lobbies() { return core->LobbyManager(); }
