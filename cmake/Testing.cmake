@@ -20,8 +20,8 @@ set(VASKOR_TEST_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support)
 # under the sanitizers, "window" for those that need a display (XVFB starts a
 # private Xvfb for them), "root" for those that need CAP_NET_ADMIN.
 # A test that skips is reported as skipped, never as passed.
-# In the Windows build only the unit tests are built; they run under Wine and
-# get the label "wine".
+# The Windows build builds the unit tests (a folder keeps its Linux-only ones
+# out with if(NOT WIN32)); they run under Wine with the label "wine".
 function(vaskor_add_test name)
     if(VASKOR_FUZZ)
         return()
@@ -82,3 +82,4 @@ function(vaskor_add_subfolders)
         endif()
     endforeach()
 endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/WineTesting.cmake)
