@@ -82,4 +82,16 @@ function(vaskor_add_subfolders)
         endif()
     endforeach()
 endfunction()
+
+# No test asks the machine's own router to forward a port (that would reach
+# outside the test's namespaces): every test starts with the SDK's port
+# mapping off, and the router tests turn it on for their own machines.
+function(add_test)
+    _add_test(${ARGV})
+    cmake_parse_arguments(PARSE_ARGV 0 ARG "" "NAME" "")
+    if(ARG_NAME)
+        set_property(TEST ${ARG_NAME} APPEND PROPERTY ENVIRONMENT VASKOR_SDK_PORT_MAPPING=off)
+    endif()
+endfunction()
+
 include(${CMAKE_CURRENT_LIST_DIR}/WineTesting.cmake)

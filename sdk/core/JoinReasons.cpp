@@ -10,14 +10,19 @@ std::string secondsOf(std::chrono::milliseconds time) {
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
-std::string endpointsOf(std::string_view secret) {
+// What a person tells the host: its router lets nobody in unasked. The
+// host's own port is the last endpoint's (a mapped one comes first).
+std::string unreachableText(std::string_view secret, std::chrono::milliseconds tried) {
     const auto parsed = lobby::parseJoinSecret(secret);
     if (!parsed)
-        return {};
+        return "the host cannot be reached";
     std::string list;
     for (const auto& endpoint : parsed->endpoints)
         list += (list.empty() ? "" : ", ") + endpoint.toString();
-    return list;
+    return "the host cannot be reached: its router needs UPnP or NAT-PMP turned on, or UDP port " +
+           std::to_string(parsed->endpoints.back().port) +
+           " forwarded to the host's computer; and its program must run (no answer from " + list +
+           " in " + secondsOf(tried) + ")";
 }
 } // namespace
 
@@ -32,9 +37,7 @@ std::string joinFailureText(DiscordResultCode result, std::string_view secret,
     case DiscordResult_LobbyFull:
         return "the lobby is full; ask the host to make room";
     case DiscordResult_NetworkError:
-        return "the host cannot be reached: no answer from " + endpointsOf(secret) + " in " +
-               secondsOf(tried) +
-               "; check that the host's program runs and that its UDP port is reachable";
+        return unreachableText(secret, tried);
     case DiscordResult_AlreadyExists:
         return "this program is already in a lobby, or the invitation is its own";
     case DiscordResult_InvalidArgument:

@@ -6,6 +6,7 @@
 #include "sdk/control/ControlServer.h"
 #include "sdk/control/ControlSocketPath.h"
 #include "sdk/os/CurrentUser.h"
+#include "sdk/os/LocalAddresses.h"
 
 #include <sodium.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <vector>
 
 namespace sdk {
@@ -149,6 +151,7 @@ SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
             events.activity.onActivityJoin(events.data, secret.c_str());
         });
     startControl();
+    startPortMapping(settings);
     if ((params.flags & DiscordCreateFlags_VaskorWaitHandle) != 0)
         startWaitSet();
 }
@@ -202,6 +205,22 @@ void SdkCore::updateWaitHandle() {
 SdkCore::~SdkCore() {
     *aliveToken = false;
     callbackQueue.clear();
+}
+
+// A core that announces only loopback addresses cannot be reached from
+// elsewhere anyway: nothing to ask the router for.
+void SdkCore::startPortMapping(const Settings& settings) {
+    const auto& announced = settings.announcedAddresses;
+    if (!settings.portMapping ||
+        (!announced.empty() && std::all_of(announced.begin(), announced.end(), [](std::uint32_t a) {
+            return os::isLoopbackAddress(a);
+        })))
+        return;
+    try {
+        portMapper = std::make_unique<nat::PortMapper>(peerTransport.port());
+    } catch (const std::system_error& error) {
+        reportNote(std::string("no port mapping: ") + error.what());
+    }
 }
 
 // Without a control socket the core still works; only the client window and
@@ -292,6 +311,10 @@ void SdkCore::complete(DiscordResultCallback callback, void* data, DiscordResult
 DiscordResultCode SdkCore::runCallbacks() {
     const auto alive = aliveToken;
     pollControl();
+    if (portMapper && portMapper->changes() != portMappingChanges) {
+        portMappingChanges = portMapper->changes();
+        peerTransport.setMappedEndpoint(portMapper->mapped());
+    }
     peerTransport.poll(*this);
     lobbySession.tick(transport::Clock::now());
     callbackQueue.runWaiting(alive);

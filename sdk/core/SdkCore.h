@@ -7,6 +7,7 @@
 #include "sdk/core/CallbackQueue.h"
 #include "sdk/core/Settings.h"
 #include "sdk/lobby/LobbySession.h"
+#include "sdk/nat/PortMapper.h"
 #include "sdk/os/WaitSet.h"
 #include "sdk/transport/Transport.h"
 
@@ -104,6 +105,7 @@ private:
                           std::int64_t lobbyId, std::int64_t userId);
 
     void startControl();
+    void startPortMapping(const Settings& settings);
     void pollControl();
     void startWaitSet();
     static void deliverMessage(void* self, std::uint64_t peer, std::uint8_t channel,
@@ -116,6 +118,10 @@ private:
     // end at once, whatever the window takes to close.
     std::unique_ptr<ControlServer> control;         // none when the socket cannot be had
     std::unique_ptr<os::ChildProcess> clientWindow; // none without a display
+    // Goes after the transport: the peers hear of the end before the
+    // router is asked to take the mapping back.
+    std::unique_ptr<nat::PortMapper> portMapper; // none when the settings turn it off
+    std::uint64_t portMappingChanges = 0;
     transport::Transport peerTransport;
     lobby::LobbySession lobbySession;
     CallbackQueue callbackQueue;

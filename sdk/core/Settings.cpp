@@ -41,13 +41,15 @@ transport::Milliseconds durationOf(const char* name, transport::Milliseconds fal
         numberOf<long>(name, *text, 1, 3'600'000, "milliseconds from 1 to 3600000"));
 }
 
-bool flagOf(const char* name) {
+bool flagOf(const char* name, bool fallback = false) {
     const auto text = variable(name);
-    if (!text || *text == "0" || *text == "false" || *text == "no")
+    if (!text)
+        return fallback;
+    if (*text == "0" || *text == "false" || *text == "no" || *text == "off")
         return false;
-    if (*text == "1" || *text == "true" || *text == "yes")
+    if (*text == "1" || *text == "true" || *text == "yes" || *text == "on")
         return true;
-    refuse(name, *text, "1, true, yes, 0, false or no");
+    refuse(name, *text, "1, true, yes, on, 0, false, no or off");
 }
 
 std::vector<std::uint32_t> addressesOf(const char* name) {
@@ -94,6 +96,7 @@ Settings Settings::fromEnvironment() {
         else if (*text != "auto")
             refuse("VASKOR_SDK_CIPHER", *text, "auto or chacha20");
     }
+    settings.portMapping = flagOf("VASKOR_SDK_PORT_MAPPING", true);
     if (const auto text = variable("VASKOR_SDK_JOIN")) {
         if (invitationProblem(*text))
             refuse("VASKOR_SDK_JOIN", *text, "an invitation as the client window shows it");

@@ -1,7 +1,5 @@
 #include "sdk/transport/Transport.h"
 
-#include "sdk/os/LocalAddresses.h"
-
 #include <sodium.h>
 
 #include <algorithm>
@@ -11,17 +9,6 @@
 namespace sdk::transport {
 
 namespace {
-std::string routeOf(const PublicKey& key, const std::vector<std::uint32_t>& addresses,
-                    std::uint16_t port) {
-    Route route{key, {}};
-    for (const auto address : addresses) {
-        if (route.endpoints.size() == maxRouteEndpoints)
-            break;
-        route.endpoints.push_back(Endpoint{address, port});
-    }
-    return formatRoute(route);
-}
-
 std::uint64_t randomNonZero64() {
     std::uint64_t value = 0;
     while (value == 0)
@@ -39,9 +26,7 @@ Transport::Transport(TransportSettings chosen)
     cookies = CookieChecker(keys.publicKey);
     ownPeerId = peerIdOf(keys.publicKey);
     ciphers = availableCiphers(settings.allowAes);
-    const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
-                                                               : settings.announcedAddresses;
-    ownRoute = routeOf(keys.publicKey, addresses, socket.port());
+    ownRoute = composeRoute();
     lastRouteCheck = Clock::now();
     pollTime = lastRouteCheck;
     receiveBuffer.resize(maxDatagramSize + 1);

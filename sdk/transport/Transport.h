@@ -93,6 +93,9 @@ public:
     const PublicKey& publicKey() const { return keys.publicKey; }
     const std::string& route() const { return ownRoute; }
     std::uint16_t port() const { return socket.port(); }
+    // The public address and port the home router forwards to this socket
+    // (port mapping): first in the route, so invitations carry it.
+    void setMappedEndpoint(std::optional<Endpoint> endpoint);
 
     // Opening a peer that exists (let in by the key filter, or opened by the
     // other user) takes it over with the new route; opening it twice for the
@@ -174,6 +177,7 @@ private:
     void deliverLocal(TransportEvents& events);
 
     // Timers (TransportTimers.cpp).
+    std::string composeRoute() const;
     void refreshRoute(TimePoint now, TransportEvents& events);
     void service(Peer& peer, TimePoint now, TransportEvents& events);
     std::optional<TimePoint> nextDeadline(const Peer& peer) const;
@@ -183,6 +187,7 @@ private:
     KeyPair keys;
     PeerId ownPeerId;
     std::uint8_t ciphers;
+    std::optional<Endpoint> mappedEndpoint;
     std::string ownRoute;
     std::string reportedRoute;
     TimePoint lastRouteCheck{};

@@ -10,14 +10,32 @@ namespace {
 constexpr Milliseconds routeCheckInterval{1000};
 } // namespace
 
+// The mapped endpoint first: an invitation names only the first few.
+std::string Transport::composeRoute() const {
+    Route route{keys.publicKey, {}};
+    if (mappedEndpoint)
+        route.endpoints.push_back(*mappedEndpoint);
+    const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
+                                                               : settings.announcedAddresses;
+    for (const auto address : addresses) {
+        const Endpoint endpoint{address, socket.port()};
+        if (route.endpoints.size() < maxRouteEndpoints && endpoint != mappedEndpoint)
+            route.endpoints.push_back(endpoint);
+    }
+    return formatRoute(route);
+}
+
+void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint) {
+    if (endpoint == mappedEndpoint)
+        return;
+    mappedEndpoint = endpoint;
+    ownRoute = composeRoute(); // reported at the next poll
+}
+
 void Transport::refreshRoute(TimePoint now, TransportEvents& events) {
     if (settings.announcedAddresses.empty() && now - lastRouteCheck >= routeCheckInterval) {
         lastRouteCheck = now;
-        Route route{keys.publicKey, {}};
-        for (const auto address : os::localIpv4Addresses())
-            if (route.endpoints.size() < maxRouteEndpoints)
-                route.endpoints.push_back(Endpoint{address, socket.port()});
-        ownRoute = formatRoute(route);
+        ownRoute = composeRoute();
     }
     if (ownRoute != reportedRoute) {
         reportedRoute = ownRoute;

@@ -39,7 +39,54 @@ TestMachines::TestMachines(int count) : prefix("vt" + std::to_string(getpid())) 
     std::snprintf(livePrefix, sizeof livePrefix, "%s", prefix.c_str());
     std::signal(SIGINT, removeOnSignal);
     std::signal(SIGTERM, removeOnSignal);
+    for (int machine = 1; machine <= count; ++machine)
+        addresses.push_back(address(machine));
     ready = shell("netns_create " + prefix + " " + std::to_string(count));
+}
+
+TestMachines::TestMachines(const std::vector<Router>& routers, const std::vector<int>& behind)
+    : prefix("vt" + std::to_string(getpid())) {
+    std::snprintf(livePrefix, sizeof livePrefix, "%s", prefix.c_str());
+    std::signal(SIGINT, removeOnSignal);
+    std::signal(SIGTERM, removeOnSignal);
+    std::string script = "netns_internet " + prefix + "\n";
+    for (std::size_t r = 0; r < routers.size(); ++r) {
+        const char* kind = routers[r].translation == Translation::keep ? "keep" : "random";
+        const char* mapping = routers[r].mapping == Mapping::upnp     ? "upnp"
+                              : routers[r].mapping == Mapping::natpmp ? "natpmp"
+                                                                      : "none";
+        script += "netns_router " + prefix + " " + std::to_string(r + 1) + " " + kind + " " +
+                  mapping + "\n";
+    }
+    for (std::size_t i = 0; i < behind.size(); ++i) {
+        const int machine = static_cast<int>(i) + 1;
+        script += "netns_machine " + prefix + " " + std::to_string(machine) + " " +
+                  std::to_string(behind[i]) + "\n";
+        addresses.push_back(behind[i] == 0 ? "11.2.0." + std::to_string(100 + machine)
+                                           : "192.168." + std::to_string(behind[i]) + "." +
+                                                 std::to_string(10 + machine));
+    }
+    ready = shell(script);
+}
+
+std::string TestMachines::addressOf(int machine) const {
+    return addresses.at(static_cast<std::size_t>(machine) - 1);
+}
+
+bool TestMachines::flushTranslations(int router) const {
+    return shell("netns_flush " + prefix + " " + std::to_string(router));
+}
+
+bool TestMachines::readdress(int machine, const std::string& newAddress) {
+    if (!shell("netns_readdress " + prefix + " " + std::to_string(machine) + " " + newAddress))
+        return false;
+    addresses.at(static_cast<std::size_t>(machine) - 1) = newAddress;
+    return true;
+}
+
+bool TestMachines::cutOff(int router, bool cut) const {
+    return shell(std::string(cut ? "netns_cut " : "netns_uncut ") + prefix + " " +
+                 std::to_string(router));
 }
 
 TestMachines::~TestMachines() {

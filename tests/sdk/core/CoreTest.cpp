@@ -55,7 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
         CreationCase{"UserIdZero", {{"VASKOR_SDK_USER_ID", "0"}}, Result::InvalidArgument},
         CreationCase{
             "TimeoutNotANumber", {{"VASKOR_SDK_PEER_TIMEOUT_MS", "soon"}}, Result::InvalidArgument},
-        CreationCase{"UnknownCipher", {{"VASKOR_SDK_CIPHER", "rot13"}}, Result::InvalidArgument}),
+        CreationCase{"UnknownCipher", {{"VASKOR_SDK_CIPHER", "rot13"}}, Result::InvalidArgument},
+        CreationCase{"PortMappingNotAFlag",
+                     {{"VASKOR_SDK_PORT_MAPPING", "maybe"}},
+                     Result::InvalidArgument}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CoreCreation, PortInUseFailsWithNetworkError) {

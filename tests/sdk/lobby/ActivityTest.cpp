@@ -131,7 +131,9 @@ TEST_F(ActivityTest, TheClientHearsHowTheJoinEndedAndWhy) {
     const std::vector<Case> cases = {
         {secret, ""},
         {secret, "the lobby is full"},
-        {unreachable, "the host cannot be reached: no answer from 127.0.0.1:9 in "},
+        {unreachable, "the host cannot be reached: its router needs UPnP or NAT-PMP turned on, "
+                      "or UDP port 9 forwarded to the host's computer; and its program must run "
+                      "(no answer from 127.0.0.1:9 in "},
     };
     std::vector<std::unique_ptr<LobbyNode>> members;
     for (const auto& [invitation, expected] : cases) {

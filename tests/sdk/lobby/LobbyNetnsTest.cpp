@@ -4,45 +4,20 @@
 // control socket, given with the command line on the member's.
 
 #include "tests/support/LobbyNodes.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestMachines.h"
 
-#include <cstdio>
-#include <future>
 #include <iostream>
 
 using namespace lobbytest;
+using testsupport::CommandResult;
+using testsupport::runCommand;
 using testsupport::TestMachines;
+using testsupport::trimmed;
 using namespace std::chrono;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
-
-// Runs a shell command on another thread; its standard output is kept.
-std::future<CommandResult> runCommand(const std::string& command) {
-    return std::async(std::launch::async, [command] {
-        CommandResult result;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe)
-            return result;
-        char buffer[512];
-        while (const auto size = fread(buffer, 1, sizeof buffer, pipe))
-            result.output.append(buffer, size);
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
-    });
-}
-
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
 
 double millisecondsOf(steady_clock::duration duration) {
     return duration_cast<microseconds>(duration).count() / 1000.0;
@@ -201,7 +176,8 @@ TEST_F(LobbyNetnsTest, HostCutOffWithoutAWordEndsTheLobbyAfterTheTimeOut) {
               << " ms (time-out " << timeout << " ms)" << std::endl;
     EXPECT_GE(waited, 2s) << "not before the time-out";
     // The host, for its part, loses both members on its own clock, which may run a little behind.
-    EXPECT_TRUE(pumpUntil(all(), [&] { return host.eventsOf("disconnect").size() == 2u; }, 2s))
+    EXPECT_TRUE(pumpUntil(
+        all(), [&] { return host.eventsOf("disconnect").size() == 2u; }, 2s))
         << "the host saw " << host.eventsOf("disconnect").size() << " of 2 members leave";
 }
 

@@ -1,0 +1,100 @@
+// The port mapper alone behind a NAT-PMP router that grants short leases:
+// it renews before the router would drop the mapping, and takes it back at
+// the end without making its owner wait long.
+
+#include "sdk/nat/PortMapper.h"
+#include "tests/support/TestMachines.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+using namespace std::chrono;
+using namespace std::chrono_literals;
+using testsupport::Mapping;
+using testsupport::TestMachines;
+using testsupport::Translation;
+
+namespace {
+
+std::size_t countIn(const std::string& path, const std::string& word) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string all = text.str();
+    std::size_t count = 0;
+    for (auto at = all.find(word); at != std::string::npos; at = all.find(word, at + 1))
+        ++count;
+    return count;
+}
+
+template <typename Condition> bool waitFor(Condition condition, milliseconds limit) {
+    const auto end = steady_clock::now() + limit;
+    while (!condition()) {
+        if (steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+TEST(PortMapper, RenewsBeforeTheLeaseEndsAndTakesTheMappingBack) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    TestMachines machines({{Translation::keep, Mapping::natpmp}}, {1});
+    ASSERT_TRUE(machines.ready);
+    constexpr std::uint16_t port = 40123;
+    const sdk::nat::PortMapperTimes times{500ms, 4s, 60s};
+    // Made inside the machine: its thread stays in that network.
+    auto mapper =
+        machines.inside(1, [&] { return std::make_unique<sdk::nat::PortMapper>(port, times); });
+    ASSERT_TRUE(waitFor([&] { return mapper->mapped().has_value(); }, 5s));
+    EXPECT_EQ(mapper->mapped()->toString(), TestMachines::routerAddress(1) + ":40123");
+
+    const std::string request = "port mapping request : 40123->";
+    const std::string log = machines.routerLog(1);
+    // Three requests span more than the first lease of 4 s.
+    ASSERT_TRUE(waitFor([&] { return countIn(log, request) >= 3; }, 10s)) << log;
+    const std::string forwarded = "ip netns exec " + machines.routerName(1) +
+                                  " nft list chain inet filter prerouting_miniupnpd | grep -q "
+                                  "' dport 40123 dnat '";
+    EXPECT_TRUE(machines.shell(forwarded));
+    EXPECT_EQ(mapper->mapped()->toString(), TestMachines::routerAddress(1) + ":40123");
+
+    const auto stopping = steady_clock::now();
+    mapper.reset();
+    const auto took = steady_clock::now() - stopping;
+    std::cout << "the mapper ended in " << duration_cast<microseconds>(took).count() / 1000.0
+              << " ms" << std::endl;
+    EXPECT_LT(took, 2s);
+    EXPECT_TRUE(machines.shell("! " + forwarded));
+}
+
+// A router that maps nothing: discovery waits its whole time and NAT-PMP
+// finds nobody. Ending then costs at most what discovery has left.
+TEST(PortMapper, WithoutAMappingRouterOffersNothingAndEndsWithinTheDiscoveryTime) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    TestMachines machines({{Translation::keep, Mapping::none}}, {1});
+    ASSERT_TRUE(machines.ready);
+    const sdk::nat::PortMapperTimes times{1000ms, 3600s, 60s};
+    auto mapper =
+        machines.inside(1, [&] { return std::make_unique<sdk::nat::PortMapper>(40124, times); });
+    // Past one discovery and the NAT-PMP attempt: still nothing offered.
+    ASSERT_FALSE(waitFor([&] { return mapper->changes() > 0; }, 2500ms));
+    EXPECT_FALSE(mapper->mapped());
+
+    // A second one, ended while its discovery waits.
+    auto early =
+        machines.inside(1, [&] { return std::make_unique<sdk::nat::PortMapper>(40125, times); });
+    const auto stopping = steady_clock::now();
+    early.reset();
+    EXPECT_LT(steady_clock::now() - stopping, times.discovery + 500ms);
+}
+
+} // namespace
