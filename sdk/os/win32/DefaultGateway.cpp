@@ -1,0 +1,47 @@
+#include "sdk/os/DefaultGateway.h"
+
+#include <winsock2.h> // before the other system headers
+
+#include <iphlpapi.h>
+#include <netioapi.h>
+#include <ws2tcpip.h>
+
+namespace sdk::os {
+
+namespace {
+
+// A route's cost as the system weighs it: its own metric plus its interface's.
+ULONG costOf(const MIB_IPFORWARD_ROW2& route) {
+    MIB_IPINTERFACE_ROW interface {};
+    InitializeIpInterfaceEntry(&interface);
+    interface.Family = AF_INET;
+    interface.InterfaceLuid = route.InterfaceLuid;
+    const ULONG extra = GetIpInterfaceEntry(&interface) == NO_ERROR ? interface.Metric : 0;
+    return route.Metric + extra;
+}
+
+} // namespace
+
+// The cheapest IPv4 default route that goes through a router.
+std::optional<std::uint32_t> defaultGatewayIpv4() {
+    MIB_IPFORWARD_TABLE2* table = nullptr;
+    if (GetIpForwardTable2(AF_INET, &table) != NO_ERROR || !table)
+        return std::nullopt;
+    std::optional<std::uint32_t> best;
+    ULONG bestCost = 0;
+    for (ULONG i = 0; i < table->NumEntries; ++i) {
+        const MIB_IPFORWARD_ROW2& route = table->Table[i];
+        if (route.DestinationPrefix.PrefixLength != 0 || route.NextHop.si_family != AF_INET ||
+            route.NextHop.Ipv4.sin_addr.s_addr == 0)
+            continue;
+        const ULONG cost = costOf(route);
+        if (!best || cost < bestCost) {
+            best = ntohl(route.NextHop.Ipv4.sin_addr.s_addr);
+            bestCost = cost;
+        }
+    }
+    FreeMibTable(table);
+    return best;
+}
+
+} // namespace sdk::os
