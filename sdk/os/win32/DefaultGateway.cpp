@@ -1,10 +1,11 @@
 #include "sdk/os/DefaultGateway.h"
 
-#include <winsock2.h> // before the other system headers
+// Winsock and its IP definitions first: iphlpapi.h declares the routing
+// table's calls only after them.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <iphlpapi.h>
-#include <netioapi.h>
-#include <ws2tcpip.h>
 
 namespace sdk::os {
 
@@ -12,11 +13,11 @@ namespace {
 
 // A route's cost as the system weighs it: its own metric plus its interface's.
 ULONG costOf(const MIB_IPFORWARD_ROW2& route) {
-    MIB_IPINTERFACE_ROW interface {};
-    InitializeIpInterfaceEntry(&interface);
-    interface.Family = AF_INET;
-    interface.InterfaceLuid = route.InterfaceLuid;
-    const ULONG extra = GetIpInterfaceEntry(&interface) == NO_ERROR ? interface.Metric : 0;
+    MIB_IPINTERFACE_ROW row{};
+    InitializeIpInterfaceEntry(&row);
+    row.Family = AF_INET;
+    row.InterfaceLuid = route.InterfaceLuid;
+    const ULONG extra = GetIpInterfaceEntry(&row) == NO_ERROR ? row.Metric : 0;
     return route.Metric + extra;
 }
 
