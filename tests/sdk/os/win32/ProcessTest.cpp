@@ -5,8 +5,9 @@
 
 #include "sdk/os/Process.h"
 
+#include <windows.h> // before the shell's header
+
 #include <shellapi.h>
-#include <windows.h>
 
 #include <gtest/gtest.h>
 
