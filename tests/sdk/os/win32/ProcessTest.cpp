@@ -64,7 +64,7 @@ TEST(Process, ArgumentsArriveAsGivenAndAStuckProgramIsEnded) {
                                        "--gtest_also_run_disabled_tests"};
     arguments.insert(arguments.end(), awkward.begin(), awkward.end());
     StartedProcess started = startProcess(thisProgram(), arguments);
-    ASSERT_TRUE(started.process) << started.failure;
+    ASSERT_TRUE(started.process) << started.failure << " (" << GetLastError() << ")";
 
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (!std::filesystem::exists(report) && started.process->running() &&
