@@ -3,12 +3,13 @@
 # on an Xvfb display: a run of the Windows program under Wine, as far as Wine
 # allows. ADAPTER is "standin" when the program embeds our stand-in adapter
 # library, "wintun" for the driver vendor's. Host VPN maps our SDK and the
-# stand-in, creates the adapter and gives it its address; Wine's AddIPAddress
-# is a stub (error 50), so the run fails there and the window shows its
-# "Error" box, after which the program ends. Not possible under Wine: the
-# Wintun driver (no kernel driver runs there: with the vendor's library the
-# test is skipped) and the Network List Manager (absent; a run that fails at
-# the address never reaches it).
+# stand-in and creates the adapter; setting its MTU is where Wine 8 stops the
+# run: its IP helper has no interface rows (GetIpInterfaceEntry), the call
+# fails with error 50, and the window shows its "Error" box, after which the
+# program ends. Not possible under Wine: the Wintun driver (no kernel driver
+# runs there: with the vendor's library the test is skipped), the MTU, the
+# address (AddIPAddress is a stub that returns 50) and the Network List
+# Manager (absent): only Windows with the driver gets that far.
 set -euo pipefail
 adapter=$1
 shift
@@ -19,6 +20,7 @@ if [ "$adapter" != standin ]; then
 fi
 . "$(dirname "$0")/../support/window.sh"
 wine() { "$winerun" "$prefix" "$wine64" "$@"; }
+windows_says() { wine "$probe" "$@" | tr -d '\r'; } # Windows line ends
 export VASKOR_SDK_CLIENT=0
 pid=""
 work=$(mktemp -d)
@@ -26,7 +28,7 @@ trap 'status=$?; [ -n "$pid" ] && kill $pid 2>/dev/null; wait 2>/dev/null || tru
 
 wine "$program" 2>"$work/stderr" & pid=$!
 window=$(wait_for_window "Vaskor VPN" 30)
-info=$(wine "$probe" window "Vaskor VPN")
+info=$(windows_says window "Vaskor VPN")
 read -r x y < <(awk '$1 == "screen" {print $2, $3}' <<<"$info")
 # "Host VPN" with the address field's default.
 xdotool mousemove $((x + 60)) $((y + 60)) click 1
@@ -34,9 +36,9 @@ xdotool mousemove $((x + 60)) $((y + 60)) click 1
 grep -q "stand-in adapter library" "$work/stderr" ||
   { echo "the program did not say it carries the stand-in adapter:" >&2; cat "$work/stderr" >&2; exit 1; }
 
-box=$(wine "$probe" box "Error" 60)
+box=$(windows_says box "Error" 60)
 echo "$box"
-want="text Cannot set IP on adapter: The request is not supported."
+want="text Cannot set the adapter's MTU: Request not supported"
 [ "$box" = "$want" ] || { echo "the box says '$box', expected '$want'" >&2; exit 1; }
 
 # Its OK ends the program.

@@ -11,13 +11,17 @@
 //       screen X Y        the client area's top-left on the screen
 //       caption H         SM_CYCAPTION
 //       centred DX DY     the window's centre minus the work area's centre
-//       icon W H          the window's large icon (WM_GETICON), or "icon none"
+//   window-probe children TITLE [SECONDS]
+//     prints "child CLASS X Y W H TEXT" for each visible control of that
+//     window, in its client coordinates
 //   window-probe box CAPTION [SECONDS]
 //     waits for the message box of that caption and prints
-//       text ...          its message text (the static control 0xFFFF)
+//       text ...          its message text
 //   window-probe icons EXE
-//     prints "icons N" (the executable's icon groups) and "icon W H" for
-//     each size of its first group.
+//     prints "icon W H" for each image of the executable's first icon group
+//     (the one Explorer shows) and "icons N", the number of groups.
+// (A window's icon is not asked for: under Wine WM_GETICON from another
+// process answers null; X's _NET_WM_ICON shows it instead.)
 // Exits 1 with a message when the window never appears.
 #include <windows.h>
 
@@ -77,23 +81,39 @@ int describeWindow(HWND window) {
     std::printf("centred %ld %ld\n", (frame.left + frame.right) / 2 - (work.left + work.right) / 2,
                 (frame.top + frame.bottom) / 2 - (work.top + work.bottom) / 2);
 
-    auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0));
-    ICONINFO info{};
-    BITMAP bitmap{};
-    if (icon && GetIconInfo(icon, &info) &&
-        GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap)) {
-        std::printf("icon %ld %ld\n", bitmap.bmWidth, bitmap.bmHeight);
-        DeleteObject(info.hbmColor);
-        DeleteObject(info.hbmMask);
-    } else {
-        std::printf("icon none\n");
-    }
     return 0;
 }
 
-int describeBox(HWND box) {
+BOOL CALLBACK describeChild(HWND child, LPARAM param) {
+    if (!IsWindowVisible(child))
+        return TRUE;
+    wchar_t className[64] = {};
+    wchar_t text[256] = {};
+    GetClassNameW(child, className, 64);
+    GetWindowTextW(child, text, 256);
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, reinterpret_cast<HWND>(param), reinterpret_cast<POINT*>(&rect), 2);
+    std::printf("child %s %ld %ld %ld %ld %s\n", narrow(className).c_str(), rect.left, rect.top,
+                rect.right - rect.left, rect.bottom - rect.top, narrow(text).c_str());
+    return TRUE;
+}
+
+// The message text: the box's first static control with text (a classic
+// message box's 0xFFFF, or the content of Wine's task dialog).
+BOOL CALLBACK findMessage(HWND child, LPARAM param) {
+    wchar_t className[16] = {};
+    GetClassNameW(child, className, 16);
     wchar_t text[1024] = {};
-    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    if (lstrcmpiW(className, L"Static") != 0 || GetWindowTextW(child, text, 1024) == 0)
+        return TRUE;
+    *reinterpret_cast<std::wstring*>(param) = text;
+    return FALSE;
+}
+
+int describeBox(HWND box) {
+    std::wstring text;
+    EnumChildWindows(box, findMessage, reinterpret_cast<LPARAM>(&text));
     std::printf("text %s\n", narrow(text).c_str());
     return 0;
 }
@@ -134,8 +154,9 @@ int describeIcons(const std::wstring& path) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: window-probe window TITLE [SECONDS] | box CAPTION [SECONDS]"
-                             " | icons EXE\n");
+        std::fprintf(stderr,
+                     "usage: window-probe window|children TITLE [SECONDS] | box CAPTION [SECONDS]"
+                     " | icons EXE\n");
         return 2;
     }
     const std::string what = argv[1];
@@ -144,14 +165,19 @@ int main(int argc, char** argv) {
     int result = 2;
     if (what == "icons") {
         result = describeIcons(name);
-    } else if (what == "window" || what == "box") {
+    } else if (what == "window" || what == "box" || what == "children") {
         // A message box is a dialog of the class "#32770".
         HWND window = waitForWindow(what == "box" ? L"#32770" : nullptr, name, seconds);
         if (!window) {
             std::fprintf(stderr, "window-probe: no window '%s' within %ds\n", argv[2], seconds);
             return 1;
         }
-        result = what == "box" ? describeBox(window) : describeWindow(window);
+        if (what == "children") {
+            EnumChildWindows(window, describeChild, reinterpret_cast<LPARAM>(window));
+            result = 0;
+        } else {
+            result = what == "box" ? describeBox(window) : describeWindow(window);
+        }
     }
     std::fflush(stdout);
     return result;
