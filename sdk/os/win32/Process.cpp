@@ -125,7 +125,7 @@ StartedProcess startProcess(const std::string& program, const std::vector<std::s
     if (listed)
         DeleteProcThreadAttributeList(list);
     if (!ok)
-        return {nullptr, win32::errorText(error)};
+        return {nullptr, win32::errorText(error) + " (system error " + std::to_string(error) + ")"};
     CloseHandle(started.hThread);
     return {std::make_unique<ChildProcess>(started.dwProcessId,
                                            reinterpret_cast<Handle>(started.hProcess)),

@@ -164,8 +164,9 @@ int main(int argc, char** argv) {
     const std::string role = argv[1];
     if (!(role == "host" && argc == 2) && !(role == "join" && argc == 3))
         return usage();
-    // Loopback only, and no client window.
+    // Loopback only: no router asked for a port, and no client window.
     setEnvironment("VASKOR_SDK_ADDRESSES", "127.0.0.1");
+    setEnvironment("VASKOR_SDK_PORT_MAPPING", "off");
     setEnvironment("VASKOR_SDK_CLIENT", "0");
     discord::Core* created = nullptr;
     if (discord::Core::Create(1, 1, &created) != Result::Ok || !created) {
