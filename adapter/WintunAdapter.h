@@ -11,8 +11,9 @@ struct InMemoryLibrary;
 // The adapter's MTU. The SDK carries each packet as one unreliable message in
 // one encrypted UDP datagram: a 1500-byte link leaves 1472 bytes of UDP payload
 // over IPv4 (1452 over IPv6), less 24 bytes of encryption (counter and tag) and
-// the transport's few header bytes. 1420, as WireGuard uses, fits both with
-// room to spare, so no packet is ever fragmented underneath.
+// the transport's few header bytes. A 1420-byte packet, as WireGuard uses,
+// makes a 1451-byte datagram, 1460 with the header of the host's relay, so no
+// packet is ever fragmented underneath, relayed or not.
 constexpr std::uint32_t adapterMtu = 1420;
 
 // The "Orvanti VPN" Wintun adapter with its packet session, and the address

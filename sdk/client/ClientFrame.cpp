@@ -1,6 +1,7 @@
 #include "sdk/client/ClientFrame.h"
 
 #include "sdk/client/InvitationCheck.h"
+#include "sdk/client/MemberRows.h"
 
 #include <wx/button.h>
 #include <wx/clipbrd.h>
@@ -78,6 +79,7 @@ ClientFrame::ClientFrame(std::unique_ptr<ControlClient> controlClient)
                                wxTE_PROCESS_ENTER);
     joinButton = new wxButton(panel, ID_JOIN, "Join", wxDefaultPosition, wxSize(buttonWidth, -1));
     statusLabel = addLabel(panel, ID_STATUS, dimText);
+    membersLabel = addLabel(panel, ID_MEMBERS, dimText);
 
     Bind(wxEVT_TIMER, &ClientFrame::onPoll, this);
     copyButton->Bind(wxEVT_BUTTON, &ClientFrame::onCopy, this);
@@ -105,6 +107,9 @@ void ClientFrame::layOut() {
     place(joinButton, width - margin - buttonWidth, y, 0);
     y = place(joinField, margin, y, 8);
     y = place(statusLabel, margin, y, margin);
+    membersLabel->Show(!membersLabel->GetLabel().empty());
+    if (membersLabel->IsShown())
+        y = place(membersLabel, margin, y, margin);
     SetClientSize(width, y);
     panel->SetSize(width, y);
 }
@@ -131,8 +136,32 @@ void ClientFrame::showStatus(const wxString& text) {
     layOut();
 }
 
+// The lobby's members, one a line: name, direct or relayed, endpoint, round trip.
+void ClientFrame::showMembers(const std::vector<MemberMessage>& members) {
+    wxString text;
+    for (const auto& member : members) {
+        wxString row = fromUtf8(memberRow(member));
+        row.Replace("\t", "  ");
+        text += (text.empty() ? "" : "\n") + row;
+    }
+    if (text == membersLabel->GetLabel())
+        return;
+    membersLabel->SetLabel(text);
+    wxClientDC measure(membersLabel);
+    measure.SetFont(membersLabel->GetFont());
+    const wxSize lines = measure.GetMultiLineTextExtent(text);
+    membersLabel->SetSize(width - 2 * margin, lines.GetHeight());
+    layOut();
+}
+
 void ClientFrame::onPoll(wxTimerEvent&) {
+    if (--pollsUntilMembers <= 0 && client->hasState()) {
+        pollsUntilMembers = membersMilliseconds / pollMilliseconds;
+        client->askMembers();
+    }
     const bool open = client->poll();
+    if (auto members = client->takeMembers())
+        showMembers(*members);
     if (client->takeStateChanged())
         showState(client->state());
     if (client->takeInvitationOpened()) {

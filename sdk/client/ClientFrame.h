@@ -6,6 +6,7 @@
 #include <wx/timer.h>
 
 #include <memory>
+#include <vector>
 
 class wxButton;
 class wxCommandEvent;
@@ -34,7 +35,10 @@ public:
         ID_JOIN_FIELD,
         ID_JOIN,
         ID_STATUS,
+        ID_MEMBERS,
     };
+    // How often the member list (with its round trips) is asked for.
+    static constexpr int membersMilliseconds = 1000;
 
 private:
     void onPoll(wxTimerEvent& event);
@@ -42,6 +46,7 @@ private:
     void onJoin(wxCommandEvent& event);
     void showState(const ControlState& state);
     void showStatus(const wxString& text);
+    void showMembers(const std::vector<MemberMessage>& members);
     void layOut();
 
     std::unique_ptr<ControlClient> client;
@@ -57,4 +62,6 @@ private:
     wxTextCtrl* joinField;
     wxButton* joinButton;
     wxStaticText* statusLabel;
+    wxStaticText* membersLabel;
+    int pollsUntilMembers = 0;
 };

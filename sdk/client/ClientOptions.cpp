@@ -15,6 +15,8 @@ const char* const clientUsage =
     "           gives the program an invitation received from a friend\n"
     "       vaskor-sdk-client status [--socket PATH]\n"
     "           prints the user, the activity and the invitation\n"
+    "       vaskor-sdk-client members [--socket PATH]\n"
+    "           prints each lobby member: name, direct or relayed, endpoint, round trip\n"
     "PATH defaults to $VASKOR_SDK_CONTROL_SOCKET, else the one running core of this user.\n"
     "Exit status: 0 done, 1 refused or nothing in time, 2 wrong usage, 3 no core to talk to.\n";
 
@@ -73,6 +75,12 @@ parseClientOptions(const std::vector<std::string>& arguments) {
     }
     if (words[0] == "status" && words.size() == 1) {
         options.mode = ClientOptions::Mode::printStatus;
+        if (!timeoutGiven)
+            options.timeout = 5s;
+        return options;
+    }
+    if (words[0] == "members" && words.size() == 1) {
+        options.mode = ClientOptions::Mode::printMembers;
         if (!timeoutGiven)
             options.timeout = 5s;
         return options;

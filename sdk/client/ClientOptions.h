@@ -8,7 +8,7 @@
 
 // What vaskor-sdk-client was asked to do.
 struct ClientOptions {
-    enum class Mode { window, printInvitation, join, printStatus, help };
+    enum class Mode { window, printInvitation, join, printStatus, printMembers, help };
     Mode mode = Mode::window;
     std::optional<std::string> socketPath; // --socket; else found (see resolveSocketPath)
     std::string invitation;                // for join

@@ -1,6 +1,7 @@
 #include "sdk/client/CommandLine.h"
 
 #include "sdk/client/InvitationCheck.h"
+#include "sdk/client/MemberRows.h"
 
 #include "sdk/control/ControlClient.h"
 #include "sdk/control/ControlError.h"
@@ -62,6 +63,33 @@ int printStatus(ControlClient& client, const ClientOptions& options, std::ostrea
     out << "invitation: " << (state.invitation.empty() ? "(none yet)" : state.invitation)
         << std::endl;
     return exitStatus::done;
+}
+
+int printMembers(ControlClient& client, const ClientOptions& options, std::ostream& out,
+                 std::ostream& err) {
+    client.askMembers();
+    const auto deadline = Clock::now() + options.timeout;
+    for (;;) {
+        const bool open = client.poll();
+        if (const auto members = client.takeMembers()) {
+            out << memberRows(*members) << std::flush;
+            return exitStatus::done;
+        }
+        if (client.hasState())
+            if (const auto answer = client.takeAnswer(); answer && !answer->accepted) {
+                err << prefix << "the program refused: " << answer->error << std::endl;
+                return exitStatus::refused;
+            }
+        if (!open) {
+            err << prefix << client.endReason() << std::endl;
+            return exitStatus::refused;
+        }
+        if (Clock::now() >= deadline) {
+            err << prefix << "the program did not answer in time" << std::endl;
+            return exitStatus::refused;
+        }
+        client.waitAndPoll(left(deadline));
+    }
 }
 
 // After delivery, the program's join itself: joined, or why not.
@@ -134,5 +162,7 @@ int runControlCommand(const ClientOptions& options, std::ostream& out, std::ostr
         return printInvitation(*client, options, out, err);
     if (options.mode == ClientOptions::Mode::printStatus)
         return printStatus(*client, options, out, err);
+    if (options.mode == ClientOptions::Mode::printMembers)
+        return printMembers(*client, options, out, err);
     return deliverInvitation(*client, options, err);
 }

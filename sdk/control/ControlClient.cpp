@@ -70,7 +70,23 @@ bool ControlClient::waitAndPoll(std::chrono::milliseconds timeout) {
 
 void ControlClient::sendJoin(std::string_view invitation) {
     unsent += encodeJoinRequest(JoinRequest{std::string(invitation)});
+    pendingMembers.push_back(false);
     flush();
+}
+
+void ControlClient::askMembers() {
+    unsent += encodeMembersRequest();
+    pendingMembers.push_back(true);
+    flush();
+}
+
+// The answer to a request ends it; a members answer's lines came before.
+bool ControlClient::answerEndsMembers() {
+    if (pendingMembers.empty())
+        return false;
+    const bool members = pendingMembers.front();
+    pendingMembers.pop_front();
+    return members;
 }
 
 std::optional<ControlAnswer> ControlClient::takeAnswer() {
@@ -88,6 +104,8 @@ void ControlClient::handleLine(const std::string& line) {
     const ServerMessage& message = *decoded.message;
     if (const auto* error = std::get_if<ErrorMessage>(&message)) {
         lastError = error->text;
+        if (greeted && answerEndsMembers())
+            incomingMembers.clear();
         answers.push_back({false, error->text});
         return;
     }
@@ -118,9 +136,15 @@ void ControlClient::handleLine(const std::string& line) {
         stateComplete = stateChanged = true;
     } else if (std::holds_alternative<OpenInviteMessage>(message))
         invitationOpened = true;
-    else if (std::holds_alternative<OkMessage>(message))
-        answers.push_back({true, {}});
-    else if (const auto* result = std::get_if<JoinResultMessage>(&message)) {
+    else if (std::holds_alternative<OkMessage>(message)) {
+        if (answerEndsMembers())
+            memberList = std::exchange(incomingMembers, {});
+        else
+            answers.push_back({true, {}});
+    } else if (const auto* member = std::get_if<MemberMessage>(&message)) {
+        if (incomingMembers.size() < maxMembers)
+            incomingMembers.push_back(*member);
+    } else if (const auto* result = std::get_if<JoinResultMessage>(&message)) {
         joinResult = *result;
         joinPending = false;
     } else if (std::holds_alternative<JoinPendingMessage>(message))

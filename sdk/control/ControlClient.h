@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The core's answer to one request, in the order of the requests.
 struct ControlAnswer {
@@ -47,6 +49,13 @@ public:
     // Delivers an invitation received from a friend; the answer follows.
     void sendJoin(std::string_view invitation);
     std::optional<ControlAnswer> takeAnswer();
+    // Asks for the lobby's members; the list arrives whole, once, in takeMembers.
+    void askMembers();
+    std::optional<std::vector<MemberMessage>> takeMembers() {
+        return std::exchange(memberList, {});
+    }
+    // More member lines than a lobby can have are not kept.
+    static constexpr std::size_t maxMembers = 64;
     // How the program's join from a delivered invitation ended, once.
     std::optional<JoinResultMessage> takeJoinResult() { return std::exchange(joinResult, {}); }
     // Whether the core said that a join result follows (before its ok).
@@ -54,6 +63,7 @@ public:
 
 private:
     void handleLine(const std::string& line);
+    bool answerEndsMembers();
     void close(std::string reason);
     void flush();
 
@@ -69,6 +79,9 @@ private:
     bool stateChanged = false;
     bool invitationOpened = false;
     std::deque<ControlAnswer> answers;
+    std::deque<bool> pendingMembers; // per request sent: whether it asked for members
+    std::vector<MemberMessage> incomingMembers;
+    std::optional<std::vector<MemberMessage>> memberList;
     std::optional<JoinResultMessage> joinResult;
     bool joinPending = false;
 };

@@ -1,5 +1,6 @@
 #include "sdk/control/ControlProtocol.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -88,7 +89,82 @@ Decoded<ServerMessage> decodeText(std::string_view argument, std::size_t maxByte
     return {make(std::string(argument)), {}};
 }
 
+constexpr std::size_t endpointBytes = 21; // "255.255.255.255:65535"
+
+std::string roundTripText(std::optional<std::int64_t> micros) {
+    if (!micros)
+        return "-";
+    const std::int64_t clamped = std::clamp<std::int64_t>(*micros, 0, 999'999'999);
+    std::string fraction = std::to_string(clamped % 1000);
+    fraction.insert(0, 3 - fraction.size(), '0');
+    return std::to_string(clamped / 1000) + "." + fraction;
+}
+
+// "-", or milliseconds with exactly three decimals, at most 999999.999.
+std::optional<std::optional<std::int64_t>> parseRoundTrip(std::string_view text) {
+    if (text == "-")
+        return std::optional<std::int64_t>{};
+    const auto dot = text.find('.');
+    if (dot == std::string_view::npos || dot == 0 || dot > 6 || text.size() != dot + 4)
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i == dot)
+            continue;
+        if (text[i] < '0' || text[i] > '9' || (i == 0 && text[0] == '0' && dot > 1))
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    return std::optional<std::int64_t>{value};
+}
+
+Decoded<ServerMessage> decodeMember(std::string_view argument) {
+    const SplitLine path = split(argument);
+    const SplitLine endpoint = split(path.argument);
+    const SplitLine roundTrip = split(endpoint.argument);
+    if (!roundTrip.hasArgument)
+        return failure<ServerMessage>("'member' needs a path, an endpoint, a round trip, a name");
+    MemberMessage member;
+    using Path = MemberMessage::Path;
+    bool known = false;
+    for (const Path candidate : {Path::self, Path::direct, Path::relayed, Path::connecting})
+        if (path.word == pathWord(candidate)) {
+            member.path = candidate;
+            known = true;
+        }
+    if (!known)
+        return failure<ServerMessage>("unknown member path");
+    if (endpoint.word != "-") {
+        if (endpoint.word.empty() || endpoint.word.size() > endpointBytes ||
+            endpoint.word.find_first_not_of("0123456789.:") != std::string_view::npos)
+            return failure<ServerMessage>("bad member endpoint");
+        member.endpoint = endpoint.word;
+    }
+    const auto micros = parseRoundTrip(roundTrip.word);
+    if (!micros)
+        return failure<ServerMessage>("bad member round trip");
+    member.roundTripMicros = *micros;
+    if (!isProtocolText(roundTrip.argument, controlLimits::textBytes))
+        return failure<ServerMessage>("text too long or not printable UTF-8");
+    member.name = roundTrip.argument;
+    return {std::move(member), {}};
+}
+
 } // namespace
+
+std::string_view pathWord(MemberMessage::Path path) {
+    switch (path) {
+    case MemberMessage::Path::self:
+        return "self";
+    case MemberMessage::Path::direct:
+        return "direct";
+    case MemberMessage::Path::relayed:
+        return "relayed";
+    case MemberMessage::Path::connecting:
+        return "connecting";
+    }
+    return "connecting";
+}
 
 bool isProtocolText(std::string_view text, std::size_t maxBytes) {
     if (text.size() > maxBytes)
@@ -175,12 +251,25 @@ std::string encodeServerMessage(const ServerMessage& message) {
         std::string operator()(const ErrorMessage& m) {
             return line("error", sanitizeText(m.text, textBytes));
         }
+        std::string operator()(const MemberMessage& m) {
+            const bool endpointValid =
+                !m.endpoint.empty() && m.endpoint.size() <= endpointBytes &&
+                m.endpoint.find_first_not_of("0123456789.:") == std::string::npos;
+            return line("member", std::string(pathWord(m.path)) + " " +
+                                      (endpointValid ? m.endpoint : "-") + " " +
+                                      roundTripText(m.roundTripMicros) + " " +
+                                      sanitizeText(m.name, textBytes));
+        }
     };
     return std::visit(Encoder{}, message);
 }
 
 std::string encodeJoinRequest(const JoinRequest& request) {
     return line("join", sanitizeText(request.invitation, controlLimits::invitationBytes));
+}
+
+std::string encodeMembersRequest() {
+    return line("members");
 }
 
 std::string encodeState(const ControlState& state) {
@@ -244,6 +333,8 @@ Decoded<ServerMessage> decodeServerMessage(std::string_view text) {
         return noArgument(JoinPendingMessage{});
     if (parts.word == "joined")
         return noArgument(JoinResultMessage{true, {}});
+    if (parts.word == "member")
+        return decodeMember(parts.argument);
     if (parts.word == "join-failed")
         return decodeText(parts.argument, textBytes, [](std::string s) {
             return JoinResultMessage{false, s};
@@ -256,8 +347,21 @@ Decoded<JoinRequest> decodeJoinRequest(std::string_view text) {
         return failure<JoinRequest>("line too long");
     const SplitLine parts = split(text);
     if (parts.word != "join")
-        return failure<JoinRequest>("unknown request (the only one is: join INVITATION)");
+        return failure<JoinRequest>("unknown request (the requests are: join INVITATION, members)");
     if (!isProtocolText(parts.argument, controlLimits::invitationBytes))
         return failure<JoinRequest>("the invitation is too long or not printable text");
     return {JoinRequest{std::string(parts.argument)}, {}};
+}
+
+Decoded<ClientRequest> decodeClientRequest(std::string_view text) {
+    const SplitLine parts = split(text);
+    if (parts.word == "members") {
+        if (parts.hasArgument)
+            return failure<ClientRequest>("'members' takes no argument");
+        return {MembersRequest{}, {}};
+    }
+    auto join = decodeJoinRequest(text);
+    if (!join.message)
+        return failure<ClientRequest>(std::move(join.error));
+    return {std::move(*join.message), {}};
 }

@@ -17,10 +17,17 @@
 //   join-pending                 before the ok to a join: the result will follow
 //   joined                       the program joined the lobby of a delivered invitation
 //   join-failed <text>           it could not, and why, in words for a person
-//   ok                           the request was taken
+//   member <path> <endpoint> <round trip> <name>
+//                                one lobby member, in the answer to members:
+//                                path self, direct, relayed or connecting;
+//                                endpoint a.b.c.d:port (the relay's when
+//                                relayed) or -; round trip in milliseconds
+//                                (three decimals) or -; then the name
+//   ok                           the request was taken (after a members answer's lines)
 //   error <text>                 the request (or connection) was refused, and why
 // client -> core:
 //   join <invitation>            an invitation received from a friend
+//   members                      the lobby's members and how they are reached
 
 #include <cstddef>
 #include <cstdint>
@@ -98,6 +105,17 @@ struct JoinResultMessage {
 struct JoinPendingMessage {
     bool operator==(const JoinPendingMessage&) const = default;
 };
+// One member of the lobby as the core reaches it now.
+struct MemberMessage {
+    enum class Path { self, direct, relayed, connecting };
+    Path path = Path::connecting;
+    std::string endpoint;                        // empty: none
+    std::optional<std::int64_t> roundTripMicros; // none: not measured yet
+    std::string name;
+    bool operator==(const MemberMessage&) const = default;
+};
+std::string_view pathWord(MemberMessage::Path path);
+
 struct OkMessage {
     bool operator==(const OkMessage&) const = default;
 };
@@ -109,12 +127,16 @@ struct ErrorMessage {
 using ServerMessage =
     std::variant<HelloMessage, UserMessage, ActivityMessage, PartyMessage, PartyIdMessage,
                  InvitationMessage, StateEndMessage, OpenInviteMessage, OkMessage, ErrorMessage,
-                 JoinResultMessage, JoinPendingMessage>;
+                 JoinResultMessage, JoinPendingMessage, MemberMessage>;
 
 struct JoinRequest {
     std::string invitation;
     bool operator==(const JoinRequest&) const = default;
 };
+struct MembersRequest {
+    bool operator==(const MembersRequest&) const = default;
+};
+using ClientRequest = std::variant<JoinRequest, MembersRequest>;
 
 // A decoded line: the message, or why the line is not one.
 template <typename Message> struct Decoded {
@@ -126,10 +148,12 @@ template <typename Message> struct Decoded {
 // every encoded line decodes again.
 std::string encodeServerMessage(const ServerMessage& message);
 std::string encodeJoinRequest(const JoinRequest& request);
+std::string encodeMembersRequest();
 
 // line: without its "\n".
 Decoded<ServerMessage> decodeServerMessage(std::string_view line);
 Decoded<JoinRequest> decodeJoinRequest(std::string_view line);
+Decoded<ClientRequest> decodeClientRequest(std::string_view line);
 
 // The lines of a whole snapshot, user to end.
 std::string encodeState(const ControlState& state);

@@ -212,12 +212,18 @@ void ControlServer::serve(os::Handle fd) {
 }
 
 void ControlServer::handleLine(Connection& connection, const std::string& line) {
-    const Decoded<JoinRequest> request = decodeJoinRequest(line);
+    const Decoded<ClientRequest> request = decodeClientRequest(line);
     if (!request.message) {
         send(connection, answer(ErrorMessage{request.error}));
         return;
     }
-    const std::string& invitation = request.message->invitation;
+    if (std::holds_alternative<MembersRequest>(*request.message)) {
+        for (const auto& member : members)
+            send(connection, answer(member));
+        send(connection, answer(OkMessage{}));
+        return;
+    }
+    const std::string& invitation = std::get<JoinRequest>(*request.message).invitation;
     if (const auto problem = invitationProblem(invitation)) {
         send(connection, answer(ErrorMessage{*problem}));
         return;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The core's end of the control socket. The core sets what the client window
 // shows, and takes the invitations that a person gave to the window or to the
@@ -60,6 +61,10 @@ public:
 
     const ControlState& state() const { return shown; }
 
+    // The lobby's members as the core reaches them now; a members request
+    // is answered from the latest list.
+    void setMembers(std::vector<MemberMessage> list) { members = std::move(list); }
+
     // The oldest invitation received and not yet taken; each one exactly once.
     std::optional<std::string> takeJoin();
 
@@ -100,6 +105,7 @@ private:
     sdk::os::FileIdentity socketFile;
     std::map<sdk::os::Handle, Connection> connections;
     ControlState shown;
+    std::vector<MemberMessage> members;
     bool stateChanged = false;
     bool invitationOpened = false;
     std::deque<std::string> joins;

@@ -244,6 +244,7 @@ void SdkCore::startControl() {
 void SdkCore::pollControl() {
     if (!control)
         return;
+    control->setMembers(memberList());
     control->poll();
     while (auto secret = control->takeJoin()) {
         if (!events.activity.onActivityJoin)
@@ -255,6 +256,33 @@ void SdkCore::pollControl() {
             events.activity.onActivityJoin(events.data, secret.c_str());
         });
     }
+}
+
+// The lobby's members as the transport reaches them now. The lobby carries
+// no names of other users: they show as their user ids.
+std::vector<MemberMessage> SdkCore::memberList() const {
+    std::vector<MemberMessage> list;
+    const auto lobbyId = lobbySession.currentLobby();
+    const auto* members = lobbyId ? lobbySession.members(*lobbyId) : nullptr;
+    if (!members)
+        return list;
+    for (const auto& member : *members) {
+        MemberMessage line;
+        line.name = member.record.userId == currentUserRecord.id
+                        ? std::string(currentUserRecord.username)
+                        : "user " + std::to_string(member.record.userId);
+        if (member.peer == peerTransport.peerId()) {
+            line.path = MemberMessage::Path::self;
+        } else if (const auto path = peerTransport.pathOf(member.peer); path && path->connected) {
+            line.path = path->relayed ? MemberMessage::Path::relayed : MemberMessage::Path::direct;
+            if (path->endpoint)
+                line.endpoint = path->endpoint->toString();
+            if (path->roundTrip)
+                line.roundTripMicros = path->roundTrip->count();
+        }
+        list.push_back(std::move(line));
+    }
+    return list;
 }
 
 void SdkCore::setActivity(const DiscordActivity& activity) {

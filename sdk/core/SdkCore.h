@@ -15,8 +15,10 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ControlServer;
+struct MemberMessage;
 
 namespace sdk::os {
 class ChildProcess;
@@ -107,6 +109,7 @@ private:
     void startControl();
     void startPortMapping(const Settings& settings);
     void pollControl();
+    std::vector<MemberMessage> memberList() const;
     void startWaitSet();
     static void deliverMessage(void* self, std::uint64_t peer, std::uint8_t channel,
                                std::uint8_t* bytes, std::uint32_t length);

@@ -85,6 +85,12 @@ std::optional<std::int64_t> LobbySession::hostedLobby() const {
     return lobbyRecord.id;
 }
 
+std::optional<std::int64_t> LobbySession::currentLobby() const {
+    if (role != Role::host && role != Role::member)
+        return std::nullopt;
+    return lobbyRecord.id;
+}
+
 DiscordResultCode LobbySession::updateMember(std::int64_t lobbyId, std::int64_t userId,
                                              const std::vector<MetadataChange>& changes) {
     if (!lobby(lobbyId))

@@ -65,6 +65,8 @@ public:
     const LobbyMember* member(std::int64_t lobbyId, std::int64_t userId) const;
     // The lobby this core hosts, if any.
     std::optional<std::int64_t> hostedLobby() const;
+    // The lobby this core hosts or belongs to, if any.
+    std::optional<std::int64_t> currentLobby() const;
 
     // The host applies a change at once and sends it to every member; a
     // member sends it to the host and applies it when the host sends it back.

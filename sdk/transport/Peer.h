@@ -43,6 +43,26 @@ struct ChannelState {
     bool acknowledgementDue = false;
 };
 
+// Where a datagram for a peer goes, or where one came from: straight to or
+// from an endpoint, or through a relay peer (at that endpoint) on behalf of
+// the far peer.
+struct Path {
+    Endpoint endpoint;
+    PeerId relay = 0; // 0: direct
+    PeerId far = 0;   // through a relay: the peer at the other end
+
+    bool direct() const { return relay == 0; }
+};
+
+// What a relay lets one peer send through it: a byte budget refilled at a
+// steady rate, so a member cannot turn the relay into a flood.
+struct RelayBudget {
+    static constexpr double bytesPerSecond = 32.0 * 1024 * 1024;
+    static constexpr double burstBytes = 1024.0 * 1024;
+    double bytes = burstBytes;
+    TimePoint refilledAt{};
+};
+
 struct Peer {
     static constexpr std::size_t maxSessions = 3;
 
@@ -54,7 +74,9 @@ struct Peer {
     TimePoint newcomerDeadline{};
     std::uint8_t uses = 0; // PeerUse bits: who opened it and keeps it open
     std::vector<Endpoint> routeEndpoints;
-    std::optional<Endpoint> endpoint; // where the peer answered last
+    std::optional<Endpoint> endpoint; // where the peer answered last directly
+    PeerId relayedBy = 0;             // nonzero: the path in use goes through this relay
+    TimePoint directReceived{};       // the latest authenticated datagram on a direct path
 
     std::uint64_t incarnation = 0;       // ours, renewed for every peer object
     std::uint64_t remoteIncarnation = 0; // theirs; a change means they started over
@@ -74,6 +96,10 @@ struct Peer {
     bool lossReported = false;
 
     RoundTrip roundTrip;
+    TimePoint lastProbe{};
+    TimePoint lastDirectProbe{};
+    std::optional<std::chrono::microseconds> pathRoundTrip; // live, from probe answers
+    RelayBudget relayBudget;                                // as a relay for this peer
     std::map<std::uint16_t, ChannelState> channels;
 
     // The newest confirmed session, which carries everything sent.

@@ -1,5 +1,7 @@
 #include "sdk/transport/Transport.h"
 
+#include "sdk/os/LocalAddresses.h"
+
 #include <sodium.h>
 
 #include <algorithm>
@@ -25,19 +27,25 @@ Transport::Transport(TransportSettings chosen)
     keys = KeyPair::generate();
     cookies = CookieChecker(keys.publicKey);
     ownPeerId = peerIdOf(keys.publicKey);
+    randombytes_buf(&probeOffset, sizeof probeOffset);
     ciphers = availableCiphers(settings.allowAes);
-    ownRoute = composeRoute();
+    const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
+                                                               : settings.announcedAddresses;
+    for (const auto address : addresses)
+        ownEndpoints.push_back(Endpoint{address, socket.port()});
     lastRouteCheck = Clock::now();
     pollTime = lastRouteCheck;
+    rebuildRoute(lastRouteCheck);
     receiveBuffer.resize(maxDatagramSize + 1);
     plaintext.resize(maxDatagramSize);
     datagram.resize(maxDatagramSize);
+    relayDatagram.resize(maxDatagramSize);
 }
 
 Transport::~Transport() {
     for (auto& [id, peer] : peers)
         if (peer->connected)
-            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
     sodium_memzero(keys.secretKey.data(), keys.secretKey.size());
 }
 
@@ -132,6 +140,8 @@ void Transport::addSession(Peer& peer, std::unique_ptr<Session> session) {
 void Transport::markLost(Peer& peer, TransportEvents* events) {
     dropSessions(peer);
     peer.endpoint.reset();
+    peer.relayedBy = 0;
+    peer.pathRoundTrip.reset();
     const bool wasConnected = peer.connected;
     peer.connected = false;
     if (!peer.lossReported && events && (wasConnected || peer.opened)) {
@@ -145,6 +155,7 @@ void Transport::markConnected(Peer& peer, TransportEvents& events) {
         return;
     peer.connected = true;
     peer.lossReported = false;
+    peer.lastProbe = {}; // the first probe at once: the round trip, and our reflexive address
     events.onPeerConnected(peer.id);
 }
 
@@ -220,9 +231,9 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     peer->opened = true;
     if (peer->newcomer)
         setNewcomer(*peer, false);
-    const bool stillThere =
-        peer->endpoint && std::find(route->endpoints.begin(), route->endpoints.end(),
-                                    *peer->endpoint) != route->endpoints.end();
+    const bool stillThere = peer->relayedBy == 0 && peer->endpoint &&
+                            std::find(route->endpoints.begin(), route->endpoints.end(),
+                                      *peer->endpoint) != route->endpoints.end();
     // Ask at the new endpoints at once; the session in use carries on meanwhile.
     if (!peer->connected || !stillThere)
         sendInitiation(*peer, Clock::now());
@@ -237,7 +248,7 @@ TransportStatus Transport::closePeer(PeerId id, PeerUse use) {
     if (peer->uses != 0)
         return TransportStatus::ok;
     if (peer->connected)
-        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
     removePeer(*peer);
     return TransportStatus::ok;
 }
@@ -247,7 +258,7 @@ void Transport::forgetPeer(PeerId id) {
     if (!peer || peer->local)
         return;
     if (peer->connected)
-        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
     removePeer(*peer);
 }
 
@@ -301,9 +312,9 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
             sendReliable(*peer, Clock::now());
         return TransportStatus::ok;
     }
-    if (!peer->current() || !peer->endpoint)
+    if (!peer->current() || !pathTo(*peer))
         return TransportStatus::notConnected;
-    return sendFrame(*peer, Frame{FrameKind::unreliable, channel, 0, 0, message})
+    return sendFrame(*peer, Frame{FrameKind::unreliable, channel, 0, 0, message, 0, {}})
                ? TransportStatus::ok
                : TransportStatus::sendFailed;
 }
@@ -340,6 +351,21 @@ std::optional<PublicKey> Transport::keyOf(PeerId id) const {
     if (!peer)
         return std::nullopt;
     return peer->key;
+}
+
+std::optional<PeerPathInfo> Transport::pathOf(PeerId id) const {
+    const Peer* peer = find(id);
+    if (!peer)
+        return std::nullopt;
+    PeerPathInfo info;
+    info.connected = peer->local || peer->connected;
+    if (const auto path = peer->connected ? pathTo(*peer) : std::nullopt) {
+        info.relayed = !path->direct();
+        info.relay = path->relay;
+        info.endpoint = path->endpoint;
+    }
+    info.roundTrip = peer->pathRoundTrip;
+    return info;
 }
 
 bool Transport::isConnected(PeerId id) const {

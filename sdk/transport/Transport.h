@@ -16,6 +16,7 @@
 #include "sdk/transport/Route.h"
 #include "sdk/transport/Wire.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -36,6 +37,32 @@ struct TransportSettings {
     Milliseconds handshakeRetry{500};
     bool allowAes = true;
     InitiationLimits initiationLimits;
+    // No direct path by then (or a path silent that long): ask through a
+    // relay too, and look for a path again.
+    Milliseconds relayAfter{3000};
+    Milliseconds pathSilence{3000};
+    // Probes measure the live round trip, tell each peer its reflexive
+    // address, and look for a direct path while a relay carries a peer.
+    Milliseconds probeInterval{2000};
+    // Forward between peers with sessions here when they ask.
+    bool relayForOthers = true;
+};
+
+// How a peer is reached now, for a person to see.
+struct PeerPathInfo {
+    bool connected = false;
+    bool relayed = false;
+    std::optional<Endpoint> endpoint; // the peer's, or the relay's when relayed
+    PeerId relay = 0;
+    std::optional<std::chrono::microseconds> roundTrip;
+};
+
+// Reflexive addresses a core keeps in its route: where peers see its
+// datagrams come from. One per reporting peer, the lobby's own peers first,
+// then the newest; a few at most, so no peer can fill the route.
+struct ReflexiveBudget {
+    static constexpr std::size_t maxEntries = 4;
+    static constexpr Milliseconds lifetime{60000};
 };
 
 // What a peer that is not a lobby member may cost: it may only speak on the
@@ -134,8 +161,17 @@ public:
     bool isOpenedBy(PeerId peer, PeerUse use) const;
     // The static key a peer proved (or was opened with).
     std::optional<PublicKey> keyOf(PeerId peer) const;
+    std::optional<PeerPathInfo> pathOf(PeerId peer) const;
 
 private:
+    struct Reflexive {
+        PeerId reporter = 0;
+        Endpoint endpoint;
+        TimePoint firstSeen{};
+        TimePoint lastSeen{};
+        bool lobby = false; // reported by a peer the lobby opened: its host
+    };
+
     struct LocalMessage {
         Channel channel;
         std::vector<std::uint8_t> bytes;
@@ -155,8 +191,29 @@ private:
     void addSession(Peer& peer, std::unique_ptr<Session> session);
     std::uint64_t nextTimestamp();
 
+    // Paths (TransportPaths.cpp).
+    // A path is broken when silent this long: never before three keep-alives
+    // could have come.
+    Milliseconds pathSilence() const {
+        return std::max(settings.pathSilence, 3 * settings.keepAliveInterval);
+    }
+    std::optional<Path> pathTo(const Peer& peer) const;
+    Peer* directPeerAt(const Endpoint& from) const;
+    void takePath(Peer& peer, const Path& source);
+    void handleRelayRequest(std::span<const std::uint8_t> datagram, const Endpoint& from);
+    void handleRelayed(std::span<const std::uint8_t> datagram, const Endpoint& from,
+                       TransportEvents& events);
+    void sendThroughRelays(Peer& peer, std::span<const std::uint8_t> datagram);
+    void probe(Peer& peer, TimePoint now);
+    void answerProbe(Peer& peer, const Frame& frame, const Path& source);
+    void takeProbeAnswer(Peer& peer, const Frame& frame);
+    void learnReflexive(const Peer& reporter, const Endpoint& seen);
+    void rebuildRoute(TimePoint now);
+
     // Sending (TransportSend.cpp).
+    bool sendTo(const Path& path, std::span<const std::uint8_t> bytes);
     bool sendFrame(Peer& peer, const Frame& frame);
+    bool sendFrameOn(Peer& peer, const Frame& frame, const Path& path);
     void sendInitiation(Peer& peer, TimePoint now);
     void sendReliable(Peer& peer, TimePoint now);
     void sendAcknowledgements(Peer& peer);
@@ -165,19 +222,20 @@ private:
     void receiveDatagrams(TransportEvents& events);
     void handleDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from,
                         TransportEvents& events);
-    void handleInitiation(std::span<const std::uint8_t> datagram, const Endpoint& from,
+    void handlePeerDatagram(std::span<const std::uint8_t> datagram, const Path& source,
+                            TransportEvents& events);
+    void handleInitiation(std::span<const std::uint8_t> datagram, const Path& source,
                           TransportEvents& events);
-    bool initiationPassesChecks(std::span<const std::uint8_t> datagram, const Endpoint& from);
-    void handleResponse(std::span<const std::uint8_t> datagram, const Endpoint& from,
+    bool initiationPassesChecks(std::span<const std::uint8_t> datagram, const Path& source);
+    void handleResponse(std::span<const std::uint8_t> datagram, const Path& source,
                         TransportEvents& events);
-    void handleCookieReply(std::span<const std::uint8_t> datagram);
-    void handleData(std::span<const std::uint8_t> datagram, const Endpoint& from,
+    void handleCookieReply(std::span<const std::uint8_t> datagram, const Path& source);
+    void handleData(std::span<const std::uint8_t> datagram, const Path& source,
                     TransportEvents& events);
-    void handleFrame(Peer& peer, const Frame& frame, TransportEvents& events);
+    void handleFrame(Peer& peer, const Frame& frame, const Path& source, TransportEvents& events);
     void deliverLocal(TransportEvents& events);
 
     // Timers (TransportTimers.cpp).
-    std::string composeRoute() const;
     void refreshRoute(TimePoint now, TransportEvents& events);
     void service(Peer& peer, TimePoint now, TransportEvents& events);
     std::optional<TimePoint> nextDeadline(const Peer& peer) const;
@@ -187,12 +245,15 @@ private:
     KeyPair keys;
     PeerId ownPeerId;
     std::uint8_t ciphers;
+    std::vector<Endpoint> ownEndpoints; // this machine's, at the socket's port
     std::optional<Endpoint> mappedEndpoint;
+    std::vector<Reflexive> reflexive;
     std::string ownRoute;
     std::string reportedRoute;
     TimePoint lastRouteCheck{};
     TimePoint pollTime{}; // when the latest poll began: the clock of liveness
     std::uint64_t lastTimestamp = 0;
+    std::uint64_t probeOffset = 0; // random: probe tokens tell nothing of the clock
     std::map<PeerId, std::unique_ptr<Peer>> peers;
     std::map<std::uint32_t, PeerId> indices;
     std::deque<LocalMessage> localMessages;
@@ -203,6 +264,7 @@ private:
     std::vector<std::uint8_t> receiveBuffer;
     std::vector<std::uint8_t> plaintext;
     std::vector<std::uint8_t> datagram;
+    std::vector<std::uint8_t> relayDatagram;
 };
 
 } // namespace sdk::transport

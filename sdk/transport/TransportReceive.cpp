@@ -25,17 +25,32 @@ void Transport::receiveDatagrams(TransportEvents& events) {
 void Transport::handleDatagram(std::span<const std::uint8_t> datagram, const Endpoint& from,
                                TransportEvents& events) {
     switch (datagramTypeOf(datagram).value_or(DatagramType{0})) {
+    case DatagramType::relayRequest:
+        handleRelayRequest(datagram, from);
+        break;
+    case DatagramType::relayed:
+        handleRelayed(datagram, from, events);
+        break;
+    default:
+        handlePeerDatagram(datagram, Path{from, 0, 0}, events);
+        break;
+    }
+}
+
+void Transport::handlePeerDatagram(std::span<const std::uint8_t> datagram, const Path& source,
+                                   TransportEvents& events) {
+    switch (datagramTypeOf(datagram).value_or(DatagramType{0})) {
     case DatagramType::initiation:
-        handleInitiation(datagram, from, events);
+        handleInitiation(datagram, source, events);
         break;
     case DatagramType::response:
-        handleResponse(datagram, from, events);
+        handleResponse(datagram, source, events);
         break;
     case DatagramType::data:
-        handleData(datagram, from, events);
+        handleData(datagram, source, events);
         break;
     case DatagramType::cookieReply:
-        handleCookieReply(datagram);
+        handleCookieReply(datagram, source);
         break;
     default:
         break; // not ours: no answer
@@ -44,8 +59,8 @@ void Transport::handleDatagram(std::span<const std::uint8_t> datagram, const End
 
 // Everything before the public-key work: mac1, and under load a cookie for
 // the source address and the source's rate; then this poll's exchange budget.
-bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram,
-                                       const Endpoint& from) {
+bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram, const Path& source) {
+    const Endpoint& from = source.endpoint;
     if (!cookies.mac1Valid(datagram))
         return false;
     const TimePoint now = pollTime;
@@ -53,22 +68,24 @@ bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram,
         if (!initiationLimiter.allowSource(from.address, now))
             return false;
         if (!cookies.mac2Valid(datagram, from, now)) {
-            socket.sendTo(from, cookies.reply(datagram, from, now));
+            sendTo(source, cookies.reply(datagram, from, now));
             return false;
         }
     }
     return initiationLimiter.takeExchange();
 }
 
-void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const Endpoint& from,
+void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const Path& source,
                                  TransportEvents& events) {
-    if (!initiationPassesChecks(datagram, from))
+    if (!initiationPassesChecks(datagram, source))
         return;
     const auto verified = verifyInitiation(keys, datagram);
     if (!verified)
         return;
     const Initiation& initiation = verified->initiation;
     const PeerId id = peerIdOf(initiation.staticKey);
+    if (!source.direct() && source.far != id)
+        return; // a relay may carry a peer's initiation, not make one up
     Peer* peer = find(id);
     if (peer && peer->key != initiation.staticKey)
         return;
@@ -96,10 +113,10 @@ void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const E
     }
     addSession(*peer, std::make_unique<Session>(index, initiation.senderIndex, response->cipher,
                                                 response->keys));
-    socket.sendTo(from, response->datagram);
+    sendTo(source, response->datagram);
 }
 
-void Transport::handleResponse(std::span<const std::uint8_t> datagram, const Endpoint& from,
+void Transport::handleResponse(std::span<const std::uint8_t> datagram, const Path& source,
                                TransportEvents& events) {
     const auto response = decodeResponse(datagram);
     if (!response)
@@ -108,7 +125,8 @@ void Transport::handleResponse(std::span<const std::uint8_t> datagram, const End
     if (owner == indices.end())
         return;
     Peer* peer = find(owner->second);
-    if (!peer || !peer->handshake || peer->handshake->localIndex != response->receiverIndex)
+    if (!peer || !peer->handshake || peer->handshake->localIndex != response->receiverIndex ||
+        (!source.direct() && source.far != peer->id))
         return;
     const auto accepted = acceptResponse(keys, peer->key, *peer->handshake, datagram);
     if (!accepted)
@@ -123,18 +141,18 @@ void Transport::handleResponse(std::span<const std::uint8_t> datagram, const End
     session->confirmedAt = Clock::now();
     peer->handshake.reset(); // its index lives on in the session
     addSession(*peer, std::move(session));
-    peer->endpoint = from;
+    takePath(*peer, source);
     peer->lastReceived = pollTime;
     markConnected(*peer, events);
     // The responder confirms the session at our first datagram: send one now.
     const std::uint64_t sentBefore = peer->current()->nextCounter;
     sendReliable(*peer, Clock::now());
     if (peer->current()->nextCounter == sentBefore)
-        sendFrame(*peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}});
+        sendFrame(*peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
 }
 
 // The peer we asked is under load: the next initiation carries its cookie.
-void Transport::handleCookieReply(std::span<const std::uint8_t> datagram) {
+void Transport::handleCookieReply(std::span<const std::uint8_t> datagram, const Path& source) {
     const auto reply = decodeCookieReply(datagram);
     if (!reply)
         return;
@@ -142,7 +160,8 @@ void Transport::handleCookieReply(std::span<const std::uint8_t> datagram) {
     if (owner == indices.end())
         return;
     Peer* peer = find(owner->second);
-    if (!peer || !peer->handshake || peer->handshake->localIndex != reply->receiverIndex)
+    if (!peer || !peer->handshake || peer->handshake->localIndex != reply->receiverIndex ||
+        (!source.direct() && source.far != peer->id))
         return;
     if (auto cookie = openCookieReply(peer->key, peer->sentInitiation, datagram)) {
         peer->cookie = *cookie;
@@ -150,7 +169,7 @@ void Transport::handleCookieReply(std::span<const std::uint8_t> datagram) {
     }
 }
 
-void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoint& from,
+void Transport::handleData(std::span<const std::uint8_t> datagram, const Path& source,
                            TransportEvents& events) {
     const auto header = decodeDataHeader(datagram);
     if (!header)
@@ -160,7 +179,8 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoin
         return;
     Peer* peer = find(owner->second);
     Session* session = peer ? peer->sessionByIndex(header->receiverIndex) : nullptr;
-    if (!session || !session->replay.isFresh(header->counter))
+    if (!session || (!source.direct() && source.far != peer->id) ||
+        !session->replay.isFresh(header->counter))
         return;
     const auto sealed = datagram.subspan(dataHeaderSize);
     if (!session->receiver.open(header->counter, datagram.first(dataHeaderSize), sealed,
@@ -174,20 +194,28 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Endpoin
         session->confirmed = true;
         session->confirmedAt = Clock::now();
     }
-    peer->endpoint = from;
+    // Roaming: an authenticated datagram from elsewhere moves the peer there.
+    takePath(*peer, source);
     peer->lastReceived = pollTime;
     if (frame->kind == FrameKind::close) {
         markLost(*peer, &events);
         return;
     }
     markConnected(*peer, events);
-    handleFrame(*peer, *frame, events);
+    handleFrame(*peer, *frame, source, events);
 }
 
-void Transport::handleFrame(Peer& peer, const Frame& frame, TransportEvents& events) {
+void Transport::handleFrame(Peer& peer, const Frame& frame, const Path& source,
+                            TransportEvents& events) {
     switch (frame.kind) {
     case FrameKind::keepAlive:
     case FrameKind::close:
+        return;
+    case FrameKind::probe:
+        answerProbe(peer, frame, source);
+        return;
+    case FrameKind::probeAnswer:
+        takeProbeAnswer(peer, frame);
         return;
     case FrameKind::unreliable:
         if (!peer.newcomer)
@@ -216,7 +244,12 @@ void Transport::handleFrame(Peer& peer, const Frame& frame, TransportEvents& eve
         found->second.sender.acknowledge(frame.sequence, frame.receivedAfter, now, peer.roundTrip);
         found->second.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
             sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart,
-                                  frame.channel, part.sequence, 0, part.bytes});
+                                  frame.channel,
+                                  part.sequence,
+                                  0,
+                                  part.bytes,
+                                  0,
+                                  {}});
         });
         return;
     }

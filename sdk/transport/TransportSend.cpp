@@ -4,9 +4,27 @@
 
 namespace sdk::transport {
 
+// Through a relay the datagram goes behind a relay request's header; every
+// peer datagram leaves room for it (maxPeerDatagramSize).
+bool Transport::sendTo(const Path& path, std::span<const std::uint8_t> bytes) {
+    if (path.direct())
+        return socket.sendTo(path.endpoint, bytes);
+    if (bytes.size() > maxPeerDatagramSize)
+        return false;
+    encodeRelayHeader(DatagramType::relayRequest, path.far, relayDatagram.data());
+    std::memcpy(relayDatagram.data() + relayHeaderSize, bytes.data(), bytes.size());
+    return socket.sendTo(path.endpoint,
+                         std::span(relayDatagram).first(relayHeaderSize + bytes.size()));
+}
+
 bool Transport::sendFrame(Peer& peer, const Frame& frame) {
+    const auto path = pathTo(peer);
+    return path && sendFrameOn(peer, frame, *path);
+}
+
+bool Transport::sendFrameOn(Peer& peer, const Frame& frame, const Path& path) {
     Session* session = peer.current();
-    if (!session || !peer.endpoint)
+    if (!session)
         return false;
     // The frame is written where its ciphertext goes and sealed in place.
     std::uint8_t* body = datagram.data() + dataHeaderSize;
@@ -16,12 +34,14 @@ bool Transport::sendFrame(Peer& peer, const Frame& frame) {
     session->sender.seal(header.counter, std::span(datagram).first(dataHeaderSize),
                          std::span(body, frameSize), body);
     peer.lastSent = pollTime;
-    return socket.sendTo(*peer.endpoint,
-                         std::span(datagram).first(dataHeaderSize + frameSize + aeadTagSize));
+    return sendTo(path, std::span(datagram).first(dataHeaderSize + frameSize + aeadTagSize));
 }
 
-// A fresh initiation to every endpoint of the route; the first to answer
-// becomes the peer's endpoint.
+// A fresh initiation to every endpoint of the route at once (simultaneous
+// open: the other side does the same, and each side's datagrams open its own
+// router for the other's), and through the relays once a direct path is
+// overdue or broke. The other end answers the first copy it gets (the rest
+// are replays), so the fastest path answers and becomes the peer's path.
 void Transport::sendInitiation(Peer& peer, TimePoint now) {
     if (peer.routeEndpoints.empty())
         return;
@@ -37,6 +57,8 @@ void Transport::sendInitiation(Peer& peer, TimePoint now) {
     peer.handshakeSentAt = now;
     for (const auto& endpoint : peer.routeEndpoints)
         socket.sendTo(endpoint, initiation.datagram);
+    if (peer.connected || now - peer.openedAt >= settings.relayAfter)
+        sendThroughRelays(peer, initiation.datagram);
 }
 
 void Transport::sendReliable(Peer& peer, TimePoint now) {
@@ -47,7 +69,12 @@ void Transport::sendReliable(Peer& peer, TimePoint now) {
         const bool resent =
             channel.sender.sendDue(now, peer.roundTrip, [&](const OutgoingPart& part) {
                 sendFrame(peer, Frame{part.last ? FrameKind::reliableEnd : FrameKind::reliablePart,
-                                      id, part.sequence, 0, part.bytes});
+                                      id,
+                                      part.sequence,
+                                      0,
+                                      part.bytes,
+                                      0,
+                                      {}});
             });
         if (resent)
             peer.roundTrip.backOff();
@@ -63,6 +90,8 @@ void Transport::sendAcknowledgements(Peer& peer) {
                                   id,
                                   channel.receiver.nextExpected(),
                                   channel.receiver.receivedAfter(),
+                                  {},
+                                  0,
                                   {}}))
             channel.acknowledgementDue = false;
     }

@@ -2,6 +2,7 @@
 
 #include "sdk/os/LocalAddresses.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace sdk::transport {
@@ -10,32 +11,24 @@ namespace {
 constexpr Milliseconds routeCheckInterval{1000};
 } // namespace
 
-// The mapped endpoint first: an invitation names only the first few.
-std::string Transport::composeRoute() const {
-    Route route{keys.publicKey, {}};
-    if (mappedEndpoint)
-        route.endpoints.push_back(*mappedEndpoint);
-    const auto addresses = settings.announcedAddresses.empty() ? os::localIpv4Addresses()
-                                                               : settings.announcedAddresses;
-    for (const auto address : addresses) {
-        const Endpoint endpoint{address, socket.port()};
-        if (route.endpoints.size() < maxRouteEndpoints && endpoint != mappedEndpoint)
-            route.endpoints.push_back(endpoint);
-    }
-    return formatRoute(route);
-}
-
 void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint) {
     if (endpoint == mappedEndpoint)
         return;
     mappedEndpoint = endpoint;
-    ownRoute = composeRoute(); // reported at the next poll
+    rebuildRoute(pollTime); // reported at the next poll
 }
 
+// A core whose addresses change (another network, a new lease) announces
+// its new route within a second; reflexive addresses age out with it.
 void Transport::refreshRoute(TimePoint now, TransportEvents& events) {
-    if (settings.announcedAddresses.empty() && now - lastRouteCheck >= routeCheckInterval) {
+    if (now - lastRouteCheck >= routeCheckInterval) {
         lastRouteCheck = now;
-        ownRoute = composeRoute();
+        if (settings.announcedAddresses.empty()) {
+            ownEndpoints.clear();
+            for (const auto address : os::localIpv4Addresses())
+                ownEndpoints.push_back(Endpoint{address, socket.port()});
+        }
+        rebuildRoute(now);
     }
     if (ownRoute != reportedRoute) {
         reportedRoute = ownRoute;
@@ -52,7 +45,7 @@ void Transport::dropExpiredNewcomers(TimePoint now, TransportEvents& events) {
     for (const auto id : expired) {
         Peer* peer = find(id);
         if (peer->connected)
-            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}});
+            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
         markLost(*peer, &events);
         // The handler may have closed it already.
         if (Peer* still = find(id))
@@ -72,12 +65,16 @@ void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {
             sendInitiation(peer, now);
         return;
     }
-    // A route change may have asked elsewhere; keep asking until someone answers.
-    if (peer.handshake && now - peer.handshakeSentAt >= settings.handshakeRetry)
+    // A route change may have asked elsewhere, or the path went quiet (a
+    // router forgot its mapping, the peer moved): ask at every candidate and
+    // through the relays until someone answers.
+    const bool silent = now - peer.lastReceived > pathSilence();
+    if ((peer.handshake || silent) && now - peer.handshakeSentAt >= settings.handshakeRetry)
         sendInitiation(peer, now);
     sendReliable(peer, now);
+    probe(peer, now);
     if (now - peer.lastSent >= settings.keepAliveInterval)
-        sendFrame(peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}});
+        sendFrame(peer, Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
 }
 
 } // namespace sdk::transport
@@ -101,8 +98,7 @@ std::optional<TimePoint> Transport::nextDeadline() const {
     std::optional<TimePoint> earliest;
     if (!localMessages.empty())
         return TimePoint::min();
-    if (settings.announcedAddresses.empty())
-        earliest = lastRouteCheck + routeCheckInterval;
+    earliest = lastRouteCheck + routeCheckInterval;
     for (const auto& [id, peer] : peers) {
         earliestOf(earliest, nextDeadline(*peer));
         // dropExpiredNewcomers: a newcomer that has not proved itself by then goes.
@@ -127,8 +123,16 @@ std::optional<TimePoint> Transport::nextDeadline(const Peer& peer) const {
     earliest = peer.lastReceived + settings.peerTimeout + pastLimit;
     if (peer.handshake && canAsk)
         earliestOf(earliest, peer.handshakeSentAt + settings.handshakeRetry);
-    if (!peer.current() || !peer.endpoint)
+    if (canAsk)
+        earliestOf(earliest, std::max(peer.lastReceived + pathSilence() + pastLimit,
+                                      peer.handshakeSentAt + settings.handshakeRetry));
+    if (!peer.current())
         return earliest;
+    if (peer.relayedBy != 0 && !peer.routeEndpoints.empty())
+        earliestOf(earliest, peer.lastDirectProbe + settings.probeInterval);
+    if (!pathTo(peer))
+        return earliest;
+    earliestOf(earliest, peer.lastProbe + settings.probeInterval);
     earliestOf(earliest, peer.lastSent + settings.keepAliveInterval);
     for (const auto& [key, channel] : peer.channels) {
         if (channel.acknowledgementDue)

@@ -71,6 +71,10 @@ std::optional<DatagramType> datagramTypeOf(std::span<const std::uint8_t> datagra
         return DatagramType::data;
     case 4:
         return DatagramType::cookieReply;
+    case 5:
+        return DatagramType::relayRequest;
+    case 6:
+        return DatagramType::relayed;
     default:
         return std::nullopt;
     }
@@ -132,10 +136,28 @@ std::optional<CookieReply> decodeCookieReply(std::span<const std::uint8_t> datag
 
 std::optional<DataHeader> decodeDataHeader(std::span<const std::uint8_t> datagram) {
     // The smallest data datagram carries a one-byte frame.
-    if (datagram.size() < dataOverhead + 1 || datagram.size() > maxDatagramSize ||
+    if (datagram.size() < dataOverhead + 1 || datagram.size() > maxPeerDatagramSize ||
         datagramTypeOf(datagram) != DatagramType::data)
         return std::nullopt;
     return DataHeader{getUint32(&datagram[1]), getUint64(&datagram[5])};
+}
+
+std::optional<RelayHeader> decodeRelay(std::span<const std::uint8_t> datagram) {
+    const auto type = datagramTypeOf(datagram);
+    if (datagram.size() <= relayHeaderSize || datagram.size() > maxDatagramSize ||
+        (type != DatagramType::relayRequest && type != DatagramType::relayed))
+        return std::nullopt;
+    RelayHeader value{*type, getUint64(&datagram[1]), datagram.subspan(relayHeaderSize)};
+    const auto inner = datagramTypeOf(value.inner);
+    if (value.peer == 0 || !inner || *inner == DatagramType::relayRequest ||
+        *inner == DatagramType::relayed)
+        return std::nullopt;
+    return value;
+}
+
+void encodeRelayHeader(DatagramType type, PeerId peer, std::uint8_t* out) {
+    out[0] = static_cast<std::uint8_t>(type);
+    putUint64(out + 1, peer);
 }
 
 std::size_t encodeFrame(const Frame& frame, std::uint8_t* out) {
@@ -162,6 +184,19 @@ std::size_t encodeFrame(const Frame& frame, std::uint8_t* out) {
         putUint32(out + 2, frame.sequence);
         putUint64(out + 6, frame.receivedAfter);
         return 14;
+    case FrameKind::probe:
+        putUint64(out + 1, frame.token);
+        return probeSize;
+    case FrameKind::probeAnswer:
+        putUint64(out + 1, frame.token);
+        std::memset(out + 9, 0, 7);
+        if (frame.observed) {
+            out[9] = 1;
+            putUint32(out + 10, frame.observed->address);
+            out[14] = static_cast<std::uint8_t>(frame.observed->port);
+            out[15] = static_cast<std::uint8_t>(frame.observed->port >> 8);
+        }
+        return probeAnswerSize;
     }
     return 0;
 }
@@ -172,7 +207,7 @@ std::optional<Frame> decodeFrame(std::span<const std::uint8_t> plaintext) {
     Frame frame;
     const std::uint8_t kind = plaintext[0] & 0x7f;
     frame.channel.internal = (plaintext[0] & 0x80) != 0;
-    if (kind > static_cast<std::uint8_t>(FrameKind::close))
+    if (kind > static_cast<std::uint8_t>(FrameKind::probeAnswer))
         return std::nullopt;
     frame.kind = static_cast<FrameKind>(kind);
     switch (frame.kind) {
@@ -202,6 +237,26 @@ std::optional<Frame> decodeFrame(std::span<const std::uint8_t> plaintext) {
         frame.sequence = getUint32(&plaintext[2]);
         frame.receivedAfter = getUint64(&plaintext[6]);
         return frame;
+    case FrameKind::probe:
+        if (plaintext.size() != probeSize)
+            return std::nullopt;
+        frame.token = getUint64(&plaintext[1]);
+        return frame;
+    case FrameKind::probeAnswer: {
+        if (plaintext.size() != probeAnswerSize || plaintext[9] > 1)
+            return std::nullopt;
+        frame.token = getUint64(&plaintext[1]);
+        const Endpoint observed{getUint32(&plaintext[10]),
+                                static_cast<std::uint16_t>(plaintext[14] | (plaintext[15] << 8))};
+        if (plaintext[9] == 1) {
+            if (observed.address == 0 || observed.port == 0)
+                return std::nullopt;
+            frame.observed = observed;
+        } else if (observed != Endpoint{}) {
+            return std::nullopt;
+        }
+        return frame;
+    }
     }
     return std::nullopt;
 }

@@ -21,6 +21,12 @@
 //   data (29 + frame):      type 3, receiver index (4), counter (8),
 //       sealed frame (frame + 16-byte tag); the first 13 bytes are the
 //       associated data and the counter is the nonce
+//   relay request (9 + datagram): type 5, destination peer id (8), one
+//       initiation, response, cookie reply or data datagram of the sender
+//       for the destination; the relaying core forwards it as:
+//   relayed (9 + datagram):       type 6, source peer id (8), the datagram
+//       as the source sealed it. Only peers with a session at the relay on
+//       both ends are served; the inner datagram stays sealed end to end.
 //
 // A data datagram's plaintext is one frame; its first byte is the kind, with
 // bit 7 set for the transport's internal channels:
@@ -31,6 +37,10 @@
 //   acknowledgement:   kind 4, channel, next expected sequence (4),
 //                      received-after bitmap (8, bit i = next expected + 1 + i)
 //   close:             kind 5
+//   probe:             kind 6, token (8)
+//   probe answer:      kind 7, the probe's token (8), where its datagram came
+//                      from: 1, IPv4 address (4), port (2), or seen through
+//                      a relay: 0 and six zero bytes
 
 #include "sdk/transport/Types.h"
 
@@ -44,13 +54,19 @@
 namespace sdk::transport {
 
 constexpr std::size_t maxDatagramSize = 1472; // UDP payload on a 1500-byte link
+constexpr std::size_t relayHeaderSize = 9;
+// Every datagram for a peer fits a relay's header in front of it, so a path
+// through a relay carries what a direct path does.
+constexpr std::size_t maxPeerDatagramSize = maxDatagramSize - relayHeaderSize; // 1463
 constexpr std::size_t dataHeaderSize = 13;
 constexpr std::size_t dataOverhead = dataHeaderSize + 16;
-constexpr std::size_t maxFrameSize = maxDatagramSize - dataOverhead;
+constexpr std::size_t maxFrameSize = maxPeerDatagramSize - dataOverhead;
 constexpr std::size_t unreliableHeaderSize = 2;
 constexpr std::size_t reliableHeaderSize = 6;
-constexpr std::size_t maxUnreliableMessage = maxFrameSize - unreliableHeaderSize; // 1441
-constexpr std::size_t maxReliablePart = maxFrameSize - reliableHeaderSize;        // 1437
+constexpr std::size_t maxUnreliableMessage = maxFrameSize - unreliableHeaderSize; // 1432
+constexpr std::size_t maxReliablePart = maxFrameSize - reliableHeaderSize;        // 1428
+constexpr std::size_t probeSize = 9;
+constexpr std::size_t probeAnswerSize = 16;
 constexpr std::uint8_t protocolVersion = 1; // the first protocol's initiations carried 0
 constexpr std::size_t initiationSize = 137;
 constexpr std::size_t responseSize = 69;
@@ -62,7 +78,14 @@ constexpr std::size_t mac2Offset = mac1Offset + macSize;
 constexpr std::size_t cookieNonceSize = 24;
 constexpr std::size_t cookieSize = 16;
 
-enum class DatagramType : std::uint8_t { initiation = 1, response = 2, data = 3, cookieReply = 4 };
+enum class DatagramType : std::uint8_t {
+    initiation = 1,
+    response = 2,
+    data = 3,
+    cookieReply = 4,
+    relayRequest = 5,
+    relayed = 6,
+};
 
 struct Initiation {
     std::uint32_t senderIndex = 0;
@@ -104,6 +127,17 @@ std::optional<Initiation> decodeInitiation(std::span<const std::uint8_t> datagra
 std::optional<Response> decodeResponse(std::span<const std::uint8_t> datagram);
 std::optional<DataHeader> decodeDataHeader(std::span<const std::uint8_t> datagram);
 
+// A relay request or a relayed datagram: the other peer's id and the inner
+// datagram, which must be one a peer sends a peer (never another relay one).
+struct RelayHeader {
+    DatagramType type = DatagramType::relayRequest;
+    PeerId peer = 0;
+    std::span<const std::uint8_t> inner;
+};
+std::optional<RelayHeader> decodeRelay(std::span<const std::uint8_t> datagram);
+// Writes the header into the relayHeaderSize bytes at out.
+void encodeRelayHeader(DatagramType type, PeerId peer, std::uint8_t* out);
+
 enum class FrameKind : std::uint8_t {
     keepAlive = 0,
     unreliable = 1,
@@ -111,6 +145,8 @@ enum class FrameKind : std::uint8_t {
     reliableEnd = 3,
     acknowledgement = 4,
     close = 5,
+    probe = 6,
+    probeAnswer = 7,
 };
 
 struct Frame {
@@ -119,6 +155,8 @@ struct Frame {
     std::uint32_t sequence = 0;      // reliable parts; next expected in acknowledgements
     std::uint64_t receivedAfter = 0; // acknowledgements
     std::span<const std::uint8_t> payload;
+    std::uint64_t token = 0;          // probes and their answers
+    std::optional<Endpoint> observed; // answers: the probe's source, unless relayed
 };
 
 // Writes a frame into out (at least maxFrameSize bytes); returns its size.

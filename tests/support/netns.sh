@@ -104,6 +104,11 @@ netns_router() {
 table inet filter {
   chain forward { type filter hook forward priority 0; policy drop;
     ct state established,related accept; iifname "br0" oifname "eth0" accept; jump miniupnpd; }
+  # Nothing unasked reaches the router itself from the internet either: a
+  # dropped packet leaves no translation state behind, so a peer's early
+  # datagram does not take the port that the machine behind is about to use.
+  chain input { type filter hook input priority 0; policy accept;
+    iifname "eth0" ct state new drop; }
   chain miniupnpd { }
   chain prerouting { type nat hook prerouting priority -100; policy accept; jump prerouting_miniupnpd; }
   chain postrouting { type nat hook postrouting priority 100; policy accept;

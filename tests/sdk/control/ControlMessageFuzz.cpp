@@ -31,6 +31,16 @@ void checkLine(const std::string& line) {
         check(redecoded.message && *redecoded.message == *request.message);
         invitationProblem(request.message->invitation);
     }
+    if (const auto request = decodeClientRequest(line); request.message) {
+        const bool members = std::holds_alternative<MembersRequest>(*request.message);
+        std::string again = members ? encodeMembersRequest()
+                                    : encodeJoinRequest(std::get<JoinRequest>(*request.message));
+        again.pop_back();
+        const auto redecoded = decodeClientRequest(again);
+        check(redecoded.message && *redecoded.message == *request.message);
+    } else {
+        check(!request.error.empty());
+    }
     const std::string clean = sanitizeText(line, controlLimits::textBytes);
     check(isProtocolText(clean, controlLimits::textBytes));
 }

@@ -34,6 +34,10 @@ TEST(ControlProtocol, EveryServerMessageDecodesToItself) {
         JoinResultMessage{true, {}},
         JoinPendingMessage{},
         JoinResultMessage{false, "the lobby is full"},
+        MemberMessage{MemberMessage::Path::self, {}, std::nullopt, "alice"},
+        MemberMessage{MemberMessage::Path::direct, "11.2.0.2:40000", 412, "user 42"},
+        MemberMessage{MemberMessage::Path::relayed, "11.2.0.101:5000", 1'234'567, "bob smith"},
+        MemberMessage{MemberMessage::Path::connecting, {}, 0, ""},
     };
     for (const auto& message : messages) {
         const std::string line = withoutNewline(encodeServerMessage(message));
@@ -115,6 +119,40 @@ TEST(ControlProtocol, MalformedRequestsAreRefused) {
     };
     for (const auto& line : lines)
         EXPECT_FALSE(decodeJoinRequest(line).message) << "accepted: " << line;
+    for (const auto& line : {"members x", "members ", "Members"})
+        EXPECT_FALSE(decodeClientRequest(line).message) << "accepted: " << line;
+    const auto members = decodeClientRequest(withoutNewline(encodeMembersRequest()));
+    ASSERT_TRUE(members.message) << members.error;
+    EXPECT_TRUE(std::holds_alternative<MembersRequest>(*members.message));
+    const auto join = decodeClientRequest("join vaskor1.x");
+    ASSERT_TRUE(join.message);
+    EXPECT_EQ(std::get<JoinRequest>(*join.message).invitation, "vaskor1.x");
+}
+
+// A member line is exact: a known path, an endpoint or -, milliseconds with
+// three decimals or -, then the name; a core's endpoint text that is not an
+// endpoint is never passed on.
+TEST(ControlProtocol, MemberLinesAreStrict) {
+    EXPECT_EQ(
+        encodeServerMessage(MemberMessage{MemberMessage::Path::direct, "1.2.3.4:5", 1005, "a"}),
+        "member direct 1.2.3.4:5 1.005 a\n");
+    EXPECT_EQ(
+        encodeServerMessage(MemberMessage{MemberMessage::Path::relayed, "no endpoint", {}, "b\nc"}),
+        "member relayed - - b c\n");
+    const std::vector<std::string> refused = {
+        "member",
+        "member direct - -",
+        "member sideways - - a",
+        "member direct 1.2.3.4:5 1.5 a",
+        "member direct 1.2.3.4:5 01.500 a",
+        "member direct 1.2.3.4:5 -1.000 a",
+        "member direct 1.2.3.4:5 1234567.000 a",
+        "member direct host:5 1.000 a",
+        "member direct 1.2.3.4:5 1.000 a\x1b",
+        "member direct  1.000 a",
+    };
+    for (const auto& line : refused)
+        EXPECT_FALSE(decodeServerMessage(line).message) << "accepted: " << line;
 }
 
 TEST(ControlProtocol, InvitationsAreCheckedForShape) {

@@ -21,8 +21,9 @@ KeyPair fixedKeys(std::uint8_t seed) {
 }
 } // namespace
 
-// Every datagram decoder and the reliable channel's state under arbitrary
-// bytes: nothing may crash, and a frame that decodes encodes back to itself.
+// Every datagram decoder (relay datagrams included) and the reliable
+// channel's state under arbitrary bytes: nothing may crash, and a datagram or
+// frame (probes and their answers included) that decodes encodes back to itself.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const KeyPair local = fixedKeys(1);
     static const KeyPair remote = fixedKeys(2);
@@ -54,6 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     case DatagramType::data:
         decodeDataHeader(datagram);
+        break;
+    case DatagramType::relayRequest:
+    case DatagramType::relayed:
+        if (const auto relay = decodeRelay(datagram)) {
+            // The header and the inner datagram make up the whole, unchanged.
+            std::vector<std::uint8_t> encoded(relayHeaderSize);
+            encodeRelayHeader(relay->type, relay->peer, encoded.data());
+            encoded.insert(encoded.end(), relay->inner.begin(), relay->inner.end());
+            if (encoded != std::vector<std::uint8_t>(data, data + size) || relay->peer == 0 ||
+                relay->inner.data() != data + relayHeaderSize)
+                std::abort();
+        }
         break;
     default:
         break;

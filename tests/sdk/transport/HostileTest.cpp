@@ -42,7 +42,7 @@ public:
         remoteIndex = accepted->response.senderIndex;
         sender = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.send);
         receiver = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.receive);
-        send(Frame{FrameKind::keepAlive, {}, 0, 0, {}});
+        send(Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
         return true;
     }
 
@@ -75,6 +75,10 @@ public:
         return highest;
     }
 
+    void sendRaw(std::span<const std::uint8_t> bytes) { socket.sendTo(hostEndpoint, bytes); }
+    std::optional<std::vector<std::uint8_t>> receiveRaw() { return socket.receive(); }
+    PeerId id() const { return peerIdOf(keys.publicKey); }
+
     KeyPair keys = KeyPair::generate();
 
 private:
@@ -106,12 +110,12 @@ TEST(NewcomerBudget, ParkedPartsAndLongMessagesStayWithinTheBudget) {
     for (std::uint8_t channel = 0; channel < 32; ++channel)
         for (std::uint32_t sequence = 1; sequence < 40; ++sequence)
             for (const bool internal : {false, true})
-                newcomer.send(
-                    Frame{FrameKind::reliablePart, Channel{channel, internal}, sequence, 0, part});
+                newcomer.send(Frame{
+                    FrameKind::reliablePart, Channel{channel, internal}, sequence, 0, part, 0, {}});
     constexpr std::uint32_t longMessageParts = 150;
     for (std::uint32_t sequence = 0; sequence < longMessageParts; ++sequence)
-        newcomer.send(Frame{FrameKind::reliablePart, Channel::control(), sequence, 0, part});
-    newcomer.send(Frame{FrameKind::unreliable, Channel{3, false}, 0, 0, part});
+        newcomer.send(Frame{FrameKind::reliablePart, Channel::control(), sequence, 0, part, 0, {}});
+    newcomer.send(Frame{FrameKind::unreliable, Channel{3, false}, 0, 0, part, 0, {}});
 
     // Once the host acknowledges the whole long message, it has read everything.
     ASSERT_TRUE(pumpUntil({host.get()}, [&] {
@@ -245,6 +249,78 @@ TEST(InitiationFlood, MembersTrafficFlowsAndANewMemberStillGetsIn) {
     EXPECT_TRUE(pumpUntil(
         {host.get(), late.get(), member.get()},
         [&] { return late->transport->isConnected(hostId); }, std::chrono::milliseconds(10000)));
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::uint8_t> relayRequest(PeerId to, std::uint8_t fill) {
+    std::vector<std::uint8_t> request(relayHeaderSize + dataOverhead + 40, fill);
+    encodeRelayHeader(DatagramType::relayRequest, to, request.data());
+    request[relayHeaderSize] = static_cast<std::uint8_t>(DatagramType::data);
+    return request;
+}
+
+TEST(RelayRefusal, OnlyAMemberGetsOneDatagramForwardedForOne) {
+    RawSocket stranger;
+    std::vector<PublicKey> members;
+    auto host = makeNode(loopbackSettings());
+    host->transport->setKeyFilter([&](const PublicKey& key) {
+        return std::find(members.begin(), members.end(), key) != members.end()
+                   ? KeyAccess::member
+                   : KeyAccess::newcomer;
+    });
+    RawPeer member(*host->transport);
+    RawPeer target(*host->transport);
+    RawPeer newcomer(*host->transport);
+    members = {member.keys.publicKey, target.keys.publicKey};
+    for (auto* peer : {&member, &target, &newcomer})
+        ASSERT_TRUE(peer->handshake(*host));
+
+    // Refused, without an answer: a stranger, a newcomer, a member asking
+    // for itself or for a stranger, a relayed datagram handed to the relay.
+    stranger.sendTo(endpointOf(*host->transport), relayRequest(target.id(), 1));
+    newcomer.sendRaw(relayRequest(target.id(), 2));
+    member.sendRaw(relayRequest(member.id(), 3));
+    member.sendRaw(relayRequest(newcomer.id(), 4));
+    auto wrongType = relayRequest(target.id(), 5);
+    wrongType[0] = static_cast<std::uint8_t>(DatagramType::relayed);
+    member.sendRaw(wrongType);
+    // Served: one datagram of the same size, the sender named in it.
+    const auto served = relayRequest(target.id(), 6);
+    member.sendRaw(served);
+
+    std::vector<std::vector<std::uint8_t>> relayed;
+    ASSERT_TRUE(pumpUntil({host.get()}, [&] {
+        while (auto datagram = target.receiveRaw())
+            if ((*datagram)[0] == static_cast<std::uint8_t>(DatagramType::relayed))
+                relayed.push_back(*datagram);
+        return !relayed.empty();
+    }));
+    auto expected = served;
+    encodeRelayHeader(DatagramType::relayed, member.id(), expected.data());
+    EXPECT_EQ(relayed.front(), expected);
+    for (auto* peer : {&member, &newcomer})
+        while (auto datagram = peer->receiveRaw())
+            EXPECT_NE((*datagram)[0], static_cast<std::uint8_t>(DatagramType::relayed));
+    EXPECT_FALSE(stranger.receive()) << "a stranger got an answer";
+}
+
+TEST(ReflexiveBound, OnePeerHoldsOneEntryOfTheRouteWhateverItSays) {
+    auto node = makeNode(loopbackSettings());
+    node->transport->setKeyFilter([](const PublicKey&) { return KeyAccess::member; });
+    RawPeer liar(*node->transport);
+    ASSERT_TRUE(liar.handshake(*node));
+    const std::string before = node->transport->route();
+    Endpoint last;
+    for (std::uint16_t i = 1; i <= 20; ++i) {
+        last = Endpoint{0x0b000000u + i, static_cast<std::uint16_t>(40000 + i)};
+        liar.send(Frame{FrameKind::probeAnswer, {}, 0, 0, {}, 1, last});
+    }
+    const std::string expected = before + " " + last.toString();
+    ASSERT_TRUE(pumpUntil({node.get()}, [&] { return node->transport->route() == expected; }))
+        << node->transport->route();
 }
 
 } // namespace

@@ -65,7 +65,7 @@ protected:
 TEST_F(NetnsTest, MessagesTravelBothWaysOnBothChannels) {
     openBoth();
     const auto small = numberedMessage(1, 64);
-    const auto large = numberedMessage(2, 1441);
+    const auto large = numberedMessage(2, 1432);
     const auto huge = numberedMessage(3, 70000);
     a->network().SendMessage(b->peerId, 1, huge.data(), huge.size());
     b->network().SendMessage(a->peerId, 1, small.data(), small.size());
