@@ -11,13 +11,20 @@ namespace sdk::os {
 
 namespace {
 
-// A route's cost as the system weighs it: its own metric plus its interface's.
+// A route's cost as the system weighs it: its own metric plus its
+// interface's. The interface's row is looked up at run time: Wine 8's IP
+// helper has no GetIpInterfaceEntry, and an import of it would keep the
+// whole library from loading there.
 ULONG costOf(const MIB_IPFORWARD_ROW2& route) {
+    using InterfaceEntry = DWORD(WINAPI*)(MIB_IPINTERFACE_ROW*);
+    HMODULE helper = GetModuleHandleW(L"iphlpapi.dll");
+    const auto entryOf = helper ? reinterpret_cast<InterfaceEntry>(reinterpret_cast<void*>(
+                                      GetProcAddress(helper, "GetIpInterfaceEntry")))
+                                : nullptr;
     MIB_IPINTERFACE_ROW row{};
-    InitializeIpInterfaceEntry(&row);
     row.Family = AF_INET;
     row.InterfaceLuid = route.InterfaceLuid;
-    const ULONG extra = GetIpInterfaceEntry(&row) == NO_ERROR ? row.Metric : 0;
+    const ULONG extra = entryOf && entryOf(&row) == NO_ERROR ? row.Metric : 0;
     return route.Metric + extra;
 }
 
