@@ -55,12 +55,13 @@ Section "Install"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; The program's folder goes last: once it is gone, so is everything else.
 Section "Uninstall"
+    Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
+    RMDir "$SMPROGRAMS\${PRODUCT}"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
     Delete "$INSTDIR\vaskor-vpn.exe"
     Delete "$INSTDIR\vaskor-sdk-client.exe"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
-    Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
-    RMDir "$SMPROGRAMS\${PRODUCT}"
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
