@@ -179,8 +179,15 @@ void SdkCore::startWaitSet() {
     updateWaitHandle();
 }
 
+// A descriptor on Linux, an event handle on Windows: the seam's Handle holds either.
 DiscordWaitHandle SdkCore::waitHandle() const {
-    return waitSet ? waitSet->handle() : discordNoWaitHandle;
+    if (!waitSet)
+        return discordNoWaitHandle;
+#ifdef _WIN32
+    return reinterpret_cast<DiscordWaitHandle>(waitSet->handle());
+#else
+    return static_cast<DiscordWaitHandle>(waitSet->handle());
+#endif
 }
 
 void SdkCore::updateWaitHandle() {
