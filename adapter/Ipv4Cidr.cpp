@@ -53,3 +53,36 @@ Ipv4Cidr Ipv4Cidr::offset(std::uint32_t n) const {
         throw std::range_error("resultant CIDR out of range");
     return {hostToNetwork(moved), prefix};
 }
+
+std::optional<std::uint32_t> parseIpv4Address(std::string_view text) {
+    std::uint32_t value = 0;
+    unsigned octets = 0;
+    unsigned octet = 0;
+    bool inNumber = false;
+    for (const char ch : text) {
+        if (ch >= '0' && ch <= '9') {
+            if (inNumber && octet == 0) // a leading zero
+                return std::nullopt;
+            octet = octet * 10 + static_cast<unsigned>(ch - '0');
+            if (octet > 255)
+                return std::nullopt;
+            if (!inNumber && ++octets > 4)
+                return std::nullopt;
+            inNumber = true;
+        } else if (ch == '.' && inNumber && octets < 4) {
+            value = value << 8 | octet;
+            octet = 0;
+            inNumber = false;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (octets < 4 || !inNumber)
+        return std::nullopt;
+    return hostToNetwork(value << 8 | octet);
+}
+
+std::string ipv4AddressText(std::uint32_t address) {
+    const std::string withPrefix = Ipv4Cidr{address, 0}.toString();
+    return withPrefix.substr(0, withPrefix.find('/'));
+}

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 // An IPv4 address with its prefix length, written a.b.c.d/n.
 struct Ipv4Cidr {
@@ -25,3 +27,10 @@ struct Ipv4Cidr {
 
     bool operator==(const Ipv4Cidr&) const = default;
 };
+
+// An address alone in dotted decimal, as inet_pton reads it: four numbers of
+// at most 255, without leading zeros, and nothing else. Network byte order.
+std::optional<std::uint32_t> parseIpv4Address(std::string_view text);
+
+// "a.b.c.d" of an address in network byte order.
+std::string ipv4AddressText(std::uint32_t address);

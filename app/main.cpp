@@ -1,12 +1,17 @@
+#include "app/AdapterNotice.h"
 #include "app/App.h"
 #include "app/CurrentVpn.h"
 #include "platform/Process.h"
 
 #include <wx/log.h>
 
+#include <iostream>
+
 wxIMPLEMENT_APP_NO_MAIN(App);
 
 int main(int argc, char** argv) {
+    if (!adapterNotice.empty())
+        std::cerr << adapterNotice << std::endl;
     // Installed with CAP_NET_ADMIN for creating the adapter; nothing the
     // program starts (the SDK's client window) may have it.
     keepCapabilitiesFromChildren();

@@ -6,10 +6,11 @@
 namespace discord {
 
 namespace {
+// Cut to the field, always ended by a zero.
 template <std::size_t size> void setText(char (&field)[size], const char* text) {
     std::memset(field, 0, size);
-    if (text)
-        std::strncpy(field, text, size - 1);
+    for (std::size_t i = 0; text && i + 1 < size && text[i] != '\0'; ++i)
+        field[i] = text[i];
 }
 } // namespace
 

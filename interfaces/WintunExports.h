@@ -1,13 +1,19 @@
 #pragma once
 
-// The 18 entry points our Linux Wintun library exports, with the Wintun 0.10
-// signatures. Failures return null or FALSE with errno set (an errno value is
-// this library's "last error") and are logged through WintunSetLogger's callback.
-// The reboot flag is never set: nothing here needs a reboot.
+// The 18 entry points our adapter libraries export, with the Wintun 0.10
+// signatures: the Linux library in tun/ (failures set errno, its "last
+// error") and the Windows stand-in in tun/win32/ (failures set the thread's
+// Windows error code; its exports are listed in a .def file). Failures are
+// logged through WintunSetLogger's callback. The reboot flag is never set:
+// nothing here needs a reboot.
 
 #include "interfaces/WintunTypes.h"
 
+#ifdef _WIN32
+#define WINTUN_EXPORT
+#else
 #define WINTUN_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 WINTUN_EXPORT WintunCreateAdapterFunc WintunCreateAdapter;

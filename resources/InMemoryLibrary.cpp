@@ -3,10 +3,12 @@
 #include "platform/LastError.h"
 #include "platform/Memory.h"
 #include "platform/SystemLibrary.h"
+#include "platform/UnwindTable.h"
 #include "resources/ElfExports.h"
 #include "resources/InMemoryLoad.h"
 #include "resources/PeHeaders.h"
 #include "resources/PeSteps.h"
+#include "resources/PeUnwind.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -108,16 +110,27 @@ InMemoryLibrary* loadPeImage(const ImageBytes& source, const InMemoryLoadOptions
         if (std::uint32_t error = resolveImports(*library, image, headers))
             return failAndFree(library, error);
         readExports(*library, image, headers);
-        std::vector<ImageTlsCallback*> tlsCallbacks;
+        std::vector<void*> tlsCallbacks;
         if (std::uint32_t error = collectTlsCallbacks(image, headers, sections, tlsCallbacks))
             return failAndFree(library, error);
         if (library->entryPoint != 0 && !isImageCode(image, headers, sections, library->entryPoint))
             return failAndFree(library, errorBadExeFormat);
+        UnwindTableRange unwind;
+        if (std::uint32_t error = checkUnwindTable(image, headers, sections, unwind))
+            return failAndFree(library, error);
         protectSections(image, headers, sections);
+        // Before any of the image's code runs: an exception thrown in its
+        // entry point, even one it catches, needs the table.
+        if (unwind.count != 0) {
+            if (!registerUnwindTable(codeBase + unwind.offset, unwind.count, codeBase))
+                return failAndFree(library, errorOutOfMemory);
+            library->unwindTable = codeBase + unwind.offset;
+        }
 
         if (!options.runImageCode)
             return library;
-        runTlsCallbacks(codeBase, tlsCallbacks);
+        library->tlsCallbacks = std::move(tlsCallbacks);
+        runTlsCallbacks(codeBase, library->tlsCallbacks, pe::dllProcessAttach);
         if (library->entryPoint != 0) {
             auto* entry = reinterpret_cast<ImageEntryPoint*>(codeBase + library->entryPoint);
             if (entry(codeBase, pe::dllProcessAttach, nullptr) == 0)
@@ -220,10 +233,16 @@ void freeInMemoryLibrary(InMemoryLibrary* library) {
         return;
     if (library->sharedObject)
         closeLibraryFromMemory(library->sharedObject);
+    // The system's order: TLS callbacks first, then the entry point.
+    runTlsCallbacks(library->codeBase, library->tlsCallbacks, pe::dllProcessDetach);
     if (library->initialized) {
         auto* entry = reinterpret_cast<ImageEntryPoint*>(library->codeBase + library->entryPoint);
         entry(library->codeBase, pe::dllProcessDetach, nullptr);
         library->initialized = 0;
+    }
+    if (library->unwindTable) {
+        unregisterUnwindTable(library->unwindTable);
+        library->unwindTable = nullptr;
     }
     if (library->dependencies) {
         for (std::int32_t i = 0; i < library->dependencyCount; ++i)

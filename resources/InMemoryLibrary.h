@@ -55,6 +55,13 @@ struct InMemoryLibrary {
     std::uint32_t exportDirectoryEnd = 0;
     std::vector<InMemoryExportName> exportNames; // in the export table's order
     std::vector<std::uint32_t> exportFunctions;  // AddressOfFunctions
+    // The image's function table (its exception directory) while the system
+    // holds it for unwinding; removed before the image is released.
+    void* unwindTable = nullptr;
+    // The checked TLS callbacks, once they saw the process attach: they see
+    // the detach too (a static thread library removes its exception
+    // handlers there; left in place they would point into freed memory).
+    std::vector<void*> tlsCallbacks;
 
     // Set instead of the fields above when the image is an ELF shared object.
     LibraryFromMemory* sharedObject = nullptr;

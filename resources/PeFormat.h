@@ -19,6 +19,7 @@ constexpr std::uint32_t dosLfanewOffset = 0x3C;
 
 constexpr std::uint32_t directoryExport = 0;
 constexpr std::uint32_t directoryImport = 1;
+constexpr std::uint32_t directoryException = 3;
 constexpr std::uint32_t directoryBaseRelocation = 5;
 constexpr std::uint32_t directoryTls = 9;
 constexpr std::uint32_t directoryCount = 16;
@@ -149,6 +150,29 @@ struct TlsDirectory64 {
     std::uint32_t Characteristics;
 };
 static_assert(sizeof(TlsDirectory64) == 40);
+
+// One entry of the exception directory (x64): a function's code range and
+// its unwind information.
+struct RuntimeFunction {
+    std::uint32_t BeginAddress;
+    std::uint32_t EndAddress;
+    std::uint32_t UnwindData;
+};
+static_assert(sizeof(RuntimeFunction) == 12);
+
+// The fixed start of a function's unwind information; the unwind codes follow
+// (two bytes each, their count rounded up to even), then a handler's address
+// or a chained RuntimeFunction as the flags say.
+struct UnwindInfoHeader {
+    std::uint8_t VersionAndFlags; // version in the low 3 bits
+    std::uint8_t SizeOfProlog;
+    std::uint8_t CountOfCodes;
+    std::uint8_t FrameRegisterAndOffset;
+};
+static_assert(sizeof(UnwindInfoHeader) == 4);
+constexpr std::uint8_t unwindFlagExceptionHandler = 0x1;
+constexpr std::uint8_t unwindFlagTerminationHandler = 0x2;
+constexpr std::uint8_t unwindFlagChainInfo = 0x4;
 
 // NOLINTEND(readability-identifier-naming)
 

@@ -192,9 +192,23 @@ bool isImageCode(const ImageBytes& image, const PeHeaders& headers,
     return false;
 }
 
+bool keptSectionHolds(const ImageBytes& image, const PeHeaders& headers,
+                      const std::vector<MappedSection>& sections, std::uint64_t offset,
+                      std::uint64_t size) {
+    for (const MappedSection& section : sections) {
+        if (section.characteristics & pe::sectionDiscardable)
+            continue;
+        const auto start = static_cast<std::uint64_t>(section.address - image.at(0));
+        const std::uint64_t length = protectedSize(section, headers);
+        if (offset >= start && offset - start <= length && size <= length - (offset - start))
+            return image.contains(offset, size);
+    }
+    return false;
+}
+
 std::uint32_t collectTlsCallbacks(const ImageBytes& image, const PeHeaders& headers,
                                   const std::vector<MappedSection>& sections,
-                                  std::vector<ImageTlsCallback*>& callbacks) {
+                                  std::vector<void*>& callbacks) {
     const pe::DataDirectory& directory = headers.directory(pe::directoryTls);
     if (directory.VirtualAddress == 0)
         return 0;
@@ -213,8 +227,7 @@ std::uint32_t collectTlsCallbacks(const ImageBytes& image, const PeHeaders& head
             return 0;
         if (!isImageCode(image, headers, sections, callback - base))
             return errorBadExeFormat;
-        callbacks.push_back(
-            reinterpret_cast<ImageTlsCallback*>(static_cast<std::uintptr_t>(callback)));
+        callbacks.push_back(reinterpret_cast<void*>(static_cast<std::uintptr_t>(callback)));
     }
 }
 
@@ -239,7 +252,8 @@ void protectSections(const ImageBytes& image, const PeHeaders& headers,
     }
 }
 
-void runTlsCallbacks(unsigned char* codeBase, const std::vector<ImageTlsCallback*>& callbacks) {
-    for (ImageTlsCallback* callback : callbacks)
-        callback(codeBase, pe::dllProcessAttach, nullptr);
+void runTlsCallbacks(unsigned char* codeBase, const std::vector<void*>& callbacks,
+                     std::uint32_t reason) {
+    for (void* callback : callbacks)
+        reinterpret_cast<ImageTlsCallback*>(callback)(codeBase, reason, nullptr);
 }

@@ -54,13 +54,20 @@ void readExports(InMemoryLibrary& library, const ImageBytes& image, const PeHead
 // The TLS callbacks of the image, each checked to lie in its code.
 std::uint32_t collectTlsCallbacks(const ImageBytes& image, const PeHeaders& headers,
                                   const std::vector<MappedSection>& sections,
-                                  std::vector<ImageTlsCallback*>& callbacks);
+                                  std::vector<void*>& callbacks);
 
 // Whether the code at this offset lies in a kept, executable section.
 bool isImageCode(const ImageBytes& image, const PeHeaders& headers,
                  const std::vector<MappedSection>& sections, std::uint64_t offset);
 
+// Whether [offset, offset + size) lies inside one section that stays mapped
+// (not discardable), within the range its protection covers.
+bool keptSectionHolds(const ImageBytes& image, const PeHeaders& headers,
+                      const std::vector<MappedSection>& sections, std::uint64_t offset,
+                      std::uint64_t size);
+
 void protectSections(const ImageBytes& image, const PeHeaders& headers,
                      const std::vector<MappedSection>& sections);
 
-void runTlsCallbacks(unsigned char* codeBase, const std::vector<ImageTlsCallback*>& callbacks);
+void runTlsCallbacks(unsigned char* codeBase, const std::vector<void*>& callbacks,
+                     std::uint32_t reason);

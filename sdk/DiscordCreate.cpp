@@ -32,8 +32,15 @@ void report(const char* what) {
 }
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) DiscordResultCode
-DiscordCreate(std::uint32_t version, DiscordCreateParams* params, DiscordCoreInterface** result) {
+#ifdef _WIN32
+#define VASKOR_SDK_ENTRY // exports.def names it
+#else
+#define VASKOR_SDK_ENTRY __attribute__((visibility("default")))
+#endif
+
+extern "C" VASKOR_SDK_ENTRY DiscordResultCode DiscordCreate(std::uint32_t version,
+                                                            DiscordCreateParams* params,
+                                                            DiscordCoreInterface** result) {
     if (!result)
         return DiscordResult_InvalidArgument;
     *result = nullptr;

@@ -1,7 +1,5 @@
 #include "vpn/PeerProtocol.h"
 
-#include <arpa/inet.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -53,9 +51,7 @@ bool isAssignable(const Ipv4Cidr& address) {
 }
 
 std::string ownerMessage(const Assignment& assignment) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &assignment.address, text, sizeof text);
-    return ownerPrefix + std::string(text) + " " + peerIdText(assignment.peerId);
+    return ownerPrefix + ipv4AddressText(assignment.address) + " " + peerIdText(assignment.peerId);
 }
 
 std::optional<Assignment> readOwnerMessage(const std::uint8_t* data, std::size_t length) {
@@ -66,11 +62,12 @@ std::optional<Assignment> readOwnerMessage(const std::uint8_t* data, std::size_t
     const std::size_t space = rest.find(' ');
     if (space == std::string_view::npos)
         return std::nullopt;
-    const std::string addressText(rest.substr(0, space));
     const std::string peerText(rest.substr(space + 1));
-    Assignment assignment;
-    if (inet_pton(AF_INET, addressText.c_str(), &assignment.address) != 1)
+    const std::optional<std::uint32_t> address = parseIpv4Address(rest.substr(0, space));
+    if (!address)
         return std::nullopt;
+    Assignment assignment;
+    assignment.address = *address;
     if (peerText.empty() || peerText.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     const std::optional<std::uint64_t> peerId = readPeerId(peerText);

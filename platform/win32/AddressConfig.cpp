@@ -1,9 +1,11 @@
 #include "platform/AddressConfig.h"
 
-#include <iphlpapi.h>
-#include <netioapi.h>
+// The IP helper declares its interface rows only after the socket headers.
 #include <winsock2.h>
 #include <ws2ipdef.h>
+
+#include <iphlpapi.h>
+#include <netioapi.h>
 
 int interfaceIndexOfLuid(std::uint64_t luid, std::uint32_t& index) {
     NET_LUID value;
@@ -31,14 +33,27 @@ int deleteInterfaceAddress(std::uint32_t context, std::uint32_t) {
     return static_cast<int>(DeleteIPAddress(context));
 }
 
+// The interface rows are looked up when needed, not imported: Wine 8's IP
+// helper has none of them, and a missing import there ends the process at
+// the call instead of failing it.
 int setInterfaceMtu(std::uint64_t luid, std::uint32_t mtu) {
-    MIB_IPINTERFACE_ROW row;
-    InitializeIpInterfaceEntry(&row);
+    using RowFunction = DWORD WINAPI(MIB_IPINTERFACE_ROW*);
+    HMODULE helper = GetModuleHandleW(L"iphlpapi.dll");
+    auto* getRow = helper ? reinterpret_cast<RowFunction*>(reinterpret_cast<void*>(
+                                GetProcAddress(helper, "GetIpInterfaceEntry")))
+                          : nullptr;
+    auto* setRow = helper ? reinterpret_cast<RowFunction*>(reinterpret_cast<void*>(
+                                GetProcAddress(helper, "SetIpInterfaceEntry")))
+                          : nullptr;
+    if (getRow == nullptr || setRow == nullptr)
+        return ERROR_NOT_SUPPORTED;
+    // Only the family and the LUID are read; the system fills in the rest.
+    MIB_IPINTERFACE_ROW row{};
     row.Family = AF_INET;
     row.InterfaceLuid.Value = luid;
-    if (DWORD rc = GetIpInterfaceEntry(&row); rc != NO_ERROR)
+    if (DWORD rc = getRow(&row); rc != NO_ERROR)
         return static_cast<int>(rc);
     row.NlMtu = mtu;
     row.SitePrefixLength = 0; // must be 0 for IPv4 rows
-    return static_cast<int>(SetIpInterfaceEntry(&row));
+    return static_cast<int>(setRow(&row));
 }

@@ -19,7 +19,11 @@
 
 inline constexpr const char* clientEnabledSetting = "VASKOR_SDK_CLIENT";
 inline constexpr const char* clientPathSetting = "VASKOR_SDK_CLIENT_PATH";
+#ifdef _WIN32
+inline constexpr const char* clientProgramName = "vaskor-sdk-client.exe";
+#else
 inline constexpr const char* clientProgramName = "vaskor-sdk-client";
+#endif
 
 // The client window program of one core, stopped on destruction.
 using ClientProcess = sdk::os::ChildProcess;

@@ -5,6 +5,7 @@
 #include "sdk/control/ClientProcess.h"
 #include "sdk/control/ControlServer.h"
 #include "sdk/control/ControlSocketPath.h"
+#include "sdk/lobby/UserName.h"
 #include "sdk/os/CurrentUser.h"
 #include "sdk/os/LocalAddresses.h"
 
@@ -67,7 +68,9 @@ template <typename Table> Table* tableOf(Service<Table>& service) {
 DiscordUser userOf(const Settings& settings) {
     DiscordUser user{};
     user.id = settings.userId.value_or(randomUserId());
-    const std::string name = settings.userName.value_or(os::loginName());
+    // The name every member sees: the lobby carries it cleaned.
+    const std::string name =
+        lobby::cleanUserName(settings.userName.value_or(os::loginName()), user.id);
     copyText(user.username, sizeof user.username, name.c_str());
     copyText(user.discriminator, sizeof user.discriminator, "0");
     return user;
@@ -91,7 +94,8 @@ void copyText(char* field, std::size_t size, const char* text) {
 SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
     : events(eventTablesOf(params)), currentUserRecord(userOf(settings)),
       peerTransport(transportSettingsOf(settings)),
-      lobbySession(peerTransport, *this, currentUserRecord.id, settings.peerTimeout) {
+      lobbySession(peerTransport, *this, currentUserRecord.id, currentUserRecord.username,
+                   settings.peerTimeout) {
 
     for (auto* service :
          {&users.core, &network.core, &lobbyService.core, &activities.core, &overlay.core,
@@ -175,8 +179,15 @@ void SdkCore::startWaitSet() {
     updateWaitHandle();
 }
 
+// A descriptor on Linux, an event handle on Windows: the seam's Handle holds either.
 DiscordWaitHandle SdkCore::waitHandle() const {
-    return waitSet ? waitSet->handle() : discordNoWaitHandle;
+    if (!waitSet)
+        return discordNoWaitHandle;
+#ifdef _WIN32
+    return reinterpret_cast<DiscordWaitHandle>(waitSet->handle());
+#else
+    return static_cast<DiscordWaitHandle>(waitSet->handle());
+#endif
 }
 
 void SdkCore::updateWaitHandle() {
@@ -252,8 +263,8 @@ void SdkCore::pollControl() {
     }
 }
 
-// The lobby's members as the transport reaches them now. The lobby carries
-// no names of other users: they show as their user ids.
+// The lobby's members, by the names the lobby carries, as the transport
+// reaches them now.
 std::vector<MemberMessage> SdkCore::memberList() const {
     std::vector<MemberMessage> list;
     const auto lobbyId = lobbySession.currentLobby();
@@ -262,9 +273,7 @@ std::vector<MemberMessage> SdkCore::memberList() const {
         return list;
     for (const auto& member : *members) {
         MemberMessage line;
-        line.name = member.record.userId == currentUserRecord.id
-                        ? std::string(currentUserRecord.username)
-                        : "user " + std::to_string(member.record.userId);
+        line.name = member.record.name;
         if (member.peer == peerTransport.peerId()) {
             line.path = MemberMessage::Path::self;
         } else if (const auto path = peerTransport.pathOf(member.peer); path && path->connected) {

@@ -1,6 +1,30 @@
 #include "sdk/core/SdkCore.h"
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
 namespace sdk {
+
+namespace {
+// The current user, or a member of this core's lobby by the name the lobby
+// carries; other users are unknown without a server.
+std::optional<DiscordUser> knownUser(SdkCore& core, DiscordUserId userId) {
+    if (userId == core.currentUser().id)
+        return core.currentUser();
+    const auto lobbyId = core.lobbies().currentLobby();
+    const auto* member = lobbyId ? core.lobbies().member(*lobbyId, userId) : nullptr;
+    if (!member)
+        return std::nullopt;
+    DiscordUser user{};
+    user.id = userId;
+    // Names are at most lobby::maxUserNameBytes, well inside the field.
+    const auto& name = member->record.name;
+    std::memcpy(user.username, name.data(), std::min(name.size(), sizeof user.username - 1));
+    std::memcpy(user.discriminator, "0", 2);
+    return user;
+}
+} // namespace
 
 void initUserService(Service<DiscordUserManager>& service) {
     service.getCurrentUser = [](DiscordUserManager* self, DiscordUser* user) {
@@ -14,10 +38,10 @@ void initUserService(Service<DiscordUserManager>& service) {
         if (!callback)
             return;
         SdkCore& core = coreOf(self);
-        const bool known = userId == core.currentUser().id;
-        const DiscordUser user = known ? core.currentUser() : DiscordUser{};
-        core.callbacks().push([callback, data, known, user] {
-            callback(data, known ? DiscordResult_Ok : DiscordResult_NotFound, &user);
+        const auto known = knownUser(core, userId);
+        const DiscordUser user = known.value_or(DiscordUser{});
+        core.callbacks().push([callback, data, found = known.has_value(), user] {
+            callback(data, found ? DiscordResult_Ok : DiscordResult_NotFound, &user);
         });
     };
 }

@@ -45,6 +45,7 @@ void LobbySession::hostJoinRequest(transport::PeerId peer, const JoinRequest& re
     if (candidate->refused)
         return;
     candidate->userId = request.userId;
+    candidate->name = request.name;
     candidate->memberNonce = request.memberNonce;
     candidate->hostNonce = freshNonce();
     if (request.lobbyId != lobbyRecord.id) {
@@ -94,13 +95,14 @@ void LobbySession::hostProof(transport::PeerId peer, const AdmissionProof& proof
 }
 
 void LobbySession::hostAdmit(const Candidate& candidate, const transport::PublicKey& key) {
-    memberList.push_back(LobbyMember{MemberRecord{candidate.userId, key, {}}, candidate.peer});
+    memberList.push_back(
+        LobbyMember{MemberRecord{candidate.userId, key, candidate.name, {}}, candidate.peer});
     transport.admitPeer(candidate.peer);
     Welcome welcome{lobbyRecord, {}};
     for (const auto& member : memberList)
         welcome.members.push_back(member.record);
     send(candidate.peer, welcome);
-    broadcast(MemberJoined{candidate.userId, key}, candidate.peer);
+    broadcast(MemberJoined{candidate.userId, key, candidate.name}, candidate.peer);
     events.memberConnected(lobbyRecord.id, candidate.userId);
 }
 

@@ -54,7 +54,8 @@ void LobbySession::connect(std::string_view text, ConnectDone done) {
                       freshNonce(),
                       transport::Clock::now() + timeout,
                       std::move(done)};
-    send(hostPeer, JoinRequest{joining->secret.lobbyId, joining->memberNonce, ownUserId});
+    send(hostPeer,
+         JoinRequest{joining->secret.lobbyId, joining->memberNonce, ownUserId, ownUserName});
 }
 
 void LobbySession::joinReceive(LobbyMessage& message) {
@@ -117,8 +118,9 @@ void LobbySession::memberReceive(LobbyMessage& message) {
     if (const auto* joined = std::get_if<MemberJoined>(&message)) {
         if (findMember(joined->userId) || memberList.size() >= maxLobbyCapacity)
             return;
-        memberList.push_back(LobbyMember{MemberRecord{joined->userId, joined->key, {}},
-                                         transport::peerIdOf(joined->key)});
+        memberList.push_back(
+            LobbyMember{MemberRecord{joined->userId, joined->key, joined->name, {}},
+                        transport::peerIdOf(joined->key)});
         events.memberConnected(lobbyRecord.id, joined->userId);
     } else if (auto* updated = std::get_if<MemberUpdated>(&message)) {
         LobbyMember* member = findMember(updated->userId);

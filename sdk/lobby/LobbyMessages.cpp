@@ -100,6 +100,12 @@ public:
         const auto* in = take(size);
         return in ? std::string(reinterpret_cast<const char*>(in), size) : std::string();
     }
+    std::string name() {
+        auto value = text(maxUserNameBytes);
+        if (intact && !validUserName(value))
+            intact = false;
+        return value;
+    }
     std::string key() {
         auto value = text(maxMetadataKeyBytes);
         if (intact && !validMetadataKey(value))
@@ -193,6 +199,7 @@ std::vector<std::uint8_t> encodeLobbyMessage(const LobbyMessage& message) {
             out.i64(value.lobbyId);
             out.raw(value.memberNonce);
             out.i64(value.userId);
+            out.text(value.name);
             return out.take();
         }
         std::vector<std::uint8_t> operator()(const Challenge& value) const {
@@ -216,6 +223,7 @@ std::vector<std::uint8_t> encodeLobbyMessage(const LobbyMessage& message) {
             for (const auto& member : value.members) {
                 out.i64(member.userId);
                 out.raw(member.key);
+                out.text(member.name);
                 out.metadata(member.metadata);
             }
             return out.take();
@@ -235,6 +243,7 @@ std::vector<std::uint8_t> encodeLobbyMessage(const LobbyMessage& message) {
             Writer out(MessageType::memberJoined);
             out.i64(value.userId);
             out.raw(value.key);
+            out.text(value.name);
             return out.take();
         }
         std::vector<std::uint8_t> operator()(const MemberUpdated& value) const {
@@ -267,7 +276,8 @@ std::optional<LobbyMessage> decodeLobbyMessage(std::span<const std::uint8_t> byt
         value.lobbyId = in.i64();
         in.raw(value.memberNonce);
         value.userId = in.i64();
-        return finish(in, value);
+        value.name = in.name();
+        return finish(in, std::move(value));
     }
     case MessageType::challenge: {
         Challenge value;
@@ -295,6 +305,7 @@ std::optional<LobbyMessage> decodeLobbyMessage(std::span<const std::uint8_t> byt
             MemberRecord member;
             member.userId = in.i64();
             in.raw(member.key);
+            member.name = in.name();
             member.metadata = in.metadata();
             for (const auto& other : value.members)
                 if (other.userId == member.userId || other.key == member.key)
@@ -324,7 +335,8 @@ std::optional<LobbyMessage> decodeLobbyMessage(std::span<const std::uint8_t> byt
         MemberJoined value;
         value.userId = in.i64();
         in.raw(value.key);
-        return finish(in, value);
+        value.name = in.name();
+        return finish(in, std::move(value));
     }
     case MessageType::memberUpdated: {
         MemberUpdated value;

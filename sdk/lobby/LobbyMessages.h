@@ -5,14 +5,15 @@
 // integers are little-endian, texts are a 2-byte length and the bytes.
 //
 // member -> host:
-//   1 join request    lobby id (8), member nonce (16), user id (8)
+//   1 join request    lobby id (8), member nonce (16), user id (8), name
 //   3 proof           MAC (32), see Admission.h
 //   5 metadata update change count (2), changes: set (1) key [value] / delete (0) key
 // host -> member:
 //   2 challenge       host nonce (16)
 //   4 welcome         lobby id (8), type (4), owner (8), capacity (4), locked (1),
-//                     member count (1), members: user id (8), public key (32), metadata
-//   6 member joined   user id (8), public key (32)
+//                     member count (1), members: user id (8), public key (32), name,
+//                     metadata
+//   6 member joined   user id (8), public key (32), name
 //   7 member updated  user id (8), metadata: entry count (2), entries: key, value
 //   8 member left     user id (8)
 //   9 refusal         reason (1)
@@ -20,8 +21,10 @@
 // Keys are 1..255 bytes, values 0..4095, neither holds a NUL (they travel
 // through C strings), and one member's metadata encodes to at most
 // maxMemberMetadataBytes, so a welcome of a full lobby fits one message.
+// Names are texts that pass validUserName (UserName.h).
 
 #include "sdk/lobby/Admission.h"
+#include "sdk/lobby/UserName.h"
 
 #include <functional>
 #include <map>
@@ -60,6 +63,7 @@ struct LobbySettings {
 struct MemberRecord {
     std::int64_t userId = 0;
     transport::PublicKey key{};
+    std::string name;
     Metadata metadata;
 
     bool operator==(const MemberRecord&) const = default;
@@ -69,6 +73,7 @@ struct JoinRequest {
     std::int64_t lobbyId = 0;
     Nonce memberNonce{};
     std::int64_t userId = 0;
+    std::string name;
     bool operator==(const JoinRequest&) const = default;
 };
 struct Challenge {
@@ -91,6 +96,7 @@ struct MetadataUpdate {
 struct MemberJoined {
     std::int64_t userId = 0;
     transport::PublicKey key{};
+    std::string name;
     bool operator==(const MemberJoined&) const = default;
 };
 struct MemberUpdated {

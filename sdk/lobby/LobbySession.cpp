@@ -22,8 +22,10 @@ std::int64_t freshLobbyId() {
 } // namespace
 
 LobbySession::LobbySession(transport::Transport& transport, LobbyEvents& events,
-                           std::int64_t ownUserId, transport::Milliseconds timeout)
-    : transport(transport), events(events), ownUserId(ownUserId), timeout(timeout) {
+                           std::int64_t ownUserId, std::string_view ownUserName,
+                           transport::Milliseconds timeout)
+    : transport(transport), events(events), ownUserId(ownUserId),
+      ownUserName(cleanUserName(ownUserName, ownUserId)), timeout(timeout) {
     transport.setKeyFilter([this](const transport::PublicKey& key) { return acceptsKey(key); });
 }
 
@@ -43,8 +45,8 @@ DiscordResultCode LobbySession::create(std::int32_t type, std::uint32_t capacity
     key = freshLobbyKey();
     memberList.clear();
     memberList.reserve(maxLobbyCapacity);
-    memberList.push_back(
-        LobbyMember{MemberRecord{ownUserId, transport.publicKey(), {}}, transport.peerId()});
+    memberList.push_back(LobbyMember{
+        MemberRecord{ownUserId, transport.publicKey(), ownUserName, {}}, transport.peerId()});
     lobby = lobbyRecord;
     return DiscordResult_Ok;
 }

@@ -43,9 +43,10 @@ public:
     // Newcomers a host lets in at once to prove the key.
     static constexpr std::size_t maxCandidates = 16;
 
-    // timeout: how long a connection or an admission may take.
+    // ownUserName: this core's user's name, cleaned (UserName.h) before the
+    // lobby carries it. timeout: how long a connection or an admission may take.
     LobbySession(transport::Transport& transport, LobbyEvents& events, std::int64_t ownUserId,
-                 transport::Milliseconds timeout);
+                 std::string_view ownUserName, transport::Milliseconds timeout);
     ~LobbySession();
     LobbySession(const LobbySession&) = delete;
     LobbySession& operator=(const LobbySession&) = delete;
@@ -89,6 +90,7 @@ private:
     struct Candidate {
         transport::PeerId peer = 0;
         std::int64_t userId = 0;
+        std::string name;
         Nonce memberNonce{};
         Nonce hostNonce{};
         transport::TimePoint deadline{};
@@ -139,6 +141,7 @@ private:
     transport::Transport& transport;
     LobbyEvents& events;
     std::int64_t ownUserId;
+    std::string ownUserName;
     transport::Milliseconds timeout;
 
     Role role = Role::none;

@@ -2,6 +2,8 @@
 
 // This process, and the programs it starts (the client window).
 
+#include "sdk/os/Handle.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,17 +21,26 @@ ProcessId currentProcessId();
 class ChildProcess {
 public:
     explicit ChildProcess(ProcessId pid) : pid(pid) {}
+#ifdef _WIN32
+    // Windows: the process's handle, so that its id is never another's.
+    ChildProcess(ProcessId pid, Handle process) : pid(pid), process(process) {}
+#endif
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    ProcessId processId() const { return pid; }
+    ProcessId processId() const {
+        return pid;
+    }
     // False once it has ended (it is then reaped).
     bool running();
 
 private:
     ProcessId pid;
     bool reaped = false;
+#ifdef _WIN32
+    OwnedHandle process;
+#endif
 };
 
 struct StartedProcess {

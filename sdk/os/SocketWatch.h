@@ -8,18 +8,31 @@
 #include <cstddef>
 #include <span>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace sdk::os {
 
 class SocketWatch {
 public:
     SocketWatch();
+#ifdef _WIN32
+    ~SocketWatch();
+    SocketWatch(const SocketWatch&) = delete;
+    SocketWatch& operator=(const SocketWatch&) = delete;
+#endif
 
     // False when the set could not be made; failure() says why.
-    bool valid() const { return set.valid(); }
-    std::error_code failure() const { return setupError; }
+    bool valid() const {
+        return set.valid();
+    }
+    std::error_code failure() const {
+        return setupError;
+    }
     // Readable whenever a watched socket is ready.
-    Handle handle() const { return set.get(); }
+    Handle handle() const {
+        return set.get();
+    }
 
     // Watches socket for reads and for its peer's end.
     bool add(Handle socket);
@@ -33,6 +46,15 @@ public:
 private:
     OwnedHandle set;
     std::error_code setupError;
+#ifdef _WIN32
+public:
+    // Windows: the pipe ends in the set, each with whether its writes count.
+    // An end closed while watched leaves the list itself.
+    using Watched = std::vector<std::pair<Handle, bool>>;
+
+private:
+    Watched watched;
+#endif
 };
 
 } // namespace sdk::os

@@ -1,19 +1,20 @@
 #include "adapter/Ipv4Cidr.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/SystemIpv4.h"
 
-#include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace {
 
 Ipv4Cidr cidr(const char* address, unsigned prefix) {
-    in_addr parsed{};
-    EXPECT_EQ(inet_pton(AF_INET, address, &parsed), 1) << address;
-    return {parsed.s_addr, static_cast<std::uint8_t>(prefix)};
+    const std::optional<std::uint32_t> parsed = testsupport::systemIpv4(address);
+    EXPECT_TRUE(parsed) << address;
+    return {parsed.value_or(0), static_cast<std::uint8_t>(prefix)};
 }
 
 std::string rangeErrorOf(auto&& action) {
@@ -127,6 +128,31 @@ TEST(Ipv4Cidr, EqualityComparesAddressAndPrefix) {
     EXPECT_NE(Ipv4Cidr::parse("10.0.0.1/8"), Ipv4Cidr::parse("10.0.0.2/8"));
     EXPECT_EQ(Ipv4Cidr::parse("10.0.0.1/8"), Ipv4Cidr::parse(" 010.0.0.1/8 "));
     EXPECT_EQ(Ipv4Cidr::parse("no address"), Ipv4Cidr{});
+}
+
+// The address alone is read as the system's inet_pton reads it (the owner
+// messages relied on it), on every system the program builds for.
+TEST(Ipv4Address, ReadsAsTheSystemDoes) {
+    const char* texts[] = {
+        "1.2.3.4",    "0.0.0.0",    "255.255.255.255", "10.0.0.10", "192.168.42.3",
+        "256.1.1.1",  "1.2.3.256",  "01.2.3.4",        "1.2.3.00",  "1.2.3",
+        "1.2.3.4.5",  "1..2.3",     ".1.2.3",          "1.2.3.4.",  "",
+        " 1.2.3.4",   "1.2.3.4 ",   "0x1.2.3.4",       "1.2.3.-4",  "1.2.3.4/24",
+        "4294967295", "1.2.3.1000",
+    };
+    for (const char* text : texts)
+        EXPECT_EQ(parseIpv4Address(text), testsupport::systemIpv4(text)) << '"' << text << '"';
+}
+
+TEST(Ipv4Address, ReadsTheWholeViewOnly) {
+    using namespace std::string_view_literals;
+    EXPECT_EQ(parseIpv4Address("1.2.3.4\0"sv), std::nullopt);
+    EXPECT_EQ(parseIpv4Address("1.2.3.45"sv.substr(0, 7)), testsupport::systemIpv4("1.2.3.4"));
+}
+
+TEST(Ipv4Address, TextIsDottedDecimal) {
+    for (const char* text : {"0.0.0.0", "1.2.3.4", "10.0.0.255", "255.255.255.255"})
+        EXPECT_EQ(ipv4AddressText(testsupport::systemIpv4(text).value()), text);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Arbitrary bytes through the loader's header checks and table walks:
-// headers, sections, relocations, imports, exports and TLS. The image's code
+// headers, sections, relocations, imports, exports, TLS and the exception
+// directory (the unwind table handed to the system). The image's code
 // is never run, and ELF input goes only through its header reader (the
 // system's loader would run its constructors).
 

@@ -108,6 +108,21 @@ public:
         return ids;
     }
 
+    // The name this core's SDK gives for a user (GetUser); nothing when it
+    // does not know the user.
+    std::optional<std::string> userName(UserId user) {
+        std::optional<std::string> name;
+        bool answered = false;
+        core().UserManager().GetUser(user, [&](Result result, const discord::User& found) {
+            answered = true;
+            if (result == Result::Ok)
+                name = found.GetUsername();
+        });
+        run();
+        EXPECT_TRUE(answered) << "GetUser answers in the next RunCallbacks";
+        return name;
+    }
+
     // The value as the engine reads it; nothing when the key is missing.
     std::optional<std::string> metadata(UserId user, const char* key) {
         char value[discordMetadataValueSize] = {};

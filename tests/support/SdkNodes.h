@@ -21,6 +21,23 @@
 
 namespace sdktest {
 
+// The C library's environment, which the SDK library reads too.
+inline void setEnvironment(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+inline void unsetEnvironment(const std::string& name) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), ""); // an empty value removes it there
+#else
+    unsetenv(name.c_str());
+#endif
+}
+
 // Sets environment variables for the life of the object, then puts them back.
 class ScopedEnvironment {
 public:
@@ -28,15 +45,15 @@ public:
         for (const auto& [name, value] : values) {
             const char* old = std::getenv(name.c_str());
             saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-            setenv(name.c_str(), value.c_str(), 1);
+            setEnvironment(name, value);
         }
     }
     ~ScopedEnvironment() {
         for (const auto& [name, value] : saved) {
             if (value)
-                setenv(name.c_str(), value->c_str(), 1);
+                setEnvironment(name, *value);
             else
-                unsetenv(name.c_str());
+                unsetEnvironment(name);
         }
     }
 

@@ -1,9 +1,9 @@
 #include "vpn/PeerProtocol.h"
 #include "vpn/UnicastRoutes.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/SystemIpv4.h"
 
-#include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
@@ -14,9 +14,9 @@
 namespace {
 
 std::uint32_t ip(const char* text) {
-    in_addr address{};
-    EXPECT_EQ(inet_pton(AF_INET, text, &address), 1) << text;
-    return address.s_addr;
+    const std::optional<std::uint32_t> address = testsupport::systemIpv4(text);
+    EXPECT_TRUE(address) << text;
+    return address.value_or(0);
 }
 
 std::optional<Ipv4Cidr> readAddress(const std::string& message) {

@@ -36,7 +36,7 @@ timespec timespecOf(std::chrono::steady_clock::time_point point) {
 } // namespace
 
 WaitSet::WaitSet()
-    : epoll(checked(::epoll_create1(EPOLL_CLOEXEC), "wait handle")),
+    : waitable(checked(::epoll_create1(EPOLL_CLOEXEC), "wait handle")),
       timer(checked(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC), "timer")),
       wake(checked(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC), "wake-up")) {
     watch(timer.get());
@@ -48,7 +48,7 @@ void WaitSet::watch(Handle handle) {
     epoll_event interest{};
     interest.events = EPOLLIN;
     interest.data.fd = fd;
-    if (::epoll_ctl(static_cast<int>(epoll.get()), EPOLL_CTL_ADD, fd, &interest) != 0)
+    if (::epoll_ctl(static_cast<int>(waitable.get()), EPOLL_CTL_ADD, fd, &interest) != 0)
         throw std::runtime_error(std::string("cannot watch a descriptor of the core: ") +
                                  std::strerror(errno));
 }
@@ -89,7 +89,8 @@ void WaitSet::clearWakeUp() {
     if (!woken)
         return;
     std::uint64_t count = 0;
-    if (::read(static_cast<int>(wake.get()), &count, sizeof count) == sizeof count || errno == EAGAIN)
+    if (::read(static_cast<int>(wake.get()), &count, sizeof count) == sizeof count ||
+        errno == EAGAIN)
         woken = false;
 }
 

@@ -89,19 +89,19 @@ TEST_F(ClientWindow, ShowsTheMembersAndKeepsTheirRoundTripsCurrent) {
     EXPECT_FALSE(control<wxStaticText>(ClientFrame::ID_MEMBERS)->IsShown()) << "no lobby yet";
     server->setMembers({
         MemberMessage{MemberMessage::Path::self, {}, std::nullopt, "Ana"},
-        MemberMessage{MemberMessage::Path::relayed, "11.2.0.101:5000", 1'500, "user 43"},
+        MemberMessage{MemberMessage::Path::relayed, "11.2.0.101:5000", 1'500, "Bruno"},
     });
     ASSERT_TRUE(runUntil([&] { return !label(ClientFrame::ID_MEMBERS).empty(); }));
     EXPECT_TRUE(control<wxStaticText>(ClientFrame::ID_MEMBERS)->IsShown());
     EXPECT_EQ(label(ClientFrame::ID_MEMBERS),
-              "Ana  self  -  -\nuser 43  relayed  11.2.0.101:5000  1.500 ms");
+              "Ana  self  -  -\nBruno  relayed  11.2.0.101:5000  1.500 ms");
     server->setMembers({
         MemberMessage{MemberMessage::Path::self, {}, std::nullopt, "Ana"},
-        MemberMessage{MemberMessage::Path::direct, "11.2.0.3:6000", 700, "user 43"},
+        MemberMessage{MemberMessage::Path::direct, "11.2.0.3:6000", 700, "Bruno"},
     });
     ASSERT_TRUE(runUntil([&] {
         return label(ClientFrame::ID_MEMBERS) ==
-               "Ana  self  -  -\nuser 43  direct  11.2.0.3:6000  0.700 ms";
+               "Ana  self  -  -\nBruno  direct  11.2.0.3:6000  0.700 ms";
     })) << label(ClientFrame::ID_MEMBERS);
 }
 

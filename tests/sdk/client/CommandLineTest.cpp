@@ -96,16 +96,16 @@ TEST_F(CommandLine, ListsTheMembersAndHowEachIsReached) {
     EXPECT_EQ(result.out, "no lobby\n");
     server.setMembers({
         MemberMessage{MemberMessage::Path::self, {}, std::nullopt, "Ana"},
-        MemberMessage{MemberMessage::Path::direct, "11.2.0.2:40000", 412, "user 42"},
-        MemberMessage{MemberMessage::Path::relayed, "11.2.0.101:5000", 12'345, "user 43"},
-        MemberMessage{MemberMessage::Path::connecting, {}, std::nullopt, "user 44"},
+        MemberMessage{MemberMessage::Path::direct, "11.2.0.2:40000", 412, "Åsa"},
+        MemberMessage{MemberMessage::Path::relayed, "11.2.0.101:5000", 12'345, "Bruno"},
+        MemberMessage{MemberMessage::Path::connecting, {}, std::nullopt, "カルラ"},
     });
     result = runWhileServing(server, command(ClientOptions::Mode::printMembers, path, 5s));
     EXPECT_EQ(result.status, exitStatus::done) << result.err;
     EXPECT_EQ(result.out, "Ana\tself\t-\t-\n"
-                          "user 42\tdirect\t11.2.0.2:40000\t0.412 ms\n"
-                          "user 43\trelayed\t11.2.0.101:5000\t12.345 ms\n"
-                          "user 44\tconnecting\t-\t-\n");
+                          "Åsa\tdirect\t11.2.0.2:40000\t0.412 ms\n"
+                          "Bruno\trelayed\t11.2.0.101:5000\t12.345 ms\n"
+                          "カルラ\tconnecting\t-\t-\n");
 }
 
 TEST_F(CommandLine, SaysSoWhenNoInvitationComesInTime) {

@@ -2,7 +2,12 @@
 // quiet while the core is idle.
 #include "tests/support/SdkNodes.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#undef SendMessage // winuser.h's, not the network manager's
+#else
 #include <poll.h>
+#endif
 
 using namespace sdktest;
 using discord::Result;
@@ -19,8 +24,13 @@ const std::initializer_list<std::pair<std::string, std::string>> quiet{
 bool readyWithin(Node& node, std::chrono::milliseconds limit) {
     discord::WaitHandle handle = discordNoWaitHandle;
     EXPECT_EQ(node.core().GetWaitHandle(&handle), Result::Ok);
+#ifdef _WIN32
+    // An event: set while there is work.
+    return WaitForSingleObject(handle, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+#else
     pollfd watched{handle, POLLIN, 0};
     return ::poll(&watched, 1, static_cast<int>(limit.count())) == 1;
+#endif
 }
 
 bool readyNow(Node& node) {
@@ -37,7 +47,7 @@ TEST(WaitHandle, OfferedAndQuietOnceTheFirstCallbacksRan) {
     ASSERT_TRUE(node);
     discord::WaitHandle handle = discordNoWaitHandle;
     ASSERT_EQ(node->core().GetWaitHandle(&handle), Result::Ok);
-    EXPECT_GE(handle, 0);
+    EXPECT_NE(handle, discordNoWaitHandle);
     EXPECT_TRUE(readyNow(*node)) << "the current user's event waits";
     ASSERT_TRUE(settle(*node));
     EXPECT_EQ(node->userUpdates, 1);

@@ -14,15 +14,16 @@ sdk::transport::PublicKey keyOf(std::uint8_t fill) {
 
 std::vector<LobbyMessage> everyKind() {
     Welcome welcome{LobbySettings{9, 1, 100, 8, false}, {}};
-    welcome.members.push_back(MemberRecord{100, keyOf(1), {{"$net.peer_id", "1"}, {"empty", ""}}});
-    welcome.members.push_back(MemberRecord{200, keyOf(2), {}});
+    welcome.members.push_back(
+        MemberRecord{100, keyOf(1), "Åsa", {{"$net.peer_id", "1"}, {"empty", ""}}});
+    welcome.members.push_back(MemberRecord{200, keyOf(2), std::string(maxUserNameBytes, 'n'), {}});
     return {
-        JoinRequest{9, freshNonce(), 200},
+        JoinRequest{9, freshNonce(), 200, "bob"},
         Challenge{freshNonce()},
         AdmissionProof{Proof{}},
         welcome,
         MetadataUpdate{{{"$net.route", "vr1 x 1.2.3.4:5"}, {"gone", std::nullopt}}},
-        MemberJoined{300, keyOf(3)},
+        MemberJoined{300, keyOf(3), "カルラ"},
         MemberUpdated{300, {{"a", std::string(4095, 'v')}}},
         MemberLeft{300},
         Refusal{RefusalReason::lobbyFull},
@@ -58,6 +59,14 @@ TEST(LobbyMessages, RefusesValuesBeyondTheLimits) {
     std::vector<std::uint8_t> twice =
         encodeLobbyMessage(MemberUpdated{1, {{"a", "1"}, {"b", "2"}}});
     twice[twice.size() - 4] = 'a'; // the second key "b" becomes "a": one key twice
+    const auto request = [](std::string name) {
+        return encodeLobbyMessage(JoinRequest{9, Nonce{}, 1, std::move(name)});
+    };
+    const auto joined = [](std::string name) {
+        return encodeLobbyMessage(MemberJoined{1, keyOf(1), std::move(name)});
+    };
+    Welcome badWelcome{LobbySettings{9, 1, 100, 8, false}, {}};
+    badWelcome.members.push_back(MemberRecord{100, keyOf(1), "host\x1b[2J", {}});
     const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> cases{
         {"NUL in a key", nulInKey},
         {"empty key", emptyKey},
@@ -68,6 +77,12 @@ TEST(LobbyMessages, RefusesValuesBeyondTheLimits) {
         {"a key twice", twice},
         {"unknown type", withByteAt(left, 0, 42)},
         {"unknown refusal", withByteAt(encodeLobbyMessage(Refusal{}), 1, 9)},
+        {"join request without a name", request("")},
+        {"join request with a name too long", request(std::string(maxUserNameBytes + 1, 'n'))},
+        {"join request with a newline in the name", request("eve\nhost")},
+        {"member joined with a broken UTF-8 name", joined("\xc3")},
+        {"member joined with a C1 control in the name", joined("a\xc2\x9b")},
+        {"welcome with an escape in a member's name", encodeLobbyMessage(badWelcome)},
     };
     for (const auto& [what, bytes] : cases)
         EXPECT_FALSE(decodeLobbyMessage(bytes)) << what;

@@ -3,6 +3,7 @@
 #include "tests/support/LobbyNodes.h"
 
 #include "sdk/lobby/JoinSecret.h"
+#include "sdk/lobby/UserName.h"
 
 #include <algorithm>
 
@@ -43,6 +44,37 @@ TEST_F(LobbyTest, CreatedLobbyIsTheHostsWithItsSettingsAndSecret) {
     char other[discordTextSize] = {};
     EXPECT_EQ(hostNode->lobbies().GetLobbyActivitySecret(lobby.GetId() + 1, other),
               Result::NotFound);
+}
+
+// Each core sends its user's name with its join; every core learns every
+// member's name, the host's included, and cleans nothing it receives: a name
+// arrives valid or the message is refused.
+TEST_F(LobbyTest, EveryMemberKnowsEveryMembersName) {
+    host(8, {{"VASKOR_SDK_USER_NAME", "Ana"}});
+    auto& first = join({{"VASKOR_SDK_USER_NAME", "Bruno"}});
+    const std::string hostile = "eve\x1b[2J\n" + std::string(100, 'e');
+    auto& second = join({{"VASKOR_SDK_USER_NAME", hostile}});
+    const std::string secondName = "eve[2J" + std::string(sdk::lobby::maxUserNameBytes - 6, 'e');
+    auto& third = join({{"VASKOR_SDK_USER_NAME", "カルラ"}});
+    settle();
+    const std::vector<std::pair<UserId, std::string>> names{{hostNode->userId, "Ana"},
+                                                            {first.userId, "Bruno"},
+                                                            {second.userId, secondName},
+                                                            {third.userId, "カルラ"}};
+    for (auto* node : all()) {
+        ASSERT_EQ(node->memberIds().size(), names.size());
+        for (const auto& [user, name] : names)
+            EXPECT_EQ(node->userName(user), name) << "seen by " << node->userId;
+        EXPECT_FALSE(node->userName(12345)) << "not a member: unknown";
+    }
+    discord::User own;
+    ASSERT_EQ(second.core().UserManager().GetCurrentUser(&own), Result::Ok);
+    EXPECT_EQ(own.GetUsername(), secondName) << "a core's own name is the one others see";
+
+    first.destroy();
+    ASSERT_TRUE(pumpUntil(all(), [&] { return hostNode->memberIds().size() == 3; }));
+    settle();
+    EXPECT_FALSE(second.userName(first.userId)) << "a member that left is unknown again";
 }
 
 TEST_F(LobbyTest, MembersJoinWithTheSecretAndAllSeeOneMemberList) {

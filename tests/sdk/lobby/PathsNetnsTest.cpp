@@ -68,6 +68,7 @@ protected:
                 // The cores run on this thread, outside the machines: their
                 // own addresses are given, not read.
                 return LobbyNode::create({{"VASKOR_SDK_ADDRESSES", machines->addressOf(i)},
+                                          {"VASKOR_SDK_USER_NAME", nameOf(i)},
                                           {"VASKOR_SDK_CONTROL_SOCKET", sockets.back()},
                                           // Paths without port mapping: the routers offer none.
                                           {"VASKOR_SDK_PORT_MAPPING", "off"},
@@ -163,6 +164,9 @@ protected:
     }
     void mark() { marked = sent; }
 
+    // Each machine's user is named after it: the lobby carries the names.
+    static std::string nameOf(int machine) { return "machine " + std::to_string(machine); }
+
     // vaskor-sdk-client members on a machine, while the cores keep running.
     std::vector<Row> members(int machine) {
         auto command =
@@ -178,7 +182,7 @@ protected:
     // The row of the other member as machine sees it, once it says `path`.
     std::optional<Row> waitForPath(int machine, int other, const std::string& path,
                                    milliseconds limit) {
-        const std::string name = "user " + std::to_string(nodes[other - 1]->userId);
+        const std::string name = nameOf(other);
         const auto end = steady_clock::now() + limit;
         while (steady_clock::now() < end) {
             mark();
