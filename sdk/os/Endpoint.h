@@ -19,16 +19,36 @@ public:
 
     Endpoint() = default;
     // An IPv4 address in host byte order.
-    Endpoint(std::uint32_t ipv4, std::uint16_t port);
+    Endpoint(std::uint32_t ipv4, std::uint16_t port) : port(port) {
+        for (int i = 0; i < 4; ++i)
+            address[static_cast<std::size_t>(12 + i)] =
+                static_cast<std::uint8_t>(ipv4 >> (24 - 8 * i));
+    }
     // An IPv6 address in network byte order (IPv4-mapped bytes give IPv4).
-    static Endpoint fromBytes(const Bytes& address, std::uint16_t port);
+    static Endpoint fromBytes(const Bytes& address, std::uint16_t port) {
+        Endpoint endpoint;
+        endpoint.address = address;
+        endpoint.port = port;
+        return endpoint;
+    }
 
-    bool isIpv4() const;
+    bool isIpv4() const {
+        const Bytes prefix = mappedPrefix();
+        for (std::size_t i = 0; i < 12; ++i)
+            if (address[i] != prefix[i])
+                return false;
+        return true;
+    }
     // The IPv4 address in host byte order; 0 for an IPv6 endpoint.
-    std::uint32_t ipv4() const;
+    std::uint32_t ipv4() const {
+        if (!isIpv4())
+            return 0;
+        return std::uint32_t{address[12]} << 24 | std::uint32_t{address[13]} << 16 |
+               std::uint32_t{address[14]} << 8 | address[15];
+    }
     const Bytes& bytes() const { return address; }
     // 0.0.0.0 or ::, the value of an endpoint nobody set.
-    bool unspecifiedAddress() const;
+    bool unspecifiedAddress() const { return isIpv4() ? ipv4() == 0 : address == Bytes{}; }
 
     std::uint16_t port = 0;
 
@@ -37,8 +57,13 @@ public:
     std::string toString() const;
 
 private:
+    static constexpr Bytes mappedPrefix() {
+        Bytes prefix{};
+        prefix[10] = 0xff;
+        prefix[11] = 0xff;
+        return prefix;
+    }
     Bytes address = mappedPrefix();
-    static Bytes mappedPrefix();
 };
 
 // The longest dotted address, "255.255.255.255".

@@ -9,43 +9,6 @@ namespace sdk::os {
 static_assert(maxIpv4TextLength == INET_ADDRSTRLEN - 1);
 static_assert(maxIpv6TextLength == INET6_ADDRSTRLEN - 1);
 
-Endpoint::Bytes Endpoint::mappedPrefix() {
-    Bytes prefix{};
-    prefix[10] = 0xff;
-    prefix[11] = 0xff;
-    return prefix;
-}
-
-Endpoint::Endpoint(std::uint32_t ipv4, std::uint16_t port) : port(port) {
-    address[12] = static_cast<std::uint8_t>(ipv4 >> 24);
-    address[13] = static_cast<std::uint8_t>(ipv4 >> 16);
-    address[14] = static_cast<std::uint8_t>(ipv4 >> 8);
-    address[15] = static_cast<std::uint8_t>(ipv4);
-}
-
-Endpoint Endpoint::fromBytes(const Bytes& bytes, std::uint16_t port) {
-    Endpoint endpoint;
-    endpoint.address = bytes;
-    endpoint.port = port;
-    return endpoint;
-}
-
-bool Endpoint::isIpv4() const {
-    const Bytes prefix = mappedPrefix();
-    return std::memcmp(address.data(), prefix.data(), 12) == 0;
-}
-
-std::uint32_t Endpoint::ipv4() const {
-    if (!isIpv4())
-        return 0;
-    return std::uint32_t{address[12]} << 24 | std::uint32_t{address[13]} << 16 |
-           std::uint32_t{address[14]} << 8 | address[15];
-}
-
-bool Endpoint::unspecifiedAddress() const {
-    return isIpv4() ? ipv4() == 0 : address == Bytes{};
-}
-
 std::string Endpoint::toString() const {
     if (isIpv4()) {
         in_addr value{htonl(ipv4())};

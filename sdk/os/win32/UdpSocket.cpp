@@ -7,6 +7,7 @@
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <cstring>
 #include <stdexcept>
 
 namespace sdk::os {
@@ -21,11 +22,12 @@ SOCKET socketOf(Handle handle) {
     return static_cast<SOCKET>(handle);
 }
 
-sockaddr_in addressOf(const Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    address.sin_addr.s_addr = htonl(endpoint.address);
+// The socket is dual-stack: IPv4 peers are IPv4-mapped IPv6 addresses.
+sockaddr_in6 addressOf(const Endpoint& endpoint) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(endpoint.port);
+    std::memcpy(&address.sin6_addr, endpoint.bytes().data(), endpoint.bytes().size());
     return address;
 }
 
@@ -37,13 +39,16 @@ UdpSocket::UdpSocket(std::uint16_t port) {
     if (const int error = WSAStartup(MAKEWORD(2, 2), &data); error != 0)
         throw socketError("cannot start Winsock", error);
     const SOCKET created =
-        WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+        WSASocketW(AF_INET6, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (created == INVALID_SOCKET) {
         const int error = WSAGetLastError();
         WSACleanup();
         throw socketError("cannot create a UDP socket", error);
     }
     descriptor = static_cast<Handle>(created);
+    DWORD v6Only = 0;
+    setsockopt(created, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6Only),
+               sizeof v6Only);
     // No one else may bind our port while we hold it.
     BOOL exclusive = TRUE;
     setsockopt(created, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
@@ -59,7 +64,7 @@ UdpSocket::UdpSocket(std::uint16_t port) {
              nullptr);
     u_long nonBlocking = 1;
     ioctlsocket(created, FIONBIO, &nonBlocking);
-    sockaddr_in address = addressOf(Endpoint{INADDR_ANY, port});
+    sockaddr_in6 address = addressOf(Endpoint::fromBytes({}, port));
     if (bind(created, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         const int error = WSAGetLastError();
         closesocket(created);
@@ -68,7 +73,7 @@ UdpSocket::UdpSocket(std::uint16_t port) {
     }
     int length = sizeof address;
     getsockname(created, reinterpret_cast<sockaddr*>(&address), &length);
-    boundPort = ntohs(address.sin_port);
+    boundPort = ntohs(address.sin6_port);
 }
 
 UdpSocket::~UdpSocket() {
@@ -77,7 +82,7 @@ UdpSocket::~UdpSocket() {
 }
 
 bool UdpSocket::sendTo(const Endpoint& to, std::span<const std::uint8_t> datagram) {
-    const sockaddr_in address = addressOf(to);
+    const sockaddr_in6 address = addressOf(to);
     for (;;) {
         const int sent =
             sendto(socketOf(descriptor), reinterpret_cast<const char*>(datagram.data()),
@@ -95,14 +100,16 @@ bool UdpSocket::sendTo(const Endpoint& to, std::span<const std::uint8_t> datagra
 
 std::optional<std::size_t> UdpSocket::receive(std::span<std::uint8_t> buffer, Endpoint& from) {
     for (;;) {
-        sockaddr_in address{};
+        sockaddr_in6 address{};
         int length = sizeof address;
         const int size = recvfrom(socketOf(descriptor), reinterpret_cast<char*>(buffer.data()),
                                   static_cast<int>(buffer.size()), 0,
                                   reinterpret_cast<sockaddr*>(&address), &length);
         const int error = size == SOCKET_ERROR ? WSAGetLastError() : 0;
         if (size != SOCKET_ERROR || error == WSAEMSGSIZE) {
-            from = Endpoint{ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+            Endpoint::Bytes bytes{};
+            std::memcpy(bytes.data(), &address.sin6_addr, bytes.size());
+            from = Endpoint::fromBytes(bytes, ntohs(address.sin6_port));
             // A longer datagram is cut to the buffer, as on every system.
             return size == SOCKET_ERROR ? buffer.size() : static_cast<std::size_t>(size);
         }

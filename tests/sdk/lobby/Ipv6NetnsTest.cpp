@@ -31,6 +31,7 @@ protected:
                               std::to_string(i) + ".sock");
             nodes.push_back(machines->inside(i, [&] {
                 return LobbyNode::create({{"VASKOR_SDK_ADDRESSES", machines->addressOf(i)},
+                                          {"VASKOR_SDK_USER_NAME", nameOf(i)},
                                           {"VASKOR_SDK_CONTROL_SOCKET", sockets.back()},
                                           {"VASKOR_SDK_PORT_MAPPING", "off"}});
             }));
@@ -45,8 +46,10 @@ protected:
 
     Nodes all() { return {nodes[0].get(), nodes[1].get()}; }
 
-    // `vaskor-sdk-client members` on a machine: the line naming user.
-    std::string memberLine(int machine, std::int64_t user) {
+    static std::string nameOf(int machine) { return "machine " + std::to_string(machine); }
+
+    // `vaskor-sdk-client members` on a machine: the line of another machine's user.
+    std::string memberLine(int machine, int other) {
         auto command =
             runCommand("ip netns exec " + machines->name(machine) + " " +
                        VASKOR_SDK_CLIENT_PROGRAM + " members --socket " + sockets.at(machine - 1));
@@ -57,7 +60,7 @@ protected:
         std::istringstream lines(result.output);
         std::string line;
         while (std::getline(lines, line))
-            if (line.starts_with("user " + std::to_string(user) + "\t"))
+            if (line.starts_with(nameOf(other) + "\t"))
                 return line;
         return {};
     }
@@ -99,13 +102,12 @@ TEST_F(Ipv6NetnsTest, HostAndMemberBehindFirewallsJoinDirectly) {
               << std::endl;
 
     // The path is the direct IPv6 one, with a live round trip.
-    const std::string expected = "user " + std::to_string(member.userId) + "\tdirect\t[" +
-                                 TestMachines::ipv6Address(2) + "]:";
+    const std::string expected = nameOf(2) + "\tdirect\t[" + TestMachines::ipv6Address(2) + "]:";
     std::string line;
     const auto end = steady_clock::now() + 10s;
     while (steady_clock::now() < end) {
         pumpFor(all(), 200ms);
-        line = memberLine(1, member.userId);
+        line = memberLine(1, 2);
         if (line.starts_with(expected) && !line.ends_with("\t-"))
             break;
     }

@@ -45,14 +45,14 @@ TEST(LocalAddresses, NeverLoopbackWhenNoDescriptorIsFree) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "127.0.0.1 announced when getifaddrs failed";
 }
 
-// Of a dummy interface's IPv6 addresses only the usable global one joins
+// Of an interface's IPv6 addresses only the usable global one joins
 // the route: not link-local, unique-local, deprecated or on a down interface.
 TEST(LocalAddresses, OnlyUsableGlobalIpv6Addresses) {
     SKIP_UNLESS_NETWORK_ADMIN();
     std::vector<sdk::os::Endpoint::Bytes> found;
     inFreshNetworkNamespace([&] {
-        ASSERT_EQ(std::system("ip link add d0 type dummy && ip link set d0 up && "
-                              "ip link add d1 type dummy && "
+        ASSERT_EQ(std::system("ip link add d0 type bridge && ip link set d0 up && "
+                              "ip link add d1 type bridge && "
                               "ip -6 addr add 2001:db8::5/64 dev d0 nodad && "
                               "ip -6 addr add fe80::5/64 dev d0 nodad && "
                               "ip -6 addr add fd00::5/64 dev d0 nodad && "
