@@ -25,14 +25,15 @@ std::string Endpoint::toString() const {
 
 std::optional<std::uint32_t> parseIpv4Address(const std::string& text) {
     in_addr value{};
-    if (inet_pton(AF_INET, text.c_str(), &value) != 1)
+    // inet_pton would stop at a NUL inside the text and take what came before.
+    if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &value) != 1)
         return std::nullopt;
     return ntohl(value.s_addr);
 }
 
 std::optional<Endpoint::Bytes> parseIpv6Address(const std::string& text) {
     in6_addr value{};
-    if (inet_pton(AF_INET6, text.c_str(), &value) != 1)
+    if (text.find('\0') != std::string::npos || inet_pton(AF_INET6, text.c_str(), &value) != 1)
         return std::nullopt;
     Endpoint::Bytes bytes{};
     std::memcpy(bytes.data(), &value, bytes.size());

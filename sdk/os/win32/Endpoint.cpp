@@ -88,7 +88,8 @@ std::string Endpoint::toString() const {
 // the written form by the route's parser anyway.
 std::optional<Endpoint::Bytes> parseIpv6Address(const std::string& text) {
     in6_addr value{};
-    if (text.size() > maxIpv6TextLength || inet_pton(AF_INET6, text.c_str(), &value) != 1)
+    if (text.size() > maxIpv6TextLength || text.find('\0') != std::string::npos ||
+        inet_pton(AF_INET6, text.c_str(), &value) != 1)
         return std::nullopt;
     Endpoint::Bytes bytes{};
     std::memcpy(bytes.data(), &value, bytes.size());

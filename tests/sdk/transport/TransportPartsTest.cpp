@@ -121,7 +121,11 @@ INSTANTIATE_TEST_SUITE_P(
         RouteCase{"Ipv6Zone", "vr1 " + keyText() + " [fe80::1%eth0]:5000", false},
         RouteCase{"Ipv6MappedIpv4", "vr1 " + keyText() + " [::ffff:10.1.2.3]:5000", false},
         RouteCase{"Ipv6TextAfterPort", "vr1 " + keyText() + " [2001:db8::1]:5000]", false},
-        RouteCase{"Ipv6Empty", "vr1 " + keyText() + " []:5000", false}),
+        RouteCase{"Ipv6Empty", "vr1 " + keyText() + " []:5000", false},
+        RouteCase{"NulInAddress", "vr1 " + keyText() + " 10.1.2.3" + std::string(1, '\0') + ":4",
+                  false},
+        RouteCase{"NulInIpv6Address",
+                  "vr1 " + keyText() + " [2001:db8::1" + std::string(1, '\0') + "]:4", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Both families in one value: an IPv4 endpoint stays IPv4 whichever way it was
