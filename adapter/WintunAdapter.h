@@ -11,10 +11,11 @@ struct InMemoryLibrary;
 // The adapter's MTU. The SDK carries each packet as one unreliable message in
 // one encrypted UDP datagram: a 1500-byte link leaves 1472 bytes of UDP payload
 // over IPv4 (1452 over IPv6), less 24 bytes of encryption (counter and tag) and
-// the transport's few header bytes. A 1420-byte packet, as WireGuard uses,
-// makes a 1451-byte datagram, 1460 with the header of the host's relay, so no
-// packet is ever fragmented underneath, relayed or not.
-constexpr std::uint32_t adapterMtu = 1420;
+// the transport's few header bytes. A 1412-byte packet makes a 1443-byte
+// datagram, 1452 with the header of the host's relay: the most a 1500-byte
+// link carries over IPv6, so no packet is ever fragmented underneath, relayed
+// or not, over either family.
+constexpr std::uint32_t adapterMtu = 1412;
 
 // The "Orvanti VPN" Wintun adapter with its packet session, and the address
 // this object gave it. Held only through shared ownership (VirtualAdapter).
