@@ -9,6 +9,7 @@
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/tokenzr.h>
 
 namespace {
 
@@ -136,21 +137,34 @@ void ClientFrame::showStatus(const wxString& text) {
     layOut();
 }
 
-// The lobby's members, one a line: name, direct or relayed, endpoint, round trip.
+// The lobby's members, one a line: name, direct or relayed, endpoint, round
+// trip. A row wider than the window puts its endpoint on a line of its own,
+// shortened in the middle if even that is too wide, so every line fits and
+// the list's height is its lines' (a label that wraps by itself would cut off
+// the last rows).
 void ClientFrame::showMembers(const std::vector<MemberMessage>& members) {
+    wxClientDC measure(membersLabel);
+    measure.SetFont(membersLabel->GetFont());
+    const int room = width - 2 * margin;
+    const auto fitted = [&](const wxString& line) {
+        return wxControl::Ellipsize(line, measure, wxELLIPSIZE_MIDDLE, room);
+    };
     wxString text;
     for (const auto& member : members) {
-        wxString row = fromUtf8(memberRow(member));
-        row.Replace("\t", "  ");
+        const wxArrayString fields = wxSplit(fromUtf8(memberRow(member)), '\t', '\0');
+        wxString row;
+        for (const wxString& field : fields)
+            row += (row.empty() ? "" : "  ") + field;
+        if (measure.GetTextExtent(row).GetWidth() > room && fields.size() == 4)
+            row = fitted(fields[0] + "  " + fields[1] + "  " + fields[3]) + "\n" +
+                  fitted("    " + fields[2]);
         text += (text.empty() ? "" : "\n") + row;
     }
     if (text == membersLabel->GetLabel())
         return;
     membersLabel->SetLabel(text);
-    wxClientDC measure(membersLabel);
-    measure.SetFont(membersLabel->GetFont());
     const wxSize lines = measure.GetMultiLineTextExtent(text);
-    membersLabel->SetSize(width - 2 * margin, lines.GetHeight());
+    membersLabel->SetSize(room, lines.GetHeight());
     layOut();
 }
 

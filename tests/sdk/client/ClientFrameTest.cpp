@@ -7,6 +7,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/clipbrd.h>
+#include <wx/dcclient.h>
 #include <wx/evtloop.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -65,6 +66,16 @@ protected:
         pointer.MouseClick();
     }
 
+    // The member list as one line of words: rows and wrapped lines alike end
+    // in a line break, and wrapping may take spaces.
+    std::string membersUnwrapped() {
+        wxString text = label(ClientFrame::ID_MEMBERS);
+        text.Replace("\n", " ");
+        while (text.Replace("  ", " ") > 0) {
+        }
+        return text.utf8_string();
+    }
+
     TemporaryDirectory directory;
     std::string path = directory.file("core.sock");
     std::unique_ptr<ControlServer> server = std::make_unique<ControlServer>(path);
@@ -93,16 +104,40 @@ TEST_F(ClientWindow, ShowsTheMembersAndKeepsTheirRoundTripsCurrent) {
     });
     ASSERT_TRUE(runUntil([&] { return !label(ClientFrame::ID_MEMBERS).empty(); }));
     EXPECT_TRUE(control<wxStaticText>(ClientFrame::ID_MEMBERS)->IsShown());
-    EXPECT_EQ(label(ClientFrame::ID_MEMBERS),
-              "Ana  self  -  -\nBruno  relayed  11.2.0.101:5000  1.500 ms");
+    EXPECT_EQ(membersUnwrapped(), "Ana self - - Bruno relayed 11.2.0.101:5000 1.500 ms");
     server->setMembers({
         MemberMessage{MemberMessage::Path::self, {}, std::nullopt, "Ana"},
         MemberMessage{MemberMessage::Path::direct, "11.2.0.3:6000", 700, "Bruno"},
     });
     ASSERT_TRUE(runUntil([&] {
-        return label(ClientFrame::ID_MEMBERS) ==
-               "Ana  self  -  -\nBruno  direct  11.2.0.3:6000  0.700 ms";
+        return membersUnwrapped() == "Ana self - - Bruno direct 11.2.0.3:6000 0.700 ms";
     })) << label(ClientFrame::ID_MEMBERS);
+}
+
+// Rows wider than the window wrap, and every line of every row stays inside it.
+TEST_F(ClientWindow, ShowsEveryRowOfAFullLobbyInsideTheWindow) {
+    std::vector<MemberMessage> members{{MemberMessage::Path::self, {}, std::nullopt, "Ana"}};
+    for (int i = 1; i < 8; ++i)
+        members.push_back(MemberMessage{MemberMessage::Path::relayed,
+                                        "[2001:db8:1234:5678:9abc:def0:1234:56" +
+                                            std::to_string(10 + i) + "]:65000",
+                                        123'456, "Member number " + std::to_string(i)});
+    server->setMembers(members);
+    ASSERT_TRUE(runUntil([&] { return !label(ClientFrame::ID_MEMBERS).empty(); }));
+    auto* list = control<wxStaticText>(ClientFrame::ID_MEMBERS);
+    EXPECT_NE(membersUnwrapped().find("Member number 7 relayed"), std::string::npos);
+    EXPECT_TRUE(wxRect(frame->GetClientSize()).Contains(list->GetRect()));
+    wxClientDC measure(list);
+    measure.SetFont(list->GetFont());
+    const wxArrayString lines = wxSplit(list->GetLabel(), '\n', '\0');
+    EXPECT_GE(lines.size(), members.size());
+    int height = 0;
+    for (const wxString& line : lines) {
+        const wxSize extent = measure.GetTextExtent(line);
+        EXPECT_LE(extent.GetWidth(), list->GetSize().GetWidth()) << line;
+        height += extent.GetHeight();
+    }
+    EXPECT_GE(list->GetSize().GetHeight(), height) << "the last rows would be cut off";
 }
 
 TEST_F(ClientWindow, ShowsTheInvitationToCopyOnceTheProgramOpensIt) {
