@@ -47,7 +47,7 @@ std::uint32_t addressOf(int machine) {
 std::unique_ptr<Transport> transportIn(const TestMachines& machines, int machine) {
     return machines.inside(machine, [&] {
         TransportSettings settings;
-        settings.announcedAddresses = {addressOf(machine)};
+        settings.announcedAddresses = {Endpoint{addressOf(machine), 0}};
         settings.keepAliveInterval = Milliseconds(200);
         return std::make_unique<Transport>(settings);
     });

@@ -57,7 +57,7 @@ std::unique_ptr<Party> partyIn(const TestMachines& machines, int machine) {
     auto party = std::make_unique<Party>();
     party->transport = machines.inside(machine, [&] {
         TransportSettings settings;
-        settings.announcedAddresses = {addressOf(machine)};
+        settings.announcedAddresses = {Endpoint{addressOf(machine), 0}};
         return std::make_unique<Transport>(settings);
     });
     return party;
