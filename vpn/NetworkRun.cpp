@@ -13,9 +13,14 @@ namespace {
 // The application's client id at the game platform, fixed at build time.
 constexpr discord::ClientId clientId = 1'180'424'242'424'242'424;
 
-// The longest a pass waits: the stop flag and the invite request, set by
-// another thread, are seen within it.
-constexpr std::chrono::milliseconds passWait{1};
+// Without the SDK's wait handle a pass sleeps this long, as the loop always
+// did: the stop flag and the invite request are seen within it.
+constexpr std::chrono::milliseconds plainSleep{1};
+
+// With the handles a pass waits for work, but never longer than this: work
+// no handle shows (the router's port mapping, which RunCallbacks takes up)
+// waits no longer, and an idle run wakes about once a second.
+constexpr std::chrono::milliseconds longestWait{1000};
 
 } // namespace
 
@@ -82,9 +87,11 @@ void NetworkRun::requestHostLobby() {
     lobbies.CreateLobby(transaction, guarded(&NetworkRun::onLobbyCreated));
 }
 
+// The wait opens the pass, so that what the pass's callbacks queued (the
+// acknowledgements, the forwarding) goes out before the next wait.
 void NetworkRun::pass() {
-    core->RunCallbacks();
     waitForWork();
+    core->RunCallbacks();
     if (!connected || !adapter)
         return;
     if (vpn.takeInviteRequest())
@@ -94,18 +101,19 @@ void NetworkRun::pass() {
     core->NetworkManager().Flush();
 }
 
-// Waits instead of sleeping: a packet from the adapter or work for the SDK
-// ends the wait at once, so a packet no longer waits up to a millisecond on
-// each side; an idle run still sleeps. An SDK without a wait handle keeps the
-// plain sleep.
+// Waits instead of sleeping: a packet from the adapter, work for the SDK (its
+// timers included) or the stop flag and an invite request set by the window's
+// thread end the wait at once, and an idle run sleeps. An SDK without a wait
+// handle keeps the plain sleep.
 void NetworkRun::waitForWork() {
     discord::WaitHandle sdkHandle{};
     if (core->GetWaitHandle(&sdkHandle) != discord::Result::Ok) {
-        std::this_thread::sleep_for(passWait);
+        std::this_thread::sleep_for(plainSleep);
         return;
     }
-    const std::array<WaitableHandle, 2> handles{
-        waitableOf(sdkHandle),
+    const std::array<WaitableHandle, 3> handles{
+        vpn.wakeHandle(), waitableOf(sdkHandle),
         connected && adapter ? waitableOf(adapter->readWaitHandle()) : nullptr};
-    waitForAny(handles, passWait);
+    waitForAny(handles, longestWait);
+    vpn.clearWake();
 }

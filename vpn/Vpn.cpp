@@ -13,7 +13,7 @@ Vpn::Vpn() : hostAddress(), isHost(false) {
 }
 
 Vpn::~Vpn() {
-    stopFlag = true;
+    requestStop();
     if (workerThread.joinable())
         workerThread.join();
 }
@@ -38,7 +38,18 @@ void Vpn::fail(const std::string& text) {
         std::lock_guard lock(mutex);
         pendingError.emplace(text);
     }
+    requestStop();
+}
+
+// The flag first: the worker clears the wake before it looks at the flags.
+void Vpn::requestStop() {
     stopFlag = true;
+    wakeEvent.signal();
+}
+
+void Vpn::requestInvite() {
+    inviteRequested = true;
+    wakeEvent.signal();
 }
 
 void Vpn::postMessage(const std::string& text) {

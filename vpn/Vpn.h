@@ -1,6 +1,7 @@
 #pragma once
 
 #include "adapter/Ipv4Cidr.h"
+#include "platform/WakeEvent.h"
 
 #include <atomic>
 #include <cstdint>
@@ -28,11 +29,11 @@ public:
     std::optional<Ipv4Cidr> address() const;
     std::uint64_t sentBytes() const { return bytesSent.load(); }
     std::uint64_t receivedBytes() const { return bytesReceived.load(); }
-    void requestInvite() { inviteRequested = true; }
+    void requestInvite();
 
     // For the worker.
     void fail(const std::string& text); // stores the error, then stops the run
-    void requestStop() { stopFlag = true; }
+    void requestStop();
     void postMessage(const std::string& text);
     void setOwnAddress(const Ipv4Cidr& address);
     void addSent(std::uint64_t bytes) { bytesSent.fetch_add(bytes); }
@@ -42,8 +43,13 @@ public:
     const Ipv4Cidr& configuredHostAddress() const { return hostAddress; }
     // True once per request of the window.
     bool takeInviteRequest() { return inviteRequested.exchange(false); }
+    // Ready once the stop flag or an invite request was set since the last
+    // clearWake, so that the worker's wait ends at once.
+    WaitableHandle wakeHandle() const { return wakeEvent.handle(); }
+    void clearWake() { wakeEvent.clear(); }
 
 private:
+    WakeEvent wakeEvent; // first: the worker waits on it from its first pass
     std::thread workerThread;
     std::atomic<bool> stopFlag = false;
     mutable std::mutex mutex; // guards ownAddress, pendingError, pendingMessage

@@ -1,5 +1,7 @@
 #include "sdk/os/LocalAddresses.h"
 
+#include "sdk/os/linux/Inet6Flags.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -47,17 +49,10 @@ namespace {
 // tentative (0x40).
 constexpr unsigned unusableFlags = 0x01 | 0x08 | 0x20 | 0x40;
 
-// The addresses /proc lists with one of those flags, as 32 hex digits.
 std::vector<std::string> unusableIpv6Addresses() {
-    std::vector<std::string> unusable;
     // The calling thread's namespace, which may not be the process's.
     std::ifstream list("/proc/thread-self/net/if_inet6");
-    std::string address, index, prefix, scope, flags, name;
-    while (list >> address >> index >> prefix >> scope >> flags >> name) {
-        if (std::stoul(flags, nullptr, 16) & unusableFlags)
-            unusable.push_back(address);
-    }
-    return unusable;
+    return ipv6AddressesFlagged(list, unusableFlags);
 }
 
 std::string hexOf(const Endpoint::Bytes& bytes) {

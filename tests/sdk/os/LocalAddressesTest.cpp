@@ -2,6 +2,7 @@
 // interfaces cannot be read because no descriptor is free.
 
 #include "sdk/os/LocalAddresses.h"
+#include "sdk/os/linux/Inet6Flags.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sstream>
 
 namespace {
 
@@ -63,6 +65,36 @@ TEST(LocalAddresses, OnlyUsableGlobalIpv6Addresses) {
     });
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0], *sdk::os::parseIpv6Address("2001:db8::5"));
+}
+
+// The kernel's list is read whole lines at a time; a line of another form
+// (a list read while it changes) is left out instead of ending the core's
+// pass with an exception, as a throwing number parser once did.
+TEST(LocalAddresses, FlaggedIpv6AddressesFromTheKernelsList) {
+    const std::string deprecated = "20010db8000000000000000000000006";
+    const std::string usable = "20010db8000000000000000000000005";
+    struct Case {
+        const char* what;
+        std::string list;
+        std::vector<std::string> flagged;
+    };
+    const Case cases[] = {
+        {"flags as the kernel writes them",
+         usable + " 04 40 00 80     eth0\n" + deprecated + " 04 40 00 a0     eth0\n",
+         {deprecated}},
+        {"a last line without its end", deprecated + " 04 40 00 20 eth0", {deprecated}},
+        {"flags that are not hex", deprecated + " 04 40 00 zz eth0\n", {}},
+        {"flags beyond 32 bits", deprecated + " 04 40 00 1ffffffff20 eth0\n", {}},
+        {"a signed number", deprecated + " 04 40 00 -20 eth0\n", {}},
+        {"a line cut short", deprecated + " 04 40 00\n" + usable + " 04 40 00 20 d1\n", {usable}},
+        {"an address that is not 32 hex digits", "2001db8 04 40 00 20 eth0\n", {}},
+        {"an empty list", "", {}},
+    };
+    for (const auto& c : cases) {
+        std::istringstream list(c.list);
+        EXPECT_EQ(sdk::os::ipv6AddressesFlagged(list, 0x01 | 0x08 | 0x20 | 0x40), c.flagged)
+            << c.what;
+    }
 }
 
 } // namespace
