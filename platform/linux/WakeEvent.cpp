@@ -1,5 +1,6 @@
 #include "platform/WakeEvent.h"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -14,7 +15,13 @@ int descriptorOf(WaitableHandle handle) {
 } // namespace
 
 WakeEvent::WakeEvent() {
-    const int descriptor = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    int descriptor = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // Descriptor 0 (a program started with standard input closed) would be
+    // the null handle, which a wait leaves out.
+    if (descriptor == 0) {
+        descriptor = ::fcntl(0, F_DUPFD_CLOEXEC, 1);
+        ::close(0);
+    }
     if (descriptor < 0)
         throw std::system_error(errno, std::generic_category(), "Cannot create the run's wake-up");
     native = waitableOf(descriptor);
