@@ -9,9 +9,8 @@ namespace sdk::os {
 
 namespace {
 bool isHex(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
-        return std::isxdigit(c) != 0;
-    });
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                        [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
 // Nothing for text that is not a hex number of 32 bits.
