@@ -14,24 +14,65 @@ find_package(Threads REQUIRED)
 
 set(VASKOR_TEST_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support)
 
-# vaskor_add_test(<name> SOURCES ... [LIBS ...] [DEFINES ...] [LABELS ...] [XVFB])
+# vaskor_test_cases(<name> PROGRAM <path> [LAUNCHER <command>...] [LABELS ...]
+#                   [TIMEOUT <seconds>] [WORKING_DIRECTORY <dir>])
 #
-# One GoogleTest program run by CTest. Label "unit" for the tests that also run
-# under the sanitizers, "window" for those that need a display (XVFB starts a
-# private Xvfb for them), "root" for those that need CAP_NET_ADMIN.
-# A test that skips is reported as skipped, never as passed.
-# The Windows build builds the unit tests (a folder keeps its Linux-only ones
-# out with if(NOT WIN32)); they run under Wine with the label "wine".
+# Each case of the GoogleTest program at PROGRAM (a generator expression may
+# name it) becomes a CTest test "<name>.<Suite>.<Case>", listed when CTest
+# runs (cmake/TestCases.cmake) and run through LAUNCHER (Wine, a private
+# display). A skip counts for its own case alone, and a case passes only when
+# its program exits with 0 after GoogleTest's summary (tests/support/gtest-case):
+# a program that ends early fails. TIMEOUT is each case's.
+function(vaskor_test_cases name)
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PROGRAM;TIMEOUT;WORKING_DIRECTORY" "LAUNCHER;LABELS")
+    if(NOT ARG_WORKING_DIRECTORY)
+        set(ARG_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    endif()
+    set(launcher "")
+    foreach(part IN LISTS ARG_LAUNCHER)
+        string(APPEND launcher " [==[${part}]==]")
+    endforeach()
+    set(timeout "")
+    if(ARG_TIMEOUT)
+        set(timeout " TIMEOUT ${ARG_TIMEOUT}")
+    endif()
+    set(include ${CMAKE_CURRENT_BINARY_DIR}/${name}-cases.cmake)
+    file(GENERATE OUTPUT ${include} CONTENT
+"include([==[${PROJECT_SOURCE_DIR}/cmake/TestCases.cmake]==])
+vaskor_register_cases([==[${name}]==] [==[${ARG_PROGRAM}]==] [==[${CMAKE_CURRENT_BINARY_DIR}/${name}-cases.txt]==]
+    [==[${VASKOR_TEST_SUPPORT}/gtest-case]==]${launcher})
+set_tests_properties(\${VASKOR_CASES} PROPERTIES
+    LABELS [==[${ARG_LABELS}]==]
+    ENVIRONMENT VASKOR_SDK_PORT_MAPPING=off
+    SKIP_REGULAR_EXPRESSION [==[\\[  SKIPPED \\]]==]
+    WORKING_DIRECTORY [==[${ARG_WORKING_DIRECTORY}]==]${timeout})
+")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include})
+endfunction()
+
+# vaskor_add_test(<name> SOURCES ... [LIBS ...] [DEFINES ...] [LABELS ...] [TIMEOUT <s>] [XVFB])
+#
+# One GoogleTest program whose cases CTest runs one by one (vaskor_test_cases).
+# Label "unit" for the tests that also run under the sanitizers, "window" for
+# those that need a display (XVFB starts a private Xvfb for each case), "root"
+# for those that need CAP_NET_ADMIN. A case that skips is reported as skipped,
+# never as passed. The Windows build builds the unit tests (a folder keeps its
+# Linux-only ones out with if(NOT WIN32)); they run under Wine with the label
+# "wine".
 function(vaskor_add_test name)
     if(VASKOR_FUZZ)
         return()
     endif()
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "XVFB" "" "SOURCES;LIBS;DEFINES;LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "XVFB" "TIMEOUT" "SOURCES;LIBS;DEFINES;LABELS")
+    set(launcher "")
     if(WIN32)
         if(NOT "unit" IN_LIST ARG_LABELS OR ARG_XVFB)
             return()
         endif()
         list(APPEND ARG_LABELS wine)
+        set(launcher ${VASKOR_TEST_SUPPORT}/wine-run --batch ${VASKOR_WINEPREFIX} ${VASKOR_WINE64})
+    elseif(ARG_XVFB)
+        set(launcher ${VASKOR_TEST_SUPPORT}/with-xvfb)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} vaskor_test_support GTest::gtest GTest::gmock
@@ -40,15 +81,8 @@ function(vaskor_add_test name)
     if(NOT ARG_SOURCES MATCHES "Main\\.cpp")
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()
-    if(ARG_XVFB)
-        add_test(NAME ${name} COMMAND ${VASKOR_TEST_SUPPORT}/with-xvfb $<TARGET_FILE:${name}>)
-    else()
-        add_test(NAME ${name} COMMAND ${name})
-    endif()
-    set_tests_properties(${name} PROPERTIES
-        LABELS "${ARG_LABELS}"
-        SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
-        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    vaskor_test_cases(${name} PROGRAM $<TARGET_FILE:${name}> LAUNCHER ${launcher}
+        LABELS ${ARG_LABELS} TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # vaskor_add_fuzzer(<name> SOURCES ... [LIBS ...])

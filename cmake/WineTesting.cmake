@@ -66,7 +66,8 @@ function(vaskor_wine_test name)
         if(ARG_DEPENDS)
             add_dependencies(${name} ${ARG_DEPENDS})
         endif()
-        add_test(NAME ${name} COMMAND ${name})
+        set(program $<TARGET_FILE:${name}>)
+        set(launcher ${VASKOR_TEST_SUPPORT}/wine-run --batch ${VASKOR_WINEPREFIX} ${VASKOR_WINE64})
     else()
         if(NOT VASKOR_WINE64 OR NOT VASKOR_MINGW_CXX)
             message(STATUS "${name}: no wine64 or mingw g++-posix, the Windows test is not built")
@@ -98,19 +99,14 @@ function(vaskor_wine_test name)
             COMMENT "Windows test program ${name}.exe")
         add_custom_target(${name} ALL DEPENDS ${program})
         add_dependencies(${name} vaskor_wine_gtest ${ARG_DEPENDS})
-        add_test(NAME ${name} COMMAND ${VASKOR_TEST_SUPPORT}/wine-run ${VASKOR_WINEPREFIX}
-            ${VASKOR_WINE64} ${program})
+        set(launcher ${VASKOR_TEST_SUPPORT}/wine-run --batch ${VASKOR_WINEPREFIX} ${VASKOR_WINE64})
     endif()
     foreach(file IN LISTS ARG_FILES)
         add_custom_command(TARGET ${name} POST_BUILD
             COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${dir})
     endforeach()
-    set_tests_properties(${name} PROPERTIES
-        LABELS "wine;${ARG_LABELS}"
-        SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
-        # A Windows program that ends early may still exit with 0: only
-        # GoogleTest's own summary counts as a pass.
-        PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]"
-        FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
-        WORKING_DIRECTORY ${dir})
+    # A Windows program that ends early may still exit with 0: each case
+    # passes only with GoogleTest's own summary (vaskor_test_cases).
+    vaskor_test_cases(${name} PROGRAM ${program} LAUNCHER ${launcher}
+        LABELS wine ${ARG_LABELS} WORKING_DIRECTORY ${dir})
 endfunction()

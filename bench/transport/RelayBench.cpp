@@ -117,9 +117,19 @@ Figures measure(Party& a, Party& b, Party& host, double seconds) {
                 ++sent;
         pollAll();
     }
-    for (int i = 0; i < 200; ++i) {
+    // Drained: everything arrived, or nothing more came for 50 ms (the rest
+    // was lost), within a second.
+    const auto drainEnd = Steady::now() + std::chrono::seconds(1);
+    auto lastArrival = Steady::now();
+    for (auto seen = b.events.messages;
+         b.events.messages - messagesBefore < sent && Steady::now() < drainEnd;) {
         pollAll();
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (b.events.messages != seen) {
+            seen = b.events.messages;
+            lastArrival = Steady::now();
+        } else if (Steady::now() - lastArrival > std::chrono::milliseconds(50)) {
+            break;
+        }
     }
     const double took = std::chrono::duration<double>(end - start).count();
     Figures figures;

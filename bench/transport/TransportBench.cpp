@@ -260,14 +260,17 @@ struct Trial {
 // Sends for one trial at a paced rate (0: as fast as possible).
 Trial runTrial(Link& link, std::size_t size, double rate, std::uint32_t id) {
     std::atomic<bool> running{true};
+    std::atomic<bool> listening{false};
     std::atomic<std::uint64_t> delivered{0};
     std::thread receiver([&] {
+        listening = true;
         link.receiveWhile(running, [&](const std::uint8_t* data, std::size_t length) {
             if (length == size && trialOf(data) == id)
                 delivered.fetch_add(1, std::memory_order_relaxed);
         });
     });
-    std::this_thread::sleep_for(milliseconds(20));
+    while (!listening)
+        std::this_thread::yield();
     std::vector<std::uint8_t> message(size, 0x42);
     putTrial(message.data(), id);
     std::uint64_t sent = 0;
@@ -284,7 +287,20 @@ Trial runTrial(Link& link, std::size_t size, double rate, std::uint32_t id) {
             link.serviceSender();
     }
     const double elapsed = duration<double>(steady_clock::now() - start).count();
-    std::this_thread::sleep_for(milliseconds(100));
+    // Drained: everything arrived, or nothing more came for 50 ms (the rest
+    // was lost), within a second.
+    const auto drainEnd = steady_clock::now() + seconds(1);
+    auto lastArrival = steady_clock::now();
+    for (auto seen = delivered.load(); delivered < sent && steady_clock::now() < drainEnd;) {
+        link.serviceSender();
+        if (const auto now = delivered.load(); now != seen) {
+            seen = now;
+            lastArrival = steady_clock::now();
+        } else if (steady_clock::now() - lastArrival > milliseconds(50)) {
+            break;
+        }
+        std::this_thread::yield();
+    }
     running = false;
     receiver.join();
     Trial trial;

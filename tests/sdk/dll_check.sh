@@ -12,6 +12,13 @@ exports=$(printf '%s\n' "$headers" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,
     sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p')
 imports=$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 status=0
+# A DLL whose import table was not read (a changed objdump, a truncated file)
+# lists nothing, and nothing would look foreign: it must import kernel32.
+if ! printf '%s\n' "$imports" | grep -qx 'kernel32.dll'; then
+    echo "FAIL: no import of kernel32.dll found: the import table was not read"
+    printf '%s\n' "$headers" | head -20
+    status=1
+fi
 if [ "$exports" != "DiscordCreate" ]; then
     echo "FAIL: the exports are not DiscordCreate alone:"
     printf '%s\n' "$exports"

@@ -2,17 +2,20 @@
 
 // A plain UDP socket for tests: a port held by someone else, a silent peer, a
 // stranger who sends whatever it likes, a relay in the middle. Addresses are
-// IPv4 in host order.
+// IPv4 in host order. A socket that cannot be made or bound, or a datagram
+// that cannot be sent, throws: a test must not go on believing it sent.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace testsupport {
@@ -22,12 +25,18 @@ public:
     // Bound to a free port of address (loopback unless told).
     explicit TestUdpSocket(std::uint32_t address = INADDR_LOOPBACK)
         : descriptor(socket(AF_INET, SOCK_DGRAM, 0)) {
+        if (descriptor < 0)
+            throw std::system_error(errno, std::generic_category(), "test UDP socket");
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_addr.s_addr = htonl(address);
-        bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof local);
         socklen_t length = sizeof local;
-        getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length);
+        if (bind(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+            getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+            const int error = errno;
+            close(descriptor);
+            throw std::system_error(error, std::generic_category(), "binding a test UDP socket");
+        }
         boundPort = ntohs(local.sin_port);
     }
     // Takes a socket made elsewhere, for example inside a test machine.
@@ -44,8 +53,11 @@ public:
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
         to.sin_addr.s_addr = htonl(address);
-        sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
-               sizeof to);
+        const auto sent = sendto(descriptor, bytes.data(), bytes.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&to), sizeof to);
+        if (sent != static_cast<ssize_t>(bytes.size()))
+            throw std::system_error(sent < 0 ? errno : EMSGSIZE, std::generic_category(),
+                                    "sending from a test UDP socket");
     }
 
     // The next waiting datagram, if any, and who sent it.

@@ -12,9 +12,10 @@
 //                         an IPv6 packet, a non-IP message, or an IPv4 packet
 //                         whose header claims more bytes than the message has
 //   quit                  leaves the lobby and ends
-// Prints "joined OWN-PEER-ID", "peer ID" for each member opened, "done LINE" once a line
-// is sent, "control TEXT" and "data SRC DST LENGTH" (or "data LENGTH" for
-// anything else) for what arrives, and "error TEXT" before exit 1.
+// Prints "joined OWN-PEER-ID", "peer ID" for each member opened, "sent N LINE" and
+// "done LINE" once a line is sent (N: the members whose peer took it), "control TEXT" and "data SRC
+// DST LENGTH" (or "data LENGTH" for anything else) for what arrives, and "error TEXT" before
+// exit 1.
 #include "discord/Core.h"
 #include "tests/support/Ipv4Packets.h"
 #include "tests/support/LineProgram.h"
@@ -122,24 +123,27 @@ public:
         words >> command;
         if (command == "quit")
             return false;
+        std::size_t taken = 0;
         if (command == "control") {
             const std::string text = line.substr(std::string("control ").size());
-            sendToAll(1, std::vector<std::uint8_t>(text.begin(), text.end()));
+            taken = sendToAll(1, std::vector<std::uint8_t>(text.begin(), text.end()));
         } else if (command == "udp") {
             std::string source, destination;
             std::size_t length = 0;
             words >> source >> destination >> length;
-            sendToAll(0, udpPacket(ipv4Address(source.c_str()), ipv4Address(destination.c_str()), 9,
-                                   9, length, ++sequence));
+            taken =
+                sendToAll(0, udpPacket(ipv4Address(source.c_str()),
+                                       ipv4Address(destination.c_str()), 9, 9, length, ++sequence));
         } else if (command == "raw") {
             std::string kind;
             words >> kind;
-            sendToAll(0, rawMessage(kind));
+            taken = sendToAll(0, rawMessage(kind));
         } else {
             say("error unknown command: " + line);
             return true;
         }
         core->NetworkManager().Flush();
+        say("sent " + std::to_string(taken) + " " + line);
         say("done " + line);
         return true;
     }
@@ -199,10 +203,15 @@ private:
                                           [](discord::Result) {});
     }
 
-    void sendToAll(discord::NetworkChannelId channel, const std::vector<std::uint8_t>& message) {
+    // How many members' peers took the message.
+    std::size_t sendToAll(discord::NetworkChannelId channel,
+                          const std::vector<std::uint8_t>& message) {
+        std::size_t taken = 0;
         for (discord::NetworkPeerId peerId : peers)
-            core->NetworkManager().SendMessage(peerId, channel, message.data(),
-                                               static_cast<std::uint32_t>(message.size()));
+            taken += core->NetworkManager().SendMessage(
+                         peerId, channel, message.data(),
+                         static_cast<std::uint32_t>(message.size())) == discord::Result::Ok;
+        return taken;
     }
 
     std::unique_ptr<discord::Core> core;

@@ -21,13 +21,23 @@ start_intruder() {
   exec {intruder_in}>"$WORK/mx.in"
 }
 
-# intruder LINE: the intruder sends it; returns once it has.
-intruder() {
+# intruder_try LINE: the intruder sends it; returns once it has.
+intruder_try() {
   local done_before
   done_before=$(grep -c -F -x "done $*" "$WORK/mx.log" || true)
   echo "$*" >&"$intruder_in"
   wait_until 10 "the intruder doing '$*'" \
     eval "[ \"\$(grep -c -F -x 'done $*' '$WORK/mx.log')\" -gt $done_before ]"
+}
+
+# intruder LINE: the same, and fails unless the peers of all three runs took
+# it (a refused send would prove nothing).
+intruder() {
+  local taken
+  intruder_try "$@"
+  taken=$(grep -F -x -e "sent 0 $*" -e "sent 1 $*" -e "sent 2 $*" -e "sent 3 $*" "$WORK/mx.log" |
+    tail -1 | cut -d' ' -f2)
+  [ "$taken" = 3 ] || fail "the intruder's '$*' was taken by ${taken:-no} peers of the three runs"
 }
 
 # mark: a 300-byte broadcast from the intruder, until every run has taken it.
@@ -79,7 +89,7 @@ reached_all() {
 }
 for attempt in $(seq 20); do
   for i in 1 2 3; do before[i]=$(received "$i"); done
-  intruder udp 192.168.42.200 192.168.42.255 300
+  intruder_try udp 192.168.42.200 192.168.42.255 300
   wait_until 1 "every run taking the intruder's packet" reached_all 2>/dev/null && break
   [ "$attempt" = 20 ] && fail "the intruder's packets never reached every run"
 done

@@ -121,6 +121,11 @@ TEST_P(RouterJoinTest, MemberReachesTheHostAtTheMappedEndpoint) {
     const auto mapped = hostRoute()->endpoints.front();
     EXPECT_NE(fileText(machines->routerLog(1)).find(GetParam().logged), std::string::npos)
         << fileText(machines->routerLog(1));
+    // What the router logs of a host that asks it, and what the test of a
+    // host that must not ask looks for.
+    EXPECT_NE(fileText(machines->routerLog(1)).find("from " + machines->addressOf(1)),
+              std::string::npos)
+        << fileText(machines->routerLog(1));
 
     const std::string secret = hostSecret();
     const auto parsed = sdk::lobby::parseJoinSecret(secret);

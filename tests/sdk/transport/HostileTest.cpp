@@ -9,6 +9,7 @@
 #include "sdk/transport/Handshake.h"
 
 #include <atomic>
+#include <iostream>
 #include <thread>
 
 using namespace transporttest;
@@ -171,7 +172,8 @@ TEST(Cookie, OnlyTheAddressThatReceivedItCanUseIt) {
 }
 
 // Sends initiations that pass mac1 (the stranger read the host's key in an
-// invitation) at a steady rate until stopped, from 127.0.0.2.
+// invitation) at a steady rate until stopped, from 127.0.0.2, and counts what
+// it sent and the cookie replies that came back to it.
 class Flood {
 public:
     Flood(const Transport& host, int perSecond) {
@@ -181,7 +183,6 @@ public:
                               perSecond] {
             RawSocket socket(INADDR_LOOPBACK + 1);
             const auto start = std::chrono::steady_clock::now();
-            long sent = 0;
             while (!stop) {
                 const double seconds =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -189,6 +190,9 @@ public:
                     socket.sendTo(to, datagram);
                     ++sent;
                 }
+                while (const auto answer = socket.receive())
+                    if (datagramTypeOf(*answer) == DatagramType::cookieReply)
+                        ++cookieReplies;
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
             }
         });
@@ -197,6 +201,9 @@ public:
         stop = true;
         thread.join();
     }
+
+    std::atomic<long> sent{0};
+    std::atomic<long> cookieReplies{0};
 
 private:
     std::atomic<bool> stop{false};
@@ -221,6 +228,10 @@ TEST(InitiationFlood, MembersTrafficFlowsAndANewMemberStillGetsIn) {
     host->transport->openChannel(memberId, pings, Reliability::unreliable);
 
     Flood flood(*host->transport, 30000);
+    // The flood is under way, and the host, under load, answers it with
+    // cookies instead of doing the key work.
+    ASSERT_TRUE(pumpUntil({host.get(), member.get()},
+                          [&] { return flood.sent > 3000 && flood.cookieReplies > 0; }));
     // The host answers every ping; the member sends one each pass, 400 in all.
     constexpr std::size_t pingCount = 400;
     std::size_t sent = 0;
@@ -245,10 +256,14 @@ TEST(InitiationFlood, MembersTrafficFlowsAndANewMemberStillGetsIn) {
     // A new member handshakes during the flood: it needs a cookie, and gets in.
     auto late = makeNode();
     lateKey = late->transport->publicKey();
+    const long sentBeforeLate = flood.sent;
     ASSERT_EQ(late->transport->openPeer(hostId, host->transport->route()), TransportStatus::ok);
     EXPECT_TRUE(pumpUntil(
         {host.get(), late.get(), member.get()},
         [&] { return late->transport->isConnected(hostId); }, std::chrono::milliseconds(10000)));
+    std::cout << "the flood sent " << flood.sent << " initiations and got " << flood.cookieReplies
+              << " cookie replies" << std::endl;
+    EXPECT_GT(flood.sent, sentBeforeLate) << "the flood ended before the new member came";
 }
 
 } // namespace

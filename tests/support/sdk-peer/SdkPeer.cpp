@@ -127,9 +127,12 @@ public:
             if (announced && metadataOf(*other, "done") == "1")
                 break;
         }
-        // A moment for our last datagrams, then a clean leave.
-        for (int i = 0; i < 50 && pass(); ++i) {
-        }
+        // A clean leave once the other side needs nothing more of us: it said
+        // so, or it has gone (the host's leaving takes the lobby with it).
+        publish("bye", "1");
+        while (otherMember() && metadataOf(*other, "bye") != "1")
+            if (!pass())
+                return fail("the other side never said goodbye");
         std::printf("%s: exchanged both channels both ways\n", role.c_str());
         return 0;
     }
