@@ -41,7 +41,6 @@ Transport::Transport(TransportSettings chosen)
     keys = KeyPair::generate();
     cookies = CookieChecker(keys.publicKey);
     ownPeerId = peerIdOf(keys.publicKey);
-    randombytes_buf(&probeOffset, sizeof probeOffset);
     ciphers = availableCiphers(settings.allowAes);
     ownEndpoints = localEndpoints();
     lastRouteCheck = Clock::now();
@@ -153,6 +152,7 @@ void Transport::markLost(Peer& peer, TransportEvents* events) {
     peer.endpoint.reset();
     peer.relayedBy = 0;
     peer.pathRoundTrip.reset();
+    peer.challenges.clear();
     const bool wasConnected = peer.connected;
     peer.connected = false;
     if (!peer.lossReported && events && (wasConnected || peer.opened)) {
@@ -200,7 +200,7 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
             const auto route = parseRoute(routeText);
             if (!route || route->key != existing->key)
                 return TransportStatus::invalidRoute;
-            existing->routeEndpoints = route->endpoints;
+            setCandidates(*existing, route->endpoints);
         }
         existing->uses |= useBit;
         if (existing->newcomer)
@@ -222,7 +222,7 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
         return TransportStatus::invalidRoute;
     Peer& peer = addPeer(id, route->key, true);
     peer.uses = useBit;
-    peer.routeEndpoints = route->endpoints;
+    setCandidates(peer, route->endpoints);
     sendInitiation(peer, Clock::now());
     return TransportStatus::ok;
 }
@@ -236,7 +236,7 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     const auto route = parseRoute(routeText);
     if (!route || route->key != peer->key)
         return TransportStatus::invalidRoute;
-    peer->routeEndpoints = route->endpoints;
+    setCandidates(*peer, route->endpoints);
     if (!peer->opened)
         peer->uses |= static_cast<std::uint8_t>(PeerUse::program);
     peer->opened = true;
