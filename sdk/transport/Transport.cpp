@@ -203,6 +203,8 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
             setCandidates(*existing, route->endpoints);
         }
         existing->uses |= useBit;
+        if (use == PeerUse::program)
+            restoreChannels(*existing);
         if (existing->newcomer)
             setNewcomer(*existing, false);
         if (!existing->opened) {
@@ -223,6 +225,8 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
     Peer& peer = addPeer(id, route->key, true);
     peer.uses = useBit;
     setCandidates(peer, route->endpoints);
+    if (use == PeerUse::program)
+        restoreChannels(peer);
     sendInitiation(peer, Clock::now());
     return TransportStatus::ok;
 }
@@ -239,6 +243,8 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     setCandidates(*peer, route->endpoints);
     if (!peer->opened)
         peer->uses |= static_cast<std::uint8_t>(PeerUse::program);
+    if (peer->uses & static_cast<std::uint8_t>(PeerUse::program))
+        restoreChannels(*peer);
     peer->opened = true;
     if (peer->newcomer)
         setNewcomer(*peer, false);
@@ -270,7 +276,28 @@ void Transport::forgetPeer(PeerId id) {
         return;
     if (peer->connected)
         sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
+    // The program keeps the peer id and opens it again only by updating it,
+    // when its member is admitted again: its channels come back with it.
+    if (peer->uses & static_cast<std::uint8_t>(PeerUse::program)) {
+        auto& channels = forgottenChannels[id];
+        channels.clear();
+        for (const auto& [key, state] : peer->channels)
+            if (state.opened && (key & 0x100) == 0)
+                channels.emplace_back(Channel{static_cast<std::uint8_t>(key), false},
+                                      state.reliability);
+        while (forgottenChannels.size() > maxForgotten)
+            forgottenChannels.erase(forgottenChannels.begin());
+    }
     removePeer(*peer);
+}
+
+void Transport::restoreChannels(Peer& peer) {
+    const auto forgotten = forgottenChannels.find(peer.id);
+    if (forgotten == forgottenChannels.end())
+        return;
+    for (const auto& [channel, reliability] : forgotten->second)
+        openChannel(peer.id, channel, reliability);
+    forgottenChannels.erase(forgotten);
 }
 
 TransportStatus Transport::openChannel(PeerId id, Channel channel, Reliability reliability) {

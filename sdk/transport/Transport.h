@@ -185,6 +185,8 @@ private:
     Peer* find(PeerId peer) const;
     Peer& addPeer(PeerId id, const PublicKey& key, bool opened);
     void removePeer(Peer& peer);
+    // The program's channels of a peer it had before its member left.
+    void restoreChannels(Peer& peer);
     void setNewcomer(Peer& peer, bool newcomer);
     void dropExpiredNewcomers(TimePoint now, TransportEvents& events);
     std::uint32_t newIndex(Peer& peer);
@@ -288,6 +290,8 @@ private:
     std::deque<LocalMessage> localMessages;
     std::size_t localBytes = 0;
     std::function<KeyAccess(const PublicKey&)> keyFilter;
+    static constexpr std::size_t maxForgotten = 64;
+    std::map<PeerId, std::vector<std::pair<Channel, Reliability>>> forgottenChannels;
     CookieChecker cookies;
     InitiationLimiter initiationLimiter;
     std::vector<std::uint8_t> receiveBuffer;
