@@ -151,7 +151,10 @@ void Transport::probe(Peer& peer, TimePoint now) {
 // The answer goes where the probe came from: the prober's proof of this
 // address. Off the path in use it costs the unproven budget.
 void Transport::answerProbe(Peer& peer, const Frame& frame, const Path& source) {
-    if (source.direct() && !isPathEndpoint(peer, source.endpoint) && !spendUnproven(peer, pollTime))
+    // A newcomer only proves the lobby's key, from where it is: it gets no
+    // answers elsewhere.
+    if (source.direct() && !isPathEndpoint(peer, source.endpoint) &&
+        (peer.newcomer || !spendUnproven(peer, pollTime)))
         return;
     std::optional<Endpoint> seen;
     if (source.direct())
