@@ -210,9 +210,10 @@ private:
     // A direct address that answered a challenge: the path moves there unless
     // the direct path in use still works.
     void takeProvenPath(Peer& peer, const Endpoint& at);
-    // An authenticated datagram on a direct path: keeps the path alive, proves
-    // the address it came from, or asks that address to prove itself.
-    void noteDirect(Peer& peer, Session& session, const Path& source);
+    // An authenticated datagram on a direct path: keeps the path alive, takes
+    // the address it came from when proven (the first datagram of a session
+    // from where our response went), or asks that address to prove itself.
+    void noteDirect(Peer& peer, bool proven, const Path& source);
     void handleRelayRequest(std::span<const std::uint8_t> datagram, const Endpoint& from);
     void handleRelayed(std::span<const std::uint8_t> datagram, const Endpoint& from,
                        TransportEvents& events);

@@ -69,13 +69,12 @@ void Transport::takeProvenPath(Peer& peer, const Endpoint& at) {
     takePath(peer, Path{at, 0, peer.id});
 }
 
-void Transport::noteDirect(Peer& peer, Session& session, const Path& source) {
+void Transport::noteDirect(Peer& peer, bool proven, const Path& source) {
     if (isPathEndpoint(peer, source.endpoint)) {
         peer.directReceived = pollTime;
         return;
     }
-    // The first datagram of a session we answered, from where the answer went.
-    if (!session.confirmed && session.respondedTo == source.endpoint) {
+    if (proven) {
         takeProvenPath(peer, source.endpoint);
         return;
     }

@@ -216,16 +216,20 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Path& s
     const auto frame = decodeFrame(std::span(plaintext).first(sealed.size() - aeadTagSize));
     if (!frame)
         return;
-    // Roaming: an authenticated datagram from elsewhere moves the peer there
-    // only once that address answers a challenge.
-    if (source.direct())
-        noteDirect(*peer, *session, source);
-    else
-        takePath(*peer, source);
+    // The first datagram of a session we answered, from where the answer
+    // went, proves that address; a challenge may go out in the session.
+    const bool answeredHere =
+        !session->confirmed && source.direct() && session->respondedTo == source.endpoint;
     if (!session->confirmed) {
         session->confirmed = true;
         session->confirmedAt = Clock::now();
     }
+    // Roaming: an authenticated datagram from elsewhere moves the peer there
+    // only once that address answers a challenge.
+    if (source.direct())
+        noteDirect(*peer, answeredHere, source);
+    else
+        takePath(*peer, source);
     peer->lastReceived = pollTime;
     if (frame->kind == FrameKind::close) {
         markLost(*peer, &events);
