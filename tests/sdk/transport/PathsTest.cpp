@@ -397,4 +397,33 @@ TEST(ProvenPaths, ARelayedDatagramFromAMemberThatIsNotTheHostMovesNothing) {
     EXPECT_TRUE(trio.carries(*trio.b, *trio.a, bytesOf("through the host")));
 }
 
+// Where a member is seen from is its host's word: another member that
+// answers its probes with an address of its choice changes nothing.
+TEST(Reflexive, AMemberTakesWhereItIsSeenFromOnlyFromItsHost) {
+    Trio trio;
+    trio.open();
+    const std::string learnt = routeAt(*trio.a->transport, {endpointOf(*trio.a->transport)});
+    ASSERT_TRUE(trio.pumpUntil([&] { return trio.a->transport->route() == learnt; }))
+        << trio.a->transport->route();
+    RawPeer liar(*trio.a->transport);
+    const PublicKey hostKey = trio.host->transport->publicKey();
+    const PublicKey liarKey = liar.keys.publicKey;
+    trio.a->transport->setKeyFilter([=](const PublicKey& key) {
+        return key == hostKey || key == liarKey ? KeyAccess::member : KeyAccess::refused;
+    });
+    ASSERT_TRUE(liar.handshake(*trio.a));
+    const Endpoint lie{0x0b000009u, 4000};
+    int answered = 0;
+    ASSERT_TRUE(trio.pumpUntil([&] {
+        for (const auto& frame : liar.receiveFrames())
+            if (frame.kind == FrameKind::probe) {
+                ++answered;
+                liar.send(Frame{FrameKind::probeAnswer, {}, 0, 0, {}, frame.token, lie});
+            }
+        return answered >= 3;
+    }));
+    trio.pumpUntil([] { return false; }, Milliseconds(200));
+    EXPECT_EQ(trio.a->transport->route(), learnt) << "a member's word named the route";
+}
+
 } // namespace
