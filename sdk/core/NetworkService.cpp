@@ -45,17 +45,32 @@ void initNetworkService(Service<DiscordNetworkManager>& service) {
         core.updateWaitHandle();
         return DiscordResultCode{DiscordResult_Ok};
     };
+    // In a lobby a peer is a member: a key no member holds, or a route that
+    // another member published for it, fails and nothing is sent anywhere.
     service.openPeer = [](DiscordNetworkManager* self, DiscordNetworkPeerId peerId,
                           const char* route) {
         if (!route)
             return DiscordResultCode{DiscordResult_InvalidArgument};
-        return resultOf(coreOf(self).transport().openPeer(peerId, route));
+        SdkCore& core = coreOf(self);
+        if (const auto check = core.lobbies().peerRouteCheck(peerId, route);
+            check != DiscordResult_Ok)
+            return check;
+        return resultOf(core.transport().openPeer(peerId, route));
     };
     service.updatePeer = [](DiscordNetworkManager* self, DiscordNetworkPeerId peerId,
                             const char* route) {
         if (!route)
             return DiscordResultCode{DiscordResult_InvalidArgument};
-        return resultOf(coreOf(self).transport().updatePeer(peerId, route));
+        SdkCore& core = coreOf(self);
+        if (const auto check = core.lobbies().peerRouteCheck(peerId, route);
+            check != DiscordResult_Ok)
+            return check;
+        auto status = core.transport().updatePeer(peerId, route);
+        // A member admitted again after it left (its peer went with it): the
+        // program knows it already and only updates it, so it opens here.
+        if (status == TransportStatus::unknownPeer && core.lobbies().currentLobby())
+            status = core.transport().openPeer(peerId, route);
+        return resultOf(status);
     };
     service.closePeer = [](DiscordNetworkManager* self, DiscordNetworkPeerId peerId) {
         return resultOf(coreOf(self).transport().closePeer(peerId));

@@ -260,10 +260,13 @@ void LobbySession::send(transport::PeerId peer, const LobbyMessage& message) {
     transport.send(peer, transport::Channel::control(), bytes);
 }
 
-// Forgets the lobby; the program's own peers stay as the program left them.
+// Forgets the lobby, and with it its members' peers: nobody in it is a
+// member of a lobby this core is in any more.
 void LobbySession::leaveLobby() {
     if (role == Role::member)
         closeLater(hostPeer);
+    for (const auto& member : memberList)
+        forgetLater(member.peer);
     for (const auto& candidate : candidates)
         closeLater(candidate.peer);
     role = Role::none;

@@ -83,6 +83,10 @@ public:
     std::optional<transport::TimePoint> nextDeadline() const;
     transport::KeyAccess acceptsKey(const transport::PublicKey& key) const;
     bool isMemberPeer(transport::PeerId peer) const;
+    // Whether the program may open or update this peer at this route: in a
+    // lobby only a current member's, at a route with that member's key that
+    // no other member published in its stead (PeerMembership.cpp).
+    DiscordResultCode peerRouteCheck(transport::PeerId peer, std::string_view route) const;
 
 private:
     enum class Role { none, host, joining, member };

@@ -19,7 +19,13 @@ constexpr std::chrono::milliseconds waitSlice{50};
 class NatPmpGateway final : public Gateway {
 public:
     NatPmpGateway() = default;
-    ~NatPmpGateway() override { closenatpmp(&natpmp); }
+    // Only a socket the library made: before that the structure names
+    // descriptor 0, which belongs to someone else (standard input, or another
+    // core's socket once standard input was closed).
+    ~NatPmpGateway() override {
+        if (initialized)
+            closenatpmp(&natpmp);
+    }
     NatPmpGateway(const NatPmpGateway&) = delete;
     NatPmpGateway& operator=(const NatPmpGateway&) = delete;
 
@@ -34,6 +40,7 @@ public:
             static_cast<std::uint8_t>(*gateway >> 8), static_cast<std::uint8_t>(*gateway)};
         std::uint32_t networkOrder = 0;
         std::memcpy(&networkOrder, bytes.data(), bytes.size());
+        initialized = true; // even when it fails, the socket it made is ours to close
         return initnatpmp(&natpmp, 1, networkOrder) == 0;
     }
 
@@ -87,6 +94,7 @@ private:
     }
 
     natpmp_t natpmp{};
+    bool initialized = false;
 };
 } // namespace
 

@@ -33,6 +33,9 @@ struct Session {
     ReplayWindow replay;
     bool confirmed = false;
     TimePoint confirmedAt{};
+    // Responder: where the response went. The initiator's first datagram
+    // from there proves that address, as an answered challenge would.
+    std::optional<Endpoint> respondedTo;
 };
 
 struct ChannelState {
@@ -63,6 +66,35 @@ struct RelayBudget {
     TimePoint refilledAt{};
 };
 
+// A route's endpoint is only a candidate: it carries traffic once a
+// challenge sent to it (an initiation or a probe) came back from it. One
+// that stays silent is asked less and less often and given up in the end.
+struct Candidate {
+    Endpoint endpoint;
+    TimePoint firstTried{}; // unset: not asked yet
+    TimePoint nextTry{};
+    Milliseconds interval{0};
+    bool answered = false;
+    bool givenUp = false;
+};
+
+// A probe waiting for its answer: only an answer with its token, on its
+// path, counts.
+struct Challenge {
+    std::uint64_t token = 0;
+    Path path;
+    TimePoint sentAt{};
+};
+
+// What a peer's unproven addresses may cost in datagrams, whatever its route
+// or its datagrams from elsewhere ask for: a burst, then a steady trickle.
+struct UnprovenBudget {
+    static constexpr double burst = 48;
+    static constexpr double perSecond = 0.5;
+    double datagrams = burst;
+    TimePoint refilledAt{};
+};
+
 struct Peer {
     static constexpr std::size_t maxSessions = 3;
 
@@ -72,11 +104,11 @@ struct Peer {
     bool opened = false;   // opened by a user below; otherwise let in by the key filter
     bool newcomer = false; // let in only to prove itself: the newcomer budget applies
     TimePoint newcomerDeadline{};
-    std::uint8_t uses = 0; // PeerUse bits: who opened it and keeps it open
-    std::vector<Endpoint> routeEndpoints;
-    std::optional<Endpoint> endpoint; // where the peer answered last directly
-    PeerId relayedBy = 0;             // nonzero: the path in use goes through this relay
-    TimePoint directReceived{};       // the latest authenticated datagram on a direct path
+    std::uint8_t uses = 0;             // PeerUse bits: who opened it and keeps it open
+    std::vector<Candidate> candidates; // from the route, usable ranges only
+    std::optional<Endpoint> endpoint;  // the proven direct path
+    PeerId relayedBy = 0;              // nonzero: the path in use goes through this relay
+    TimePoint directReceived{};        // the latest authenticated datagram on a direct path
 
     std::uint64_t incarnation = 0;       // ours, renewed for every peer object
     std::uint64_t remoteIncarnation = 0; // theirs; a change means they started over
@@ -85,6 +117,7 @@ struct Peer {
     std::vector<std::unique_ptr<Session>> sessions;
     std::optional<PendingInitiation> handshake;
     std::vector<std::uint8_t> sentInitiation; // the latest, to open a cookie reply to it
+    std::vector<Endpoint> initiationSentTo;   // a response from one of these proves it
     std::optional<Cookie> cookie;             // from the peer, for mac2
     TimePoint cookieReceivedAt{};
     TimePoint handshakeSentAt{};
@@ -97,7 +130,8 @@ struct Peer {
 
     RoundTrip roundTrip;
     TimePoint lastProbe{};
-    TimePoint lastDirectProbe{};
+    std::vector<Challenge> challenges; // the newest few
+    UnprovenBudget unproven;
     std::optional<std::chrono::microseconds> pathRoundTrip; // live, from probe answers
     RelayBudget relayBudget;                                // as a relay for this peer
     std::map<std::uint16_t, ChannelState> channels;

@@ -41,7 +41,6 @@ Transport::Transport(TransportSettings chosen)
     keys = KeyPair::generate();
     cookies = CookieChecker(keys.publicKey);
     ownPeerId = peerIdOf(keys.publicKey);
-    randombytes_buf(&probeOffset, sizeof probeOffset);
     ciphers = availableCiphers(settings.allowAes);
     ownEndpoints = localEndpoints();
     lastRouteCheck = Clock::now();
@@ -153,6 +152,7 @@ void Transport::markLost(Peer& peer, TransportEvents* events) {
     peer.endpoint.reset();
     peer.relayedBy = 0;
     peer.pathRoundTrip.reset();
+    peer.challenges.clear();
     const bool wasConnected = peer.connected;
     peer.connected = false;
     if (!peer.lossReported && events && (wasConnected || peer.opened)) {
@@ -200,9 +200,11 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
             const auto route = parseRoute(routeText);
             if (!route || route->key != existing->key)
                 return TransportStatus::invalidRoute;
-            existing->routeEndpoints = route->endpoints;
+            setCandidates(*existing, route->endpoints);
         }
         existing->uses |= useBit;
+        if (use == PeerUse::program)
+            restoreChannels(*existing);
         if (existing->newcomer)
             setNewcomer(*existing, false);
         if (!existing->opened) {
@@ -222,7 +224,9 @@ TransportStatus Transport::openPeer(PeerId id, std::string_view routeText, PeerU
         return TransportStatus::invalidRoute;
     Peer& peer = addPeer(id, route->key, true);
     peer.uses = useBit;
-    peer.routeEndpoints = route->endpoints;
+    setCandidates(peer, route->endpoints);
+    if (use == PeerUse::program)
+        restoreChannels(peer);
     sendInitiation(peer, Clock::now());
     return TransportStatus::ok;
 }
@@ -236,9 +240,11 @@ TransportStatus Transport::updatePeer(PeerId id, std::string_view routeText) {
     const auto route = parseRoute(routeText);
     if (!route || route->key != peer->key)
         return TransportStatus::invalidRoute;
-    peer->routeEndpoints = route->endpoints;
+    setCandidates(*peer, route->endpoints);
     if (!peer->opened)
         peer->uses |= static_cast<std::uint8_t>(PeerUse::program);
+    if (peer->uses & static_cast<std::uint8_t>(PeerUse::program))
+        restoreChannels(*peer);
     peer->opened = true;
     if (peer->newcomer)
         setNewcomer(*peer, false);
@@ -270,7 +276,28 @@ void Transport::forgetPeer(PeerId id) {
         return;
     if (peer->connected)
         sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
+    // The program keeps the peer id and opens it again only by updating it,
+    // when its member is admitted again: its channels come back with it.
+    if (peer->uses & static_cast<std::uint8_t>(PeerUse::program)) {
+        auto& channels = forgottenChannels[id];
+        channels.clear();
+        for (const auto& [key, state] : peer->channels)
+            if (state.opened && (key & 0x100) == 0)
+                channels.emplace_back(Channel{static_cast<std::uint8_t>(key), false},
+                                      state.reliability);
+        while (forgottenChannels.size() > maxForgotten)
+            forgottenChannels.erase(forgottenChannels.begin());
+    }
     removePeer(*peer);
+}
+
+void Transport::restoreChannels(Peer& peer) {
+    const auto forgotten = forgottenChannels.find(peer.id);
+    if (forgotten == forgottenChannels.end())
+        return;
+    for (const auto& [channel, reliability] : forgotten->second)
+        openChannel(peer.id, channel, reliability);
+    forgottenChannels.erase(forgotten);
 }
 
 TransportStatus Transport::openChannel(PeerId id, Channel channel, Reliability reliability) {

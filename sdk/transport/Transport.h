@@ -44,6 +44,11 @@ struct TransportSettings {
     // Probes measure the live round trip, tell each peer its reflexive
     // address, and look for a direct path while a relay carries a peer.
     Milliseconds probeInterval{2000};
+    // A candidate that never answered is asked again after handshakeRetry,
+    // then twice as long each time up to candidateRetryLimit, and given up
+    // once candidateLifetime has passed since it was first asked.
+    Milliseconds candidateRetryLimit{60000};
+    Milliseconds candidateLifetime{120000};
     // Forward between peers with sessions here when they ask.
     bool relayForOthers = true;
 };
@@ -180,6 +185,8 @@ private:
     Peer* find(PeerId peer) const;
     Peer& addPeer(PeerId id, const PublicKey& key, bool opened);
     void removePeer(Peer& peer);
+    // The program's channels of a peer it had before its member left.
+    void restoreChannels(Peer& peer);
     void setNewcomer(Peer& peer, bool newcomer);
     void dropExpiredNewcomers(TimePoint now, TransportEvents& events);
     std::uint32_t newIndex(Peer& peer);
@@ -200,17 +207,41 @@ private:
     std::optional<Path> pathTo(const Peer& peer) const;
     Peer* directPeerAt(const Endpoint& from) const;
     void takePath(Peer& peer, const Path& source);
+    // A direct address that answered a challenge: the path moves there unless
+    // the direct path in use still works.
+    void takeProvenPath(Peer& peer, const Endpoint& at);
+    // An authenticated datagram on a direct path: keeps the path alive, takes
+    // the address it came from when proven (the first datagram of a session
+    // from where our response went), or asks that address to prove itself.
+    void noteDirect(Peer& peer, bool proven, const Path& source);
     void handleRelayRequest(std::span<const std::uint8_t> datagram, const Endpoint& from);
     void handleRelayed(std::span<const std::uint8_t> datagram, const Endpoint& from,
                        TransportEvents& events);
     void sendThroughRelays(Peer& peer, std::span<const std::uint8_t> datagram);
     void probe(Peer& peer, TimePoint now);
     void answerProbe(Peer& peer, const Frame& frame, const Path& source);
-    void takeProbeAnswer(Peer& peer, const Frame& frame);
+    void takeProbeAnswer(Peer& peer, const Frame& frame, const Path& source);
+    bool trustedReporter(const Peer& reporter) const;
     void learnReflexive(const Peer& reporter, const Endpoint& seen);
     void rebuildRoute(TimePoint now);
     // The announced IPv4 addresses, or this machine's IPv4 and global IPv6 ones.
     std::vector<Endpoint> localEndpoints() const;
+
+    // Candidates and challenges (TransportCandidates.cpp).
+    bool onLoopback() const;
+    void setCandidates(Peer& peer, const std::vector<Endpoint>& endpoints);
+    // Whether this candidate is asked now: its turn has come, it is not given
+    // up, and the peer's unproven budget has a datagram left.
+    bool takeTurn(Peer& peer, Candidate& candidate, TimePoint now);
+    bool spendUnproven(Peer& peer, TimePoint now);
+    bool isPathEndpoint(const Peer& peer, const Endpoint& endpoint) const;
+    void markAnswered(Peer& peer, const Endpoint& endpoint);
+    // A probe with a fresh token on that path; off the path in use it costs
+    // the unproven budget, unless the caller paid already (a candidate's turn).
+    void challenge(Peer& peer, const Path& path, TimePoint now, bool paid = false);
+    bool hasRelayFor(const Peer& peer) const;
+    // When the peer has someone to ask next: its path or relay, or a candidate.
+    std::optional<TimePoint> nextAsk(const Peer& peer) const;
 
     // Sending (TransportSend.cpp).
     bool sendTo(const Path& path, std::span<const std::uint8_t> bytes);
@@ -255,12 +286,13 @@ private:
     TimePoint lastRouteCheck{};
     TimePoint pollTime{}; // when the latest poll began: the clock of liveness
     std::uint64_t lastTimestamp = 0;
-    std::uint64_t probeOffset = 0; // random: probe tokens tell nothing of the clock
     std::map<PeerId, std::unique_ptr<Peer>> peers;
     std::map<std::uint32_t, PeerId> indices;
     std::deque<LocalMessage> localMessages;
     std::size_t localBytes = 0;
     std::function<KeyAccess(const PublicKey&)> keyFilter;
+    static constexpr std::size_t maxForgotten = 64;
+    std::map<PeerId, std::vector<std::pair<Channel, Reliability>>> forgottenChannels;
     CookieChecker cookies;
     InitiationLimiter initiationLimiter;
     std::vector<std::uint8_t> receiveBuffer;

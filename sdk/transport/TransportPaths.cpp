@@ -1,3 +1,4 @@
+#include "sdk/transport/CandidateFilter.h"
 #include "sdk/transport/Transport.h"
 
 #include <algorithm>
@@ -11,15 +12,6 @@
 namespace sdk::transport {
 
 namespace {
-// A probe's token is the time it was sent, in nanoseconds, shifted by this
-// transport's own random offset: the answer gives the round trip, and the
-// peer learns nothing of this machine's clock.
-std::uint64_t tokenOf(TimePoint time, std::uint64_t offset) {
-    return offset + static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                   time.time_since_epoch())
-                                                   .count());
-}
-
 // A peer that may relay or be relayed: proven, with a session and a direct path.
 bool servesAsRelayEnd(const Peer& peer) {
     return !peer.local && !peer.newcomer && peer.connected && peer.relayedBy == 0 &&
@@ -48,8 +40,8 @@ Peer* Transport::directPeerAt(const Endpoint& from) const {
     return nullptr;
 }
 
-// A direct datagram always moves the peer (roaming, or off a relay); a
-// relayed one moves it only when its direct path has gone quiet.
+// Only proven addresses get here: a direct one always moves the peer off a
+// relay; a relayed one moves it only when its direct path has gone quiet.
 void Transport::takePath(Peer& peer, const Path& source) {
     if (source.direct()) {
         peer.endpoint = source.endpoint;
@@ -60,6 +52,35 @@ void Transport::takePath(Peer& peer, const Path& source) {
     if (peer.relayedBy == 0 && peer.endpoint && pollTime - peer.directReceived <= pathSilence())
         return;
     peer.relayedBy = source.relay;
+}
+
+// A working direct path stays: an address that answered a challenge is
+// taken when the peer has no direct path, is relayed, or its path went
+// quiet (it moved). Someone who passes our datagrams on both ways answers
+// challenges too; he gets the path only when the one in use broke.
+void Transport::takeProvenPath(Peer& peer, const Endpoint& at) {
+    markAnswered(peer, at);
+    if (isPathEndpoint(peer, at)) {
+        peer.directReceived = pollTime;
+        return;
+    }
+    if (peer.relayedBy == 0 && peer.endpoint && pollTime - peer.directReceived <= pathSilence())
+        return;
+    takePath(peer, Path{at, 0, peer.id});
+}
+
+void Transport::noteDirect(Peer& peer, bool proven, const Path& source) {
+    if (isPathEndpoint(peer, source.endpoint)) {
+        peer.directReceived = pollTime;
+        return;
+    }
+    if (proven) {
+        takeProvenPath(peer, source.endpoint);
+        return;
+    }
+    // Anything else, a replay from elsewhere included, only earns a challenge.
+    if (!peer.newcomer)
+        challenge(peer, source, pollTime);
 }
 
 // The relay's side: forward between two peers that both hold sessions here,
@@ -87,7 +108,7 @@ void Transport::handleRelayRequest(std::span<const std::uint8_t> bytes, const En
     socket.sendTo(*target->endpoint, std::span(relayDatagram).first(bytes.size()));
 }
 
-// The far end's side: only a peer this core reaches directly may hand it
+// The far end's side: only the lobby's host, reached directly, may hand it
 // datagrams from another; the inner datagram proves itself as ever.
 void Transport::handleRelayed(std::span<const std::uint8_t> bytes, const Endpoint& from,
                               TransportEvents& events) {
@@ -95,7 +116,8 @@ void Transport::handleRelayed(std::span<const std::uint8_t> bytes, const Endpoin
     if (!relayed || relayed->type != DatagramType::relayed)
         return;
     const Peer* relay = directPeerAt(from);
-    if (!relay || relayed->peer == relay->id || relayed->peer == ownPeerId)
+    if (!relay || !(relay->uses & static_cast<std::uint8_t>(PeerUse::lobby)) ||
+        relayed->peer == relay->id || relayed->peer == ownPeerId)
         return;
     handlePeerDatagram(relayed->inner, Path{from, relay->id, relayed->peer}, events);
 }
@@ -108,39 +130,68 @@ void Transport::sendThroughRelays(Peer& peer, std::span<const std::uint8_t> byte
             sendTo(Path{*relay->endpoint, relay->id, peer.id}, bytes);
 }
 
-// A probe on the path in use; while a relay carries the peer, probes to its
-// direct endpoints too: one that arrives moves the other end there, and its
-// answer moves this end.
+// A probe on the path in use; while a relay carries the peer (or no path
+// does), challenges to its candidates in their turns too: one that answers
+// becomes the direct path.
 void Transport::probe(Peer& peer, TimePoint now) {
-    const Frame frame{FrameKind::probe, {}, 0, 0, {}, tokenOf(now, probeOffset), std::nullopt};
     if (now - peer.lastProbe >= settings.probeInterval) {
-        peer.lastProbe = now;
-        sendFrame(peer, frame);
+        if (const auto path = pathTo(peer)) {
+            peer.lastProbe = now;
+            challenge(peer, *path, now);
+        }
     }
-    if (peer.relayedBy != 0 && now - peer.lastDirectProbe >= settings.probeInterval) {
-        peer.lastDirectProbe = now;
-        for (const auto& endpoint : peer.routeEndpoints)
-            sendFrameOn(peer, frame, Path{endpoint, 0, peer.id});
-    }
+    if (peer.relayedBy == 0 && peer.endpoint)
+        return;
+    for (auto& candidate : peer.candidates)
+        if (takeTurn(peer, candidate, now))
+            challenge(peer, Path{candidate.endpoint, 0, peer.id}, now, true);
 }
 
+// The answer goes where the probe came from: the prober's proof of this
+// address. Off the path in use it costs the unproven budget.
 void Transport::answerProbe(Peer& peer, const Frame& frame, const Path& source) {
+    // A newcomer only proves the lobby's key, from where it is: it gets no
+    // answers elsewhere.
+    if (source.direct() && !isPathEndpoint(peer, source.endpoint) &&
+        (peer.newcomer || !spendUnproven(peer, pollTime)))
+        return;
     std::optional<Endpoint> seen;
     if (source.direct())
         seen = source.endpoint;
     sendFrameOn(peer, Frame{FrameKind::probeAnswer, {}, 0, 0, {}, frame.token, seen}, source);
 }
 
-void Transport::takeProbeAnswer(Peer& peer, const Frame& frame) {
-    // Unsigned: a token from the future wraps to a huge age and is ignored.
-    const std::uint64_t age = tokenOf(Clock::now(), probeOffset) - frame.token;
-    if (age < static_cast<std::uint64_t>(std::chrono::nanoseconds(settings.peerTimeout).count())) {
-        const std::chrono::microseconds sample =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::nanoseconds(age));
-        peer.pathRoundTrip = peer.pathRoundTrip ? (*peer.pathRoundTrip * 3 + sample) / 4 : sample;
-    }
-    if (frame.observed && !peer.newcomer)
+// Only the answer to a challenge of ours, on the path it went out on,
+// counts: for the round trip, for where we are seen from, and as the proof
+// of a direct address.
+void Transport::takeProbeAnswer(Peer& peer, const Frame& frame, const Path& source) {
+    const auto found =
+        std::find_if(peer.challenges.begin(), peer.challenges.end(), [&](const Challenge& c) {
+            return c.token == frame.token && c.path.endpoint == source.endpoint &&
+                   c.path.relay == source.relay;
+        });
+    if (found == peer.challenges.end())
+        return;
+    const Challenge answered = *found;
+    peer.challenges.erase(found);
+    const auto sample =
+        std::chrono::duration_cast<std::chrono::microseconds>(pollTime - answered.sentAt);
+    peer.pathRoundTrip = peer.pathRoundTrip ? (*peer.pathRoundTrip * 3 + sample) / 4 : sample;
+    if (source.direct())
+        takeProvenPath(peer, source.endpoint);
+    if (frame.observed && !peer.newcomer && trustedReporter(peer) &&
+        usableCandidate(*frame.observed, onLoopback()))
         learnReflexive(peer, *frame.observed);
+}
+
+// Where a member's core sees us from is the host's word; a core with no
+// host (the host itself) takes its members' word, one entry each.
+bool Transport::trustedReporter(const Peer& reporter) const {
+    if (reporter.uses & static_cast<std::uint8_t>(PeerUse::lobby))
+        return true;
+    return std::none_of(peers.begin(), peers.end(), [](const auto& entry) {
+        return (entry.second->uses & static_cast<std::uint8_t>(PeerUse::lobby)) != 0;
+    });
 }
 
 void Transport::learnReflexive(const Peer& reporter, const Endpoint& seen) {

@@ -1,5 +1,7 @@
 #include "sdk/transport/Transport.h"
 
+#include <algorithm>
+
 namespace sdk::transport {
 
 namespace {
@@ -124,8 +126,11 @@ void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const P
         releaseIndex(index);
         return;
     }
-    addSession(*peer, std::make_unique<Session>(index, initiation.senderIndex, response->cipher,
-                                                response->keys));
+    auto session =
+        std::make_unique<Session>(index, initiation.senderIndex, response->cipher, response->keys);
+    if (source.direct())
+        session->respondedTo = source.endpoint;
+    addSession(*peer, std::move(session));
     sendTo(source, response->datagram);
 }
 
@@ -154,7 +159,15 @@ void Transport::handleResponse(std::span<const std::uint8_t> datagram, const Pat
     session->confirmedAt = Clock::now();
     peer->handshake.reset(); // its index lives on in the session
     addSession(*peer, std::move(session));
-    takePath(*peer, source);
+    const bool asked =
+        source.direct() && std::find(peer->initiationSentTo.begin(), peer->initiationSentTo.end(),
+                                     source.endpoint) != peer->initiationSentTo.end();
+    if (!source.direct())
+        takePath(*peer, source);
+    else if (asked)
+        takeProvenPath(*peer, source.endpoint);
+    else
+        challenge(*peer, source, pollTime); // it answered from elsewhere: prove that address first
     peer->lastReceived = pollTime;
     markConnected(*peer, events);
     // The responder confirms the session at our first datagram: send one now.
@@ -203,12 +216,20 @@ void Transport::handleData(std::span<const std::uint8_t> datagram, const Path& s
     const auto frame = decodeFrame(std::span(plaintext).first(sealed.size() - aeadTagSize));
     if (!frame)
         return;
+    // The first datagram of a session we answered, from where the answer
+    // went, proves that address; a challenge may go out in the session.
+    const bool answeredHere =
+        !session->confirmed && source.direct() && session->respondedTo == source.endpoint;
     if (!session->confirmed) {
         session->confirmed = true;
         session->confirmedAt = Clock::now();
     }
-    // Roaming: an authenticated datagram from elsewhere moves the peer there.
-    takePath(*peer, source);
+    // Roaming: an authenticated datagram from elsewhere moves the peer there
+    // only once that address answers a challenge.
+    if (source.direct())
+        noteDirect(*peer, answeredHere, source);
+    else
+        takePath(*peer, source);
     peer->lastReceived = pollTime;
     if (frame->kind == FrameKind::close) {
         markLost(*peer, &events);
@@ -228,7 +249,7 @@ void Transport::handleFrame(Peer& peer, const Frame& frame, const Path& source,
         answerProbe(peer, frame, source);
         return;
     case FrameKind::probeAnswer:
-        takeProbeAnswer(peer, frame);
+        takeProbeAnswer(peer, frame, source);
         return;
     case FrameKind::unreliable:
         if (!peer.newcomer)

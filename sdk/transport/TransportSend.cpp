@@ -37,14 +37,24 @@ bool Transport::sendFrameOn(Peer& peer, const Frame& frame, const Path& path) {
     return sendTo(path, std::span(datagram).first(dataHeaderSize + frameSize + aeadTagSize));
 }
 
-// A fresh initiation to every endpoint of the route at once (simultaneous
-// open: the other side does the same, and each side's datagrams open its own
-// router for the other's), and through the relays once a direct path is
-// overdue or broke. The other end answers the first copy it gets (the rest
-// are replays), so the fastest path answers and becomes the peer's path.
+// A fresh initiation to the path in use and to every candidate whose turn
+// has come, at once (simultaneous open: the other side does the same, and
+// each side's datagrams open its own router for the other's), and through
+// the relays once a direct path is overdue or broke. The other end answers
+// the first copy it gets (the rest are replays), so the fastest path answers;
+// a response proves the address only when it comes from one we asked.
 void Transport::sendInitiation(Peer& peer, TimePoint now) {
-    if (peer.routeEndpoints.empty())
-        return;
+    peer.handshakeSentAt = now; // the time of asking, even when nobody is due
+    std::vector<Endpoint> targets;
+    if (peer.endpoint && peer.relayedBy == 0)
+        targets.push_back(*peer.endpoint);
+    for (auto& candidate : peer.candidates)
+        if (takeTurn(peer, candidate, now))
+            targets.push_back(candidate.endpoint);
+    const bool relays =
+        (peer.connected || now - peer.openedAt >= settings.relayAfter) && hasRelayFor(peer);
+    if (targets.empty() && !relays)
+        return; // the pending handshake stays: a late answer to it still counts
     if (peer.handshake)
         releaseIndex(peer.handshake->localIndex);
     // A cookie is good for two minutes at the other end; a little less here.
@@ -54,10 +64,10 @@ void Transport::sendInitiation(Peer& peer, TimePoint now) {
                                      peer.incarnation, ciphers, peer.cookie);
     peer.handshake = initiation.pending;
     peer.sentInitiation = initiation.datagram;
-    peer.handshakeSentAt = now;
-    for (const auto& endpoint : peer.routeEndpoints)
+    peer.initiationSentTo = targets;
+    for (const auto& endpoint : targets)
         socket.sendTo(endpoint, initiation.datagram);
-    if (peer.connected || now - peer.openedAt >= settings.relayAfter)
+    if (relays)
         sendThroughRelays(peer, initiation.datagram);
 }
 

@@ -58,7 +58,7 @@ void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {
     if (!peer.connected) {
         if (!peer.lossReported && peer.opened && now - peer.openedAt > settings.peerTimeout)
             markLost(peer, &events);
-        if (peer.opened && now - peer.handshakeSentAt >= settings.handshakeRetry)
+        if (const auto ask = nextAsk(peer); peer.opened && ask && now >= *ask)
             sendInitiation(peer, now);
         return;
     }
@@ -66,7 +66,7 @@ void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {
     // router forgot its mapping, the peer moved): ask at every candidate and
     // through the relays until someone answers.
     const bool silent = now - peer.lastReceived > pathSilence();
-    if ((peer.handshake || silent) && now - peer.handshakeSentAt >= settings.handshakeRetry)
+    if (const auto ask = nextAsk(peer); (peer.handshake || silent) && ask && now >= *ask)
         sendInitiation(peer, now);
     sendReliable(peer, now);
     probe(peer, now);
@@ -109,24 +109,27 @@ std::optional<TimePoint> Transport::nextDeadline(const Peer& peer) const {
     if (peer.local)
         return std::nullopt;
     std::optional<TimePoint> earliest;
-    const bool canAsk = !peer.routeEndpoints.empty();
+    const auto ask = nextAsk(peer);
     if (!peer.connected) {
         if (!peer.lossReported && peer.opened)
             earliest = peer.openedAt + settings.peerTimeout + pastLimit;
-        if (peer.opened && canAsk)
-            earliestOf(earliest, peer.handshakeSentAt + settings.handshakeRetry);
+        if (peer.opened)
+            earliestOf(earliest, ask);
         return earliest;
     }
     earliest = peer.lastReceived + settings.peerTimeout + pastLimit;
-    if (peer.handshake && canAsk)
-        earliestOf(earliest, peer.handshakeSentAt + settings.handshakeRetry);
-    if (canAsk)
-        earliestOf(earliest, std::max(peer.lastReceived + pathSilence() + pastLimit,
-                                      peer.handshakeSentAt + settings.handshakeRetry));
+    if (peer.handshake)
+        earliestOf(earliest, ask);
+    if (ask)
+        earliestOf(earliest, std::max(peer.lastReceived + pathSilence() + pastLimit, *ask));
     if (!peer.current())
         return earliest;
-    if (peer.relayedBy != 0 && !peer.routeEndpoints.empty())
-        earliestOf(earliest, peer.lastDirectProbe + settings.probeInterval);
+    // probe: the candidates' turns while no direct path carries the peer.
+    if (peer.relayedBy != 0 || !peer.endpoint)
+        for (const auto& candidate : peer.candidates)
+            if (!candidate.givenUp)
+                earliestOf(earliest, candidate.firstTried == TimePoint{} ? TimePoint::min()
+                                                                         : candidate.nextTry);
     if (!pathTo(peer))
         return earliest;
     earliestOf(earliest, peer.lastProbe + settings.probeInterval);

@@ -3,12 +3,14 @@
 // path that forms takes over, one that breaks hands back to the relay; each
 // core learns where its peers see it from.
 
+#include "tests/sdk/transport/RawPeer.h"
 #include "tests/sdk/transport/TransportTestSupport.h"
 
 #include <algorithm>
 #include <deque>
 
 using namespace transporttest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -40,6 +42,8 @@ public:
             } else if (from == right) {
                 if (alter)
                     alter(*datagram);
+                if (steal && steal(*datagram))
+                    continue;
                 held.push_back({now + delay, left, std::move(*datagram)});
             }
         }
@@ -53,6 +57,8 @@ public:
     bool cut = false;
     Milliseconds delay{0};
     std::function<void(std::vector<std::uint8_t>&)> alter;
+    // True: the datagram to `left` is taken away instead of passed on.
+    std::function<bool(const std::vector<std::uint8_t>&)> steal;
 
 private:
     struct Held {
@@ -265,6 +271,159 @@ TEST(Reflexive, AMemberLearnsWhereItsPeersSeeItFrom) {
     ASSERT_TRUE(trio.pumpUntil([&] { return trio.a->events.route == expected; }))
         << trio.a->events.route;
     EXPECT_EQ(trio.a->transport->route(), expected);
+}
+
+// One authenticated datagram, kept from its way and sent again from another
+// address, earns that address a challenge and nothing more: the path stays
+// where it was proven and carries on.
+TEST(ProvenPaths, ADatagramReplayedFromANewSourceMovesNothing) {
+    auto a = makeNode(quickPaths());
+    auto b = makeNode(quickPaths());
+    const PublicKey aKey = a->transport->publicKey();
+    b->transport->setKeyFilter([aKey](const PublicKey& key) {
+        return key == aKey ? KeyAccess::member : KeyAccess::refused;
+    });
+    // b reaches a (and a b) only through the box; what b sends a can be kept.
+    Middlebox box(endpointOf(*a->transport), endpointOf(*b->transport));
+    std::optional<std::vector<std::uint8_t>> kept;
+    bool keepOne = false;
+    box.steal = [&](const std::vector<std::uint8_t>& datagram) {
+        if (!keepOne || kept || datagram[0] != static_cast<std::uint8_t>(DatagramType::data))
+            return false;
+        kept = datagram;
+        return true;
+    };
+    const auto pump = [&](const std::function<bool()>& done, Milliseconds limit) {
+        return pumpUntil({a.get(), b.get()}, done, limit, [&] { box.pumpOnce(); });
+    };
+    const PeerId bId = b->transport->peerId();
+    ASSERT_EQ(a->transport->openPeer(bId, routeAt(*b->transport, {box.endpoint()})),
+              TransportStatus::ok);
+    a->transport->openChannel(bId, data, Reliability::unreliable);
+    b->transport->openChannel(a->transport->peerId(), data, Reliability::unreliable);
+    ASSERT_TRUE(pump(
+        [&] {
+            return a->transport->isConnected(bId) &&
+                   b->transport->isConnected(a->transport->peerId());
+        },
+        5000ms));
+    ASSERT_EQ(a->transport->pathOf(bId)->endpoint, box.endpoint());
+
+    keepOne = true;
+    ASSERT_TRUE(pump([&] { return kept.has_value(); }, 5000ms));
+    RawSocket replayer(INADDR_LOOPBACK + 1);
+    replayer.sendTo(endpointOf(*a->transport), *kept);
+    // a answers the new source once, with a challenge it cannot answer.
+    std::size_t toReplayer = 0;
+    ASSERT_TRUE(pump(
+        [&] {
+            while (replayer.receive())
+                ++toReplayer;
+            return toReplayer > 0;
+        },
+        5000ms))
+        << "the replayed datagram was not taken as b's";
+    const auto message = bytesOf("still through the box");
+    ASSERT_TRUE(pump(
+        [&] {
+            a->transport->send(bId, data, message);
+            return std::any_of(b->events.messages.begin(), b->events.messages.end(),
+                               [&](const Delivered& m) { return m.bytes == message; });
+        },
+        5000ms));
+    while (replayer.receive())
+        ++toReplayer;
+    EXPECT_EQ(a->transport->pathOf(bId)->endpoint, box.endpoint()) << "the replay moved the path";
+    // The challenge, and the answer if the kept datagram was a probe.
+    EXPECT_LE(toReplayer, 2u) << "traffic went to the replaying address";
+}
+
+// A member that hands a core another member's datagram as relayed, from its
+// own proven path: only the lobby's host relays, so the path stays the
+// host's.
+TEST(ProvenPaths, ARelayedDatagramFromAMemberThatIsNotTheHostMovesNothing) {
+    Trio trio;
+    // Between the host and a: a box that can keep what the host relays to a.
+    Middlebox box(endpointOf(*trio.a->transport), endpointOf(*trio.host->transport));
+    std::optional<std::vector<std::uint8_t>> kept;
+    bool keepOne = false;
+    box.steal = [&](const std::vector<std::uint8_t>& datagram) {
+        if (!keepOne || kept || datagram[0] != static_cast<std::uint8_t>(DatagramType::relayed))
+            return false;
+        kept = datagram;
+        return true;
+    };
+    trio.boxes.push_back(&box);
+    // A third member, reached by a directly.
+    RawPeer other(*trio.a->transport);
+    const PublicKey bKey = trio.b->transport->publicKey();
+    const PublicKey hostKey = trio.host->transport->publicKey();
+    const PublicKey otherKey = other.keys.publicKey;
+    trio.a->transport->setKeyFilter([=](const PublicKey& key) {
+        return key == bKey || key == hostKey || key == otherKey ? KeyAccess::member
+                                                                : KeyAccess::refused;
+    });
+    trio.open(box.endpoint());
+    ASSERT_TRUE(other.handshake(*trio.a));
+    ASSERT_TRUE(trio.pumpUntil([&] {
+        return trio.relayed(*trio.a, *trio.b) &&
+               trio.a->transport->pathOf(other.id())->endpoint == other.endpoint();
+    }));
+
+    keepOne = true;
+    ASSERT_TRUE(trio.pumpUntil([&] {
+        trio.b->transport->send(trio.a->transport->peerId(), data, bytesOf("kept"));
+        return kept.has_value();
+    }));
+    // Nothing from the host meanwhile, so nothing would put a path it took back.
+    box.cut = true;
+    other.sendRaw(*kept);
+    bool relayedByOther = false;
+    trio.pumpUntil(
+        [&] {
+            trio.a->transport->send(trio.b->transport->peerId(), data, bytesOf("to b"));
+            while (const auto datagram = other.receiveRaw())
+                relayedByOther =
+                    relayedByOther ||
+                    (*datagram)[0] == static_cast<std::uint8_t>(DatagramType::relayRequest);
+            return relayedByOther;
+        },
+        Milliseconds(300));
+    EXPECT_EQ(trio.path(*trio.a, *trio.b)->relay, trio.host->transport->peerId())
+        << "a member that is not the host took the relayed path";
+    EXPECT_FALSE(relayedByOther)
+        << "a sent its traffic for b through a member that is not the host";
+    box.cut = false;
+    EXPECT_TRUE(trio.carries(*trio.b, *trio.a, bytesOf("through the host")));
+}
+
+// Where a member is seen from is its host's word: another member that
+// answers its probes with an address of its choice changes nothing.
+TEST(Reflexive, AMemberTakesWhereItIsSeenFromOnlyFromItsHost) {
+    Trio trio;
+    trio.open();
+    const std::string learnt = routeAt(*trio.a->transport, {endpointOf(*trio.a->transport)});
+    ASSERT_TRUE(trio.pumpUntil([&] { return trio.a->transport->route() == learnt; }))
+        << trio.a->transport->route();
+    RawPeer liar(*trio.a->transport);
+    const PublicKey hostKey = trio.host->transport->publicKey();
+    const PublicKey liarKey = liar.keys.publicKey;
+    trio.a->transport->setKeyFilter([=](const PublicKey& key) {
+        return key == hostKey || key == liarKey ? KeyAccess::member : KeyAccess::refused;
+    });
+    ASSERT_TRUE(liar.handshake(*trio.a));
+    const Endpoint lie{0x0b000009u, 4000};
+    int answered = 0;
+    ASSERT_TRUE(trio.pumpUntil([&] {
+        for (const auto& frame : liar.receiveFrames())
+            if (frame.kind == FrameKind::probe) {
+                ++answered;
+                liar.send(Frame{FrameKind::probeAnswer, {}, 0, 0, {}, frame.token, lie});
+            }
+        return answered >= 3;
+    }));
+    trio.pumpUntil([] { return false; }, Milliseconds(200));
+    EXPECT_EQ(trio.a->transport->route(), learnt) << "a member's word named the route";
 }
 
 } // namespace
