@@ -11,11 +11,19 @@ namespace {
 constexpr Milliseconds routeCheckInterval{1000};
 } // namespace
 
-void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint) {
+void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint, bool confirmed) {
+    mappingConfirmed = confirmed;
     if (endpoint == mappedEndpoint)
         return;
     mappedEndpoint = endpoint;
     rebuildRoute(pollTime); // reported at the next poll
+}
+
+std::vector<Endpoint> Transport::observedEndpoints() const {
+    std::vector<Endpoint> seen;
+    for (const auto& entry : reflexive)
+        seen.push_back(entry.endpoint);
+    return seen;
 }
 
 // A core whose addresses change (another network, a new lease) announces
