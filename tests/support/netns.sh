@@ -177,10 +177,11 @@ netns_rogue_igd() {
   local prefix=$1 i=$2 ns="$1-$2" dir="/tmp/$1-rogue$2" lan
   lan=$(ip -n "$ns" -4 -o addr show dev eth0 | awk '{print $4}' | cut -d/ -f1)
   mkdir -p "$dir"
-  # The router's filter sees bridged packets too (br_netfilter): let the LAN
-  # reach itself and its multicast, as on a home network.
+  # The router's filter sees bridged packets too (br_netfilter): let what
+  # stays on the LAN pass, as on a home network (multicast, and whatever a
+  # machine sends to another as its gateway).
   ip netns exec "$prefix-r$(echo "$lan" | cut -d. -f3)" nft insert rule inet filter forward \
-    ip saddr "${lan%.*}.0/24" ip daddr "{ ${lan%.*}.0/24, 224.0.0.0/4 }" accept
+    ip saddr "${lan%.*}.0/24" oifname != "eth0" accept
   # Its "internet" is a cable to nowhere: a veth pair inside the machine.
   ip -n "$ns" link add wan0 type veth peer name wan1
   ip -n "$ns" addr add "11.9.9.$i/24" dev wan0
