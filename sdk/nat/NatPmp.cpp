@@ -19,7 +19,12 @@ constexpr std::chrono::milliseconds waitSlice{50};
 class NatPmpGateway final : public Gateway {
 public:
     NatPmpGateway() = default;
-    ~NatPmpGateway() override { closenatpmp(&natpmp); }
+    // Only what initnatpmp opened: the zeroed record names descriptor 0,
+    // which belongs to someone else (another core's socket, say).
+    ~NatPmpGateway() override {
+        if (opened)
+            closenatpmp(&natpmp);
+    }
     NatPmpGateway(const NatPmpGateway&) = delete;
     NatPmpGateway& operator=(const NatPmpGateway&) = delete;
 
@@ -34,7 +39,8 @@ public:
             static_cast<std::uint8_t>(*gateway >> 8), static_cast<std::uint8_t>(*gateway)};
         std::uint32_t networkOrder = 0;
         std::memcpy(&networkOrder, bytes.data(), bytes.size());
-        return initnatpmp(&natpmp, 1, networkOrder) == 0;
+        opened = initnatpmp(&natpmp, 1, networkOrder) == 0;
+        return opened;
     }
 
     std::optional<Mapping> map(std::uint16_t port, std::chrono::seconds lease,
@@ -87,6 +93,7 @@ private:
     }
 
     natpmp_t natpmp{};
+    bool opened = false;
 };
 } // namespace
 
