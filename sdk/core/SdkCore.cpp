@@ -320,7 +320,7 @@ DiscordResultCode SdkCore::openInvitation(std::int32_t actionType) {
         return DiscordResult_NotFound;
     if (!control)
         return DiscordResult_ServiceUnavailable;
-    if (portMapper && !portMapper->settled()) {
+    if (portMapper && !portMapper->settled() && namesHostedLobby(currentActivity.secrets.join)) {
         if (!invitationDue) {
             invitationDue = std::chrono::steady_clock::now() + invitationWait;
             control->prepareInvitation();
@@ -344,25 +344,29 @@ void SdkCore::believeMapping() {
     bool seenPublic = false;
     bool agrees = false;
     if (mapped)
-        for (const auto& seen : peerTransport.observedEndpoints())
+        peerTransport.forEachObserved([&](const transport::Endpoint& seen) {
             if (seen.isIpv4() && nat::isPublicAddress(seen.ipv4())) {
                 seenPublic = true;
                 agrees = agrees || seen.ipv4() == mapped->ipv4();
             }
+        });
     if (seenPublic && !agrees)
         mapped.reset();
     peerTransport.setMappedEndpoint(mapped, agrees);
+}
+
+bool SdkCore::namesHostedLobby(std::string_view secret) const {
+    const auto hosted = lobbySession.hostedLobby();
+    const auto parsed = hosted ? lobby::parseJoinSecret(secret) : std::nullopt;
+    return parsed && parsed->lobbyId == *hosted;
 }
 
 void SdkCore::showInvitation() {
     std::string invitation = currentActivity.secrets.join;
     if (invitation.empty() || !control)
         return;
-    if (const auto hosted = lobbySession.hostedLobby()) {
-        const auto parsed = lobby::parseJoinSecret(invitation);
-        if (parsed && parsed->lobbyId == *hosted)
-            invitation = lobbySession.activitySecret(*hosted);
-    }
+    if (namesHostedLobby(invitation))
+        invitation = lobbySession.activitySecret(*lobbySession.hostedLobby());
     control->openInvitation(invitation);
 }
 

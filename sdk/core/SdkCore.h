@@ -109,6 +109,8 @@ private:
     void queueMemberEvent(void (*DiscordLobbyEvents::*event)(void*, DiscordLobbyId, DiscordUserId),
                           std::int64_t lobbyId, std::int64_t userId);
 
+    // Whether a join secret names the lobby this core hosts (made afresh then).
+    bool namesHostedLobby(std::string_view secret) const;
     void showInvitation();
     void believeMapping();
     void startControl();

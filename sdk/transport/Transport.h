@@ -126,8 +126,12 @@ public:
     void setMappedEndpoint(std::optional<Endpoint> endpoint, bool confirmed = false);
     bool mappedEndpointConfirmed() const { return mappedEndpoint && mappingConfirmed; }
     bool hasMappedEndpoint() const { return mappedEndpoint.has_value(); }
-    // Where peers see this core's datagrams come from (reflexive addresses).
-    std::vector<Endpoint> observedEndpoints() const;
+    // Calls f with each address where peers see this core's datagrams come
+    // from (reflexive addresses); allocates nothing.
+    template <typename F> void forEachObserved(F f) const {
+        for (const auto& entry : reflexive)
+            f(entry.endpoint);
+    }
 
     // Opening a peer that exists (let in by the key filter, or opened by the
     // other user) takes it over with the new route; opening it twice for the

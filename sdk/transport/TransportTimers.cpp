@@ -19,13 +19,6 @@ void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint, bool confirm
     rebuildRoute(pollTime); // reported at the next poll
 }
 
-std::vector<Endpoint> Transport::observedEndpoints() const {
-    std::vector<Endpoint> seen;
-    for (const auto& entry : reflexive)
-        seen.push_back(entry.endpoint);
-    return seen;
-}
-
 // A core whose addresses change (another network, a new lease) announces
 // its new route within a second; reflexive addresses age out with it.
 void Transport::refreshRoute(TimePoint now, TransportEvents& events) {
