@@ -12,6 +12,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -308,11 +309,11 @@ void SdkCore::setActivity(const DiscordActivity& activity) {
 
 // The invitation is the activity's join secret. When that names the lobby
 // this core hosts, the secret is made afresh, so it carries the current
-// endpoints even if the activity was set before an address changed.
-// People press Host and then Invite at once: while the first port mapping
-// attempt is under way the window says the invitation is being prepared,
-// and shows it once the attempt ends (invitationWait at most), so the first
-// invitation already names the mapped endpoint.
+// endpoints even if the activity was set before an address changed. People
+// press Host and then Invite at once: while the first port mapping attempt
+// is under way the window says the invitation is being prepared, and shows
+// it once the attempt ends (invitationWait at most), so the first invitation
+// already names the mapped endpoint.
 DiscordResultCode SdkCore::openInvitation(std::int32_t actionType) {
     if (actionType != DiscordActivityActionType_Join)
         return DiscordResult_NotSupported;
