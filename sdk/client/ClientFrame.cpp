@@ -21,6 +21,7 @@ constexpr int width = 300;
 constexpr int margin = 8;
 constexpr int buttonWidth = 72;
 constexpr int fieldWidth = width - 3 * margin - buttonWidth;
+const char* const preparingText = "Preparing the invitation...";
 
 wxString fromUtf8(const std::string& text) {
     return wxString::FromUTF8(text.data(), text.size());
@@ -123,6 +124,8 @@ void ClientFrame::showState(const ControlState& state) {
                              : wxString());
     if (invitationField->GetValue() != fromUtf8(state.invitation))
         invitationField->ChangeValue(fromUtf8(state.invitation));
+    if (!state.invitation.empty() && statusLabel->GetLabel() == preparingText)
+        statusLabel->SetLabel("");
     layOut();
 }
 
@@ -179,6 +182,9 @@ void ClientFrame::onPoll(wxTimerEvent&) {
     if (client->takeStateChanged())
         showState(client->state());
     if (client->takeInvitationOpened()) {
+        // Opened before it is ready: the port mapping is still being tried.
+        if (client->state().invitation.empty())
+            showStatus(preparingText);
         Show();
         Raise();
         RequestUserAttention();

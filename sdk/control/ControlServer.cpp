@@ -86,6 +86,11 @@ void ControlServer::openInvitation(std::string_view invitation) {
     invitationOpened = true;
 }
 
+void ControlServer::prepareInvitation() {
+    clearInvitation();
+    invitationOpened = true;
+}
+
 void ControlServer::clearInvitation() {
     stateChanged |= !shown.invitation.empty();
     shown.invitation.clear();

@@ -51,6 +51,9 @@ public:
     // The program asked to show the invitation: the window shows text with a
     // Copy button and comes to the front; the command line can read it.
     void openInvitation(std::string_view invitation);
+    // The program asked, and the invitation is not ready yet: the window
+    // comes to the front without one and says it is being prepared.
+    void prepareInvitation();
     void clearInvitation();
     // How the program's join from an invitation given here ended; every
     // client hears it.

@@ -203,6 +203,13 @@ void SdkCore::updateWaitHandle() {
     if (const auto controlDue = control ? control->nextDeadline() : std::nullopt;
         controlDue && (!due || *controlDue < *due))
         due = controlDue;
+    // The port mapper's thread wakes nobody: look at it every 50 ms meanwhile.
+    if (invitationDue) {
+        const auto look = std::min(*invitationDue, std::chrono::steady_clock::now() +
+                                                       std::chrono::milliseconds(50));
+        if (!due || look < *due)
+            due = look;
+    }
     waitSet->wakeAt(due);
 }
 
@@ -302,24 +309,66 @@ void SdkCore::setActivity(const DiscordActivity& activity) {
 
 // The invitation is the activity's join secret. When that names the lobby
 // this core hosts, the secret is made afresh, so it carries the current
-// endpoints even if the activity was set before an address changed.
+// endpoints even if the activity was set before an address changed. People
+// press Host and then Invite at once: while the first port mapping attempt
+// is under way the window says the invitation is being prepared, and shows
+// it once the attempt ends (invitationWait at most), so the first invitation
+// already names the mapped endpoint.
 DiscordResultCode SdkCore::openInvitation(std::int32_t actionType) {
     if (actionType != DiscordActivityActionType_Join)
         return DiscordResult_NotSupported;
-    std::string invitation = currentActivity.secrets.join;
-    if (invitation.empty())
+    if (currentActivity.secrets.join[0] == '\0')
         return DiscordResult_NotFound;
-    if (const auto hosted = lobbySession.hostedLobby()) {
-        const auto parsed = lobby::parseJoinSecret(invitation);
-        if (parsed && parsed->lobbyId == *hosted)
-            invitation = lobbySession.activitySecret(*hosted);
-    }
     if (!control)
         return DiscordResult_ServiceUnavailable;
-    control->openInvitation(invitation);
+    if (portMapper && !portMapper->settled() && namesHostedLobby(currentActivity.secrets.join)) {
+        if (!invitationDue) {
+            invitationDue = std::chrono::steady_clock::now() + invitationWait;
+            control->prepareInvitation();
+        }
+    } else {
+        invitationDue.reset();
+        showInvitation();
+    }
     if (waitSet)
         waitSet->wakeUp();
     return DiscordResult_Ok;
+}
+
+// The router's word on its public address is checked against what peers
+// see: an observed public address that agrees confirms the mapping; when
+// every observed public address disagrees (a second translation outside,
+// or a device that is not the router) the mapping is not offered at all.
+// Private observations (peers on the same network) say nothing either way.
+void SdkCore::believeMapping() {
+    auto mapped = portMapper->mapped();
+    bool seenPublic = false;
+    bool agrees = false;
+    if (mapped)
+        peerTransport.forEachObserved([&](const transport::Endpoint& seen) {
+            if (seen.isIpv4() && nat::isPublicAddress(seen.ipv4())) {
+                seenPublic = true;
+                agrees = agrees || seen.ipv4() == mapped->ipv4();
+            }
+        });
+    if (seenPublic && !agrees)
+        mapped.reset();
+    peerTransport.setMappedEndpoint(mapped, agrees);
+}
+
+bool SdkCore::namesHostedLobby(std::string_view secret) const {
+    const auto hosted = lobbySession.hostedLobby();
+    const auto parsed = hosted ? lobby::parseJoinSecret(secret) : std::nullopt;
+    return parsed && parsed->lobbyId == *hosted;
+}
+
+void SdkCore::showInvitation() {
+    std::string invitation = currentActivity.secrets.join;
+    if (invitation.empty() || !control)
+        return;
+    if (namesHostedLobby(invitation))
+        invitation = lobbySession.activitySecret(*lobbySession.hostedLobby());
+    control->openInvitation(invitation);
 }
 
 void SdkCore::joinFinished(const std::string& secret, DiscordResultCode result,
@@ -341,11 +390,14 @@ void SdkCore::complete(DiscordResultCallback callback, void* data, DiscordResult
 
 DiscordResultCode SdkCore::runCallbacks() {
     const auto alive = aliveToken;
-    pollControl();
-    if (portMapper && portMapper->changes() != portMappingChanges) {
-        portMappingChanges = portMapper->changes();
-        peerTransport.setMappedEndpoint(portMapper->mapped());
+    if (portMapper)
+        believeMapping();
+    if (invitationDue && ((portMapper && portMapper->settled()) ||
+                          std::chrono::steady_clock::now() >= *invitationDue)) {
+        invitationDue.reset();
+        showInvitation();
     }
+    pollControl();
     peerTransport.poll(*this);
     lobbySession.tick(transport::Clock::now());
     callbackQueue.runWaiting(alive);

@@ -75,6 +75,9 @@ public:
     void setActivity(const DiscordActivity& activity);
     // Shows the invitation to the program's lobby in the client window.
     DiscordResultCode openInvitation(std::int32_t actionType);
+    // How long an invitation asked for during the first port mapping
+    // attempt waits for it to end, so that it names the mapped endpoint.
+    static constexpr std::chrono::milliseconds invitationWait{4000};
 
     // A join with this secret ended: when a client gave the secret, it hears
     // the result with the reason.
@@ -106,6 +109,10 @@ private:
     void queueMemberEvent(void (*DiscordLobbyEvents::*event)(void*, DiscordLobbyId, DiscordUserId),
                           std::int64_t lobbyId, std::int64_t userId);
 
+    // Whether a join secret names the lobby this core hosts (made afresh then).
+    bool namesHostedLobby(std::string_view secret) const;
+    void showInvitation();
+    void believeMapping();
     void startControl();
     void startPortMapping(const Settings& settings);
     void pollControl();
@@ -124,7 +131,8 @@ private:
     // Goes after the transport: the peers hear of the end before the
     // router is asked to take the mapping back.
     std::unique_ptr<nat::PortMapper> portMapper; // none when the settings turn it off
-    std::uint64_t portMappingChanges = 0;
+    // An invitation waiting for the first port mapping attempt, shown by then at the latest.
+    std::optional<std::chrono::steady_clock::time_point> invitationDue;
     transport::Transport peerTransport;
     lobby::LobbySession lobbySession;
     CallbackQueue callbackQueue;

@@ -106,14 +106,48 @@ void LobbySession::hostAdmit(const Candidate& candidate, const transport::Public
     events.memberConnected(lobbyRecord.id, candidate.userId);
 }
 
+// Applied at once; spread at the member's rate, merged with what follows
+// while the rate holds it back. A change to nothing new is not spread.
 void LobbySession::hostMetadataUpdate(LobbyMember& member, const MetadataUpdate& update) {
     auto updated = applyChanges(member.record.metadata, update.changes);
-    if (!updated)
+    if (!updated || *updated == member.record.metadata)
         return;
     member.record.metadata = std::move(*updated);
+    member.flow.updatePending = true;
+    hostSpreadUpdate(member, transport::Clock::now());
+}
+
+void LobbySession::hostSpreadUpdate(LobbyMember& member, transport::TimePoint now) {
+    if (!member.flow.updatePending || !member.flow.rate.take(now))
+        return;
+    member.flow.updatePending = false;
     const auto userId = member.record.userId;
     broadcast(MemberUpdated{userId, member.record.metadata}, transport.peerId());
     events.memberUpdated(lobbyRecord.id, userId);
+}
+
+// A member behind gets the whole lobby once it has taken everything queued
+// before (the channel keeps order, so the state comes after it all); one
+// that stays behind past the time-out cannot follow the lobby and goes.
+void LobbySession::hostTick(transport::TimePoint now) {
+    for (std::size_t i = 0; i < memberList.size(); ++i)
+        hostSpreadUpdate(memberList[i], now);
+    std::vector<std::int64_t> removed;
+    for (auto& member : memberList) {
+        if (!member.flow.behindSince)
+            continue;
+        if (transport.queuedBytes(member.peer, transport::Channel::control()) == 0) {
+            LobbyState state{lobbyRecord, {}};
+            for (const auto& each : memberList)
+                state.members.push_back(each.record);
+            member.flow.behindSince.reset();
+            sendToMember(member, encodeLobbyMessage(state));
+        } else if (now - *member.flow.behindSince > timeout) {
+            removed.push_back(member.record.userId);
+        }
+    }
+    for (const auto userId : removed)
+        hostRemoveMember(userId);
 }
 
 void LobbySession::hostRemoveMember(std::int64_t userId, bool forget) {
@@ -142,9 +176,21 @@ void LobbySession::hostRefuse(Candidate& candidate, RefusalReason reason) {
 // To every member but the host itself and `except`.
 void LobbySession::broadcast(const LobbyMessage& message, transport::PeerId except) {
     const auto bytes = encodeLobbyMessage(message);
-    for (const auto& member : memberList)
+    for (auto& member : memberList)
         if (member.peer != transport.peerId() && member.peer != except)
-            transport.send(member.peer, transport::Channel::control(), bytes);
+            sendToMember(member, bytes);
+}
+
+// A member that cannot take a message misses it and every later one until
+// the whole state reaches it: it never goes on from a list with a gap.
+void LobbySession::sendToMember(LobbyMember& member, std::span<const std::uint8_t> bytes) {
+    if (member.flow.behindSince)
+        return;
+    const auto channel = transport::Channel::control();
+    if (transport.queuedBytes(member.peer, channel) + bytes.size() <= maxMemberBacklog &&
+        transport.send(member.peer, channel, bytes) == transport::TransportStatus::ok)
+        return;
+    member.flow.behindSince = transport::Clock::now();
 }
 
 } // namespace sdk::lobby

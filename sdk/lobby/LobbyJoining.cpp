@@ -115,7 +115,9 @@ void LobbySession::finishJoining(DiscordResultCode result, const LobbySettings& 
 }
 
 void LobbySession::memberReceive(LobbyMessage& message) {
-    if (const auto* joined = std::get_if<MemberJoined>(&message)) {
+    if (auto* state = std::get_if<LobbyState>(&message)) {
+        memberTakeState(*state);
+    } else if (const auto* joined = std::get_if<MemberJoined>(&message)) {
         if (findMember(joined->userId) || memberList.size() >= maxLobbyCapacity)
             return;
         memberList.push_back(
@@ -144,6 +146,58 @@ void LobbySession::memberReceive(LobbyMessage& message) {
         forgetLater(peer);
         events.memberDisconnected(id, left->userId);
     }
+}
+
+// The whole lobby after this core missed messages: it takes the host's list
+// as it is, and hears of every difference as if the messages had come. A
+// state for another lobby, or without the host, is not the host's word.
+void LobbySession::memberTakeState(LobbyState& state) {
+    if (state.lobby.id != lobbyRecord.id || state.lobby.ownerId != lobbyRecord.ownerId)
+        return;
+    const auto named = [&](std::int64_t userId) -> const MemberRecord* {
+        for (const auto& record : state.members)
+            if (record.userId == userId)
+                return &record;
+        return nullptr;
+    };
+    const MemberRecord* owner = named(lobbyRecord.ownerId);
+    if (!owner || transport::peerIdOf(owner->key) != hostPeer)
+        return;
+    const auto id = lobbyRecord.id;
+    if (const MemberRecord* self = named(ownUserId); !self || self->key != transport.publicKey()) {
+        leaveLobby(); // removed while it was behind
+        events.lobbyDeleted(id);
+        return;
+    }
+    std::vector<std::int64_t> gone;
+    for (const auto& member : memberList) {
+        const MemberRecord* now = named(member.record.userId);
+        if (!now || now->key != member.record.key) {
+            gone.push_back(member.record.userId);
+            forgetLater(member.peer);
+        }
+    }
+    std::vector<LobbyMember> list;
+    list.reserve(maxLobbyCapacity);
+    std::vector<std::int64_t> joined;
+    std::vector<std::int64_t> updated;
+    for (auto& record : state.members) {
+        const LobbyMember* before = findMember(record.userId);
+        if (!before || before->record.key != record.key)
+            joined.push_back(record.userId);
+        else if (before->record.metadata != record.metadata)
+            updated.push_back(record.userId);
+        const auto peer = transport::peerIdOf(record.key);
+        list.push_back(LobbyMember{std::move(record), peer});
+    }
+    memberList = std::move(list);
+    lobbyRecord = state.lobby;
+    for (const auto userId : gone)
+        events.memberDisconnected(id, userId);
+    for (const auto userId : joined)
+        events.memberConnected(id, userId);
+    for (const auto userId : updated)
+        events.memberUpdated(id, userId);
 }
 
 } // namespace sdk::lobby

@@ -17,6 +17,7 @@ enum class MessageType : std::uint8_t {
     memberUpdated = 7,
     memberLeft = 8,
     refusal = 9,
+    lobbyState = 10,
 };
 
 constexpr std::size_t maxChanges = 256;
@@ -154,6 +155,46 @@ bool noNul(std::string_view text) {
     return text.find('\0') == std::string_view::npos;
 }
 
+// A welcome and a lobby state carry the same: the lobby and every member.
+void writeLobby(Writer& out, const LobbySettings& lobby, const std::vector<MemberRecord>& members) {
+    out.i64(lobby.id);
+    out.u32(static_cast<std::uint32_t>(lobby.type));
+    out.i64(lobby.ownerId);
+    out.u32(lobby.capacity);
+    out.u8(lobby.locked ? 1 : 0);
+    out.u8(static_cast<std::uint8_t>(members.size()));
+    for (const auto& member : members) {
+        out.i64(member.userId);
+        out.raw(member.key);
+        out.text(member.name);
+        out.metadata(member.metadata);
+    }
+}
+
+bool readLobby(Reader& in, LobbySettings& lobby, std::vector<MemberRecord>& members) {
+    lobby.id = in.i64();
+    lobby.type = static_cast<std::int32_t>(in.u32());
+    lobby.ownerId = in.i64();
+    lobby.capacity = in.u32();
+    const auto locked = in.u8();
+    lobby.locked = locked == 1;
+    const std::size_t count = in.u8();
+    if (locked > 1 || count == 0 || count > lobby.capacity || lobby.capacity > maxLobbyCapacity)
+        return false;
+    for (std::size_t i = 0; i < count && in.ok(); ++i) {
+        MemberRecord member;
+        member.userId = in.i64();
+        in.raw(member.key);
+        member.name = in.name();
+        member.metadata = in.metadata();
+        for (const auto& other : members)
+            if (other.userId == member.userId || other.key == member.key)
+                in.fail();
+        members.push_back(std::move(member));
+    }
+    return in.ok();
+}
+
 template <typename Message> std::optional<LobbyMessage> finish(Reader& reader, Message message) {
     if (!reader.atEnd())
         return std::nullopt;
@@ -214,18 +255,12 @@ std::vector<std::uint8_t> encodeLobbyMessage(const LobbyMessage& message) {
         }
         std::vector<std::uint8_t> operator()(const Welcome& value) const {
             Writer out(MessageType::welcome);
-            out.i64(value.lobby.id);
-            out.u32(static_cast<std::uint32_t>(value.lobby.type));
-            out.i64(value.lobby.ownerId);
-            out.u32(value.lobby.capacity);
-            out.u8(value.lobby.locked ? 1 : 0);
-            out.u8(static_cast<std::uint8_t>(value.members.size()));
-            for (const auto& member : value.members) {
-                out.i64(member.userId);
-                out.raw(member.key);
-                out.text(member.name);
-                out.metadata(member.metadata);
-            }
+            writeLobby(out, value.lobby, value.members);
+            return out.take();
+        }
+        std::vector<std::uint8_t> operator()(const LobbyState& value) const {
+            Writer out(MessageType::lobbyState);
+            writeLobby(out, value.lobby, value.members);
             return out.take();
         }
         std::vector<std::uint8_t> operator()(const MetadataUpdate& value) const {
@@ -291,27 +326,14 @@ std::optional<LobbyMessage> decodeLobbyMessage(std::span<const std::uint8_t> byt
     }
     case MessageType::welcome: {
         Welcome value;
-        value.lobby.id = in.i64();
-        value.lobby.type = static_cast<std::int32_t>(in.u32());
-        value.lobby.ownerId = in.i64();
-        value.lobby.capacity = in.u32();
-        const auto locked = in.u8();
-        value.lobby.locked = locked == 1;
-        const std::size_t count = in.u8();
-        if (locked > 1 || count == 0 || count > value.lobby.capacity ||
-            value.lobby.capacity > maxLobbyCapacity)
+        if (!readLobby(in, value.lobby, value.members))
             return std::nullopt;
-        for (std::size_t i = 0; i < count && in.ok(); ++i) {
-            MemberRecord member;
-            member.userId = in.i64();
-            in.raw(member.key);
-            member.name = in.name();
-            member.metadata = in.metadata();
-            for (const auto& other : value.members)
-                if (other.userId == member.userId || other.key == member.key)
-                    in.fail();
-            value.members.push_back(std::move(member));
-        }
+        return finish(in, std::move(value));
+    }
+    case MessageType::lobbyState: {
+        LobbyState value;
+        if (!readLobby(in, value.lobby, value.members))
+            return std::nullopt;
         return finish(in, std::move(value));
     }
     case MessageType::metadataUpdate: {

@@ -17,6 +17,8 @@
 //   7 member updated  user id (8), metadata: entry count (2), entries: key, value
 //   8 member left     user id (8)
 //   9 refusal         reason (1)
+//  10 lobby state     as welcome: the whole lobby, for a member that missed
+//                     messages (its backlog at the host was full)
 //
 // Keys are 1..255 bytes, values 0..4095, neither holds a NUL (they travel
 // through C strings), and one member's metadata encodes to at most
@@ -89,6 +91,11 @@ struct Welcome {
     std::vector<MemberRecord> members;
     bool operator==(const Welcome&) const = default;
 };
+struct LobbyState {
+    LobbySettings lobby;
+    std::vector<MemberRecord> members;
+    bool operator==(const LobbyState&) const = default;
+};
 struct MetadataUpdate {
     std::vector<MetadataChange> changes;
     bool operator==(const MetadataUpdate&) const = default;
@@ -120,7 +127,7 @@ struct Refusal {
 };
 
 using LobbyMessage = std::variant<JoinRequest, Challenge, AdmissionProof, Welcome, MetadataUpdate,
-                                  MemberJoined, MemberUpdated, MemberLeft, Refusal>;
+                                  MemberJoined, MemberUpdated, MemberLeft, Refusal, LobbyState>;
 
 std::vector<std::uint8_t> encodeLobbyMessage(const LobbyMessage& message);
 // Nothing for anything malformed, over a limit, or with bytes left over.

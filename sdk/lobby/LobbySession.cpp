@@ -65,6 +65,12 @@ std::string LobbySession::activitySecret(std::int64_t lobbyId) const {
     JoinSecret secret{lobbyRecord.id, key, transport.publicKey(), {}};
     if (const auto route = transport::parseRoute(transport.route()))
         secret.endpoints = route->endpoints;
+    // Beside an IPv6 endpoint a secret has room for one IPv4 one. While no
+    // peer has confirmed the mapped endpoint it may be wrong, so it does not
+    // take the place of this core's other IPv4 endpoints: IPv4 ones only.
+    if (transport.hasMappedEndpoint() && !transport.mappedEndpointConfirmed())
+        std::erase_if(secret.endpoints,
+                      [](const transport::Endpoint& endpoint) { return !endpoint.isIpv4(); });
     return formatJoinSecret(secret);
 }
 
@@ -110,7 +116,10 @@ DiscordResultCode LobbySession::updateMember(std::int64_t lobbyId, std::int64_t 
         send(hostPeer, MetadataUpdate{changes});
         return DiscordResult_Ok;
     }
+    if (*updated == target->record.metadata)
+        return DiscordResult_Ok; // nothing new to spread
     target->record.metadata = std::move(*updated);
+    target->flow.updatePending = false; // this carries any held-back one too
     broadcast(MemberUpdated{userId, target->record.metadata}, transport.peerId());
     events.memberUpdated(lobbyRecord.id, userId);
     return DiscordResult_Ok;
@@ -183,6 +192,8 @@ void LobbySession::onPeerLost(transport::PeerId peer) {
 void LobbySession::tick(transport::TimePoint now) {
     if (role == Role::joining && now >= joining->deadline)
         finishJoining(DiscordResult_NetworkError, {});
+    if (role == Role::host)
+        hostTick(now);
     for (auto it = candidates.begin(); it != candidates.end();) {
         if (now >= it->deadline) {
             const auto peer = it->peer;
@@ -209,6 +220,18 @@ std::optional<transport::TimePoint> LobbySession::nextDeadline() const {
     for (const auto& candidate : candidates)
         if (!earliest || candidate.deadline < *earliest)
             earliest = candidate.deadline;
+    const auto consider = [&](transport::TimePoint due) {
+        if (!earliest || due < *earliest)
+            earliest = due;
+    };
+    if (role == Role::host)
+        for (const auto& member : memberList) {
+            if (member.flow.updatePending)
+                consider(member.flow.rate.nextAt());
+            // Its acknowledgements wake the core; the time-out is the latest.
+            if (member.flow.behindSince)
+                consider(*member.flow.behindSince + timeout);
+        }
     return earliest;
 }
 

@@ -13,11 +13,13 @@
 
 #include "interfaces/DiscordSdk.h"
 #include "sdk/lobby/LobbyMessages.h"
+#include "sdk/lobby/UpdateRate.h"
 #include "sdk/transport/Transport.h"
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sdk::lobby {
@@ -31,9 +33,22 @@ public:
     virtual void lobbyDeleted(std::int64_t lobbyId) = 0;
 };
 
+// The host's account of what a member has been sent: its own update held
+// back by the rate, and since when it is behind (its control backlog was too
+// long to take a message, so it waits for the whole lobby state).
+struct MemberFlow {
+    UpdateRate rate;
+    bool updatePending = false;
+    std::optional<transport::TimePoint> behindSince;
+};
+
 struct LobbyMember {
+    LobbyMember(MemberRecord record, transport::PeerId peer)
+        : record(std::move(record)), peer(peer) {}
+
     MemberRecord record;
     transport::PeerId peer = 0;
+    MemberFlow flow; // the host's only
 };
 
 class LobbySession {
@@ -42,6 +57,11 @@ public:
 
     // Newcomers a host lets in at once to prove the key.
     static constexpr std::size_t maxCandidates = 16;
+    // What the host lets wait unacknowledged for one member on the control
+    // channel. A message that would pass it is not queued: the member is
+    // behind, gets the whole lobby state once its backlog is gone, and is
+    // removed if that takes longer than the time-out.
+    static constexpr std::size_t maxMemberBacklog = 512 * 1024;
 
     // ownUserName: this core's user's name, cleaned (UserName.h) before the
     // lobby carries it. timeout: how long a connection or an admission may take.
@@ -134,6 +154,12 @@ private:
     void hostRemoveMember(std::int64_t userId, bool forget = true);
     void hostRefuse(Candidate& candidate, RefusalReason reason);
     void broadcast(const LobbyMessage& message, transport::PeerId except);
+    // Queues bytes for a member unless that would pass its backlog bound.
+    void sendToMember(LobbyMember& member, std::span<const std::uint8_t> bytes);
+    // Sends a member's held-back update if its rate allows it now.
+    void hostSpreadUpdate(LobbyMember& member, transport::TimePoint now);
+    // Held-back updates and members that are behind.
+    void hostTick(transport::TimePoint now);
     Candidate* findCandidate(transport::PeerId peer);
 
     // Joining and membership (LobbyJoining.cpp).
@@ -141,6 +167,7 @@ private:
     void memberReceive(LobbyMessage& message);
     void finishJoining(DiscordResultCode result, const LobbySettings& lobby);
     bool welcomeFits(const Welcome& welcome) const;
+    void memberTakeState(LobbyState& state);
 
     transport::Transport& transport;
     LobbyEvents& events;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <string_view>
 
 namespace sdk::nat {
 
@@ -32,8 +33,13 @@ public:
     virtual const char* protocol() const = 0;
 };
 
-// The router's UPnP IGD (SSDP discovery waits `discovery`), or none.
+// The router's UPnP IGD (SSDP discovery waits `discovery`), or none. Only
+// the default gateway is believed: an answer whose description, or whose
+// control point, is at another address (any device on the LAN may answer
+// a search) is passed over.
 std::unique_ptr<Gateway> findUpnpGateway(std::chrono::milliseconds discovery);
+// Whether an http URL's host is exactly this IPv4 address (host byte order).
+bool urlIsAt(std::string_view url, std::uint32_t address);
 // NAT-PMP at the default gateway, or none when there is no default gateway.
 std::unique_ptr<Gateway> openNatPmpGateway();
 

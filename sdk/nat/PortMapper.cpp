@@ -58,18 +58,21 @@ void PortMapper::run(std::stop_token stop) {
             mapping.reset();
             if (mapped())
                 publish(std::nullopt);
+            firstAttemptOver.store(true, std::memory_order_release);
             if (!pause(stop, times.retry))
                 break;
             continue;
         }
         mapping = renewed;
         publish(mapping->external);
+        firstAttemptOver.store(true, std::memory_order_release);
         // Renew at half the lifetime; a permanent one is checked as often
         // as a lease would be.
         const auto lifetime = mapping->lifetime.count() > 0 ? mapping->lifetime : times.lease;
         if (!pause(stop, std::max(lifetime / 2, std::chrono::seconds(1))))
             break;
     }
+    firstAttemptOver.store(true, std::memory_order_release);
     if (gateway && mapping)
         gateway->unmap(port, *mapping);
 }

@@ -36,6 +36,8 @@ public:
     std::optional<os::Endpoint> mapped() const;
     // Grows each time the mapping is made, renewed or lost.
     std::uint64_t changes() const { return changeCount.load(std::memory_order_acquire); }
+    // Whether the first attempt has ended, with a mapping or without.
+    bool settled() const { return firstAttemptOver.load(std::memory_order_acquire); }
 
 private:
     void run(std::stop_token stop);
@@ -48,6 +50,7 @@ private:
     // 0, or 1 << 48 | address << 16 | port: read without a lock.
     std::atomic<std::uint64_t> current{0};
     std::atomic<std::uint64_t> changeCount{0};
+    std::atomic<bool> firstAttemptOver{false};
     std::mutex pauseMutex;
     std::condition_variable_any pauseSignal;
     std::jthread thread; // last: starts once the rest exists

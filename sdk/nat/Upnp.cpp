@@ -1,5 +1,7 @@
 #include "sdk/nat/Gateway.h"
 
+#include "sdk/os/DefaultGateway.h"
+
 #include <miniupnpc/miniupnpc.h>
 #include <miniupnpc/upnpcommands.h>
 #include <miniupnpc/upnperrors.h>
@@ -81,13 +83,49 @@ private:
 };
 } // namespace
 
+bool urlIsAt(std::string_view url, std::uint32_t address) {
+    constexpr std::string_view scheme = "http://";
+    if (!url.starts_with(scheme))
+        return false;
+    url.remove_prefix(scheme.size());
+    const auto end = url.find_first_of(":/?#");
+    const std::string host(url.substr(0, end));
+    // A user part ("a@b") or anything but dotted digits is not the gateway.
+    const auto parsed = os::parseIpv4Address(host);
+    return parsed && *parsed == address;
+}
+
+namespace {
+// Keeps the devices whose description is at the gateway; frees the others.
+UPNPDev* atGateway(UPNPDev* devices, std::uint32_t gateway) {
+    UPNPDev* kept = nullptr;
+    UPNPDev** tail = &kept;
+    while (devices) {
+        UPNPDev* device = devices;
+        devices = device->pNext;
+        device->pNext = nullptr;
+        if (device->descURL && urlIsAt(device->descURL, gateway)) {
+            *tail = device;
+            tail = &device->pNext;
+        } else {
+            freeUPNPDevlist(device);
+        }
+    }
+    return kept;
+}
+} // namespace
+
 std::unique_ptr<Gateway> findUpnpGateway(std::chrono::milliseconds discovery) {
+    const auto gateway = os::defaultGatewayIpv4();
+    if (!gateway)
+        return nullptr;
     int error = 0;
     // One search for the first version, which every gateway answers: each
     // further kind searched would add the whole wait on a router without UPnP.
     UPNPDev* devices = upnpDiscoverDevice("urn:schemas-upnp-org:device:InternetGatewayDevice:1",
                                           static_cast<int>(discovery.count()), nullptr, nullptr,
                                           UPNP_LOCAL_PORT_ANY, 0, 2, &error);
+    devices = atGateway(devices, *gateway);
     if (!devices)
         return nullptr;
     UPNPUrls urls{};
@@ -100,6 +138,11 @@ std::unique_ptr<Gateway> findUpnpGateway(std::chrono::milliseconds discovery) {
     if (found != 1 && found != 2) {
         if (found != 0)
             FreeUPNPUrls(&urls);
+        return nullptr;
+    }
+    // The gateway's description may name another control point: not believed.
+    if (!urls.controlURL || !urlIsAt(urls.controlURL, *gateway)) {
+        FreeUPNPUrls(&urls);
         return nullptr;
     }
     return std::make_unique<UpnpGateway>(urls, data, lanAddress);

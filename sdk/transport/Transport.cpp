@@ -121,6 +121,14 @@ std::size_t Transport::newcomerHeldBytes() const {
     return bytes;
 }
 
+std::size_t Transport::queuedBytes(PeerId id, Channel channel) const {
+    const Peer* peer = find(id);
+    if (!peer)
+        return 0;
+    const auto found = peer->channels.find(channel.key());
+    return found == peer->channels.end() ? 0 : found->second.sender.queuedBytes();
+}
+
 std::uint32_t Transport::newIndex(Peer& peer) {
     while (true) {
         const std::uint32_t index = randombytes_random();

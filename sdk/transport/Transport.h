@@ -127,7 +127,16 @@ public:
     std::uint16_t port() const { return socket.port(); }
     // The public address and port the home router forwards to this socket
     // (port mapping): first in the route, so invitations carry it.
-    void setMappedEndpoint(std::optional<Endpoint> endpoint);
+    // confirmed: a peer saw this core's datagrams come from that address.
+    void setMappedEndpoint(std::optional<Endpoint> endpoint, bool confirmed = false);
+    bool mappedEndpointConfirmed() const { return mappedEndpoint && mappingConfirmed; }
+    bool hasMappedEndpoint() const { return mappedEndpoint.has_value(); }
+    // Calls f with each address where peers see this core's datagrams come
+    // from (reflexive addresses); allocates nothing.
+    template <typename F> void forEachObserved(F f) const {
+        for (const auto& entry : reflexive)
+            f(entry.endpoint);
+    }
 
     // Opening a peer that exists (let in by the key filter, or opened by the
     // other user) takes it over with the new route; opening it twice for the
@@ -167,6 +176,9 @@ public:
     // The static key a peer proved (or was opened with).
     std::optional<PublicKey> keyOf(PeerId peer) const;
     std::optional<PeerPathInfo> pathOf(PeerId peer) const;
+    // Bytes a reliable channel holds for the peer that it has not yet
+    // acknowledged: how far behind the peer is.
+    std::size_t queuedBytes(PeerId peer, Channel channel) const;
 
 private:
     struct Reflexive {
@@ -280,6 +292,7 @@ private:
     std::uint8_t ciphers;
     std::vector<Endpoint> ownEndpoints; // this machine's, at the socket's port
     std::optional<Endpoint> mappedEndpoint;
+    bool mappingConfirmed = false;
     std::vector<Reflexive> reflexive;
     std::string ownRoute;
     std::string reportedRoute;

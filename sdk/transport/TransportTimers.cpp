@@ -11,7 +11,8 @@ namespace {
 constexpr Milliseconds routeCheckInterval{1000};
 } // namespace
 
-void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint) {
+void Transport::setMappedEndpoint(std::optional<Endpoint> endpoint, bool confirmed) {
+    mappingConfirmed = confirmed;
     if (endpoint == mappedEndpoint)
         return;
     mappedEndpoint = endpoint;

@@ -62,6 +62,10 @@ public:
     // A second link between two machines with loss, duplication and reordering
     // of UDP (netns_impair).
     bool impair(int first, int second, int lossPercent, int duplicatePercent) const;
+    // The machine answers SSDP as a gateway of its own (netns_rogue_igd).
+    bool rogueGateway(int machine) const {
+        return shell("netns_rogue_igd " + prefix + " " + std::to_string(machine));
+    }
     // A shell command with netns.sh's functions at hand; false when it fails.
     bool shell(const std::string& command) const;
 

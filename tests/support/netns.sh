@@ -33,7 +33,7 @@ netns_remove() {
     ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true
     ip netns del "$ns" 2>/dev/null || true
   done
-  rm -rf "/tmp/$prefix"-r[0-9]*
+  rm -rf "/tmp/$prefix"-r[0-9]* "/tmp/$prefix"-rogue[0-9]*
 }
 
 # Home routers between the switch (the "internet") and their machines, for the
@@ -165,6 +165,58 @@ CONF
     sleep 0.1
   done
   echo "netns_router: miniupnpd did not start in $ns:" >&2
+  cat "$dir/miniupnpd.log" >&2
+  return 1
+}
+
+# netns_rogue_igd PREFIX I: machine I, on a router's LAN, answers SSDP as
+# an internet gateway of its own (miniupnpd, files in /tmp/PREFIX-rogueI): it
+# claims the public address 11.9.9.I and grants every mapping. It is not the
+# LAN's gateway; nothing it grants carries any traffic.
+netns_rogue_igd() {
+  local prefix=$1 i=$2 ns="$1-$2" dir="/tmp/$1-rogue$2" lan
+  lan=$(ip -n "$ns" -4 -o addr show dev eth0 | awk '{print $4}' | cut -d/ -f1)
+  mkdir -p "$dir"
+  # The router's filter sees bridged packets too (br_netfilter): let what
+  # stays on the LAN pass, as on a home network (multicast, and whatever a
+  # machine sends to another as its gateway).
+  ip netns exec "$prefix-r$(echo "$lan" | cut -d. -f3)" nft insert rule inet filter forward \
+    ip saddr "${lan%.*}.0/24" oifname != "eth0" accept
+  # Its "internet" is a cable to nowhere: a veth pair inside the machine.
+  ip -n "$ns" link add wan0 type veth peer name wan1
+  ip -n "$ns" addr add "11.9.9.$i/24" dev wan0
+  ip -n "$ns" link set wan1 up
+  ip -n "$ns" link set wan0 up
+  ip netns exec "$ns" nft -f - <<RULES
+table inet filter {
+  chain forward { type filter hook forward priority 0; policy accept; jump miniupnpd; }
+  chain miniupnpd { }
+  chain prerouting { type nat hook prerouting priority -100; policy accept; jump prerouting_miniupnpd; }
+  chain postrouting { type nat hook postrouting priority 100; policy accept; jump postrouting_miniupnpd; }
+  chain prerouting_miniupnpd { }
+  chain postrouting_miniupnpd { }
+}
+RULES
+  cat >"$dir/miniupnpd.conf" <<CONF
+ext_ifname=wan0
+listening_ip=eth0
+http_port=5000
+enable_upnp=yes
+enable_natpmp=no
+secure_mode=no
+system_uptime=no
+uuid=7a1e4c2e-0000-4000-8000-0000000099$(printf %02d "$i")
+allow 1024-65535 ${lan%.*}.0/24 1024-65535
+deny 0-65535 0.0.0.0/0 0-65535
+CONF
+  (ip netns exec "$ns" /usr/sbin/miniupnpd -d -f "$dir/miniupnpd.conf" -P "$dir/miniupnpd.pid" \
+    >"$dir/miniupnpd.log" 2>&1 </dev/null &)
+  local _
+  for _ in $(seq 100); do
+    ip netns exec "$ns" ss -ltn | grep -q ':5000 ' && return 0
+    sleep 0.1
+  done
+  echo "netns_rogue_igd: miniupnpd did not start in $ns:" >&2
   cat "$dir/miniupnpd.log" >&2
   return 1
 }

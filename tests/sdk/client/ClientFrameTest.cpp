@@ -168,6 +168,19 @@ TEST_F(ClientWindow, ShowsTheInvitationToCopyOnceTheProgramOpensIt) {
     EXPECT_EQ(copied.GetText(), "vaskor1.AbC-_09");
 }
 
+// Invite pressed while the core still prepares the invitation (its port
+// mapping attempt): the window says so, then shows the invitation in its place.
+TEST_F(ClientWindow, SaysTheInvitationIsBeingPreparedUntilItComes) {
+    wxTextCtrl* invitation = control<wxTextCtrl>(ClientFrame::ID_INVITATION);
+    server->prepareInvitation();
+    ASSERT_TRUE(runUntil([&] { return label(ClientFrame::ID_STATUS).StartsWith("Preparing"); }));
+    EXPECT_FALSE(invitation->IsShown());
+    server->openInvitation("vaskor1.AbC-_09");
+    ASSERT_TRUE(runUntil([&] { return invitation->IsShown(); }));
+    EXPECT_EQ(invitation->GetValue(), "vaskor1.AbC-_09");
+    EXPECT_EQ(label(ClientFrame::ID_STATUS), "") << "the invitation is there: nothing to wait for";
+}
+
 TEST_F(ClientWindow, APastedInvitationWithJoinGivesOneJoin) {
     ASSERT_TRUE(wxTheClipboard->Open());
     wxTheClipboard->SetData(new wxTextDataObject("  " + testsupport::validInvitation(2) + "\n"));

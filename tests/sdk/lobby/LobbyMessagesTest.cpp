@@ -27,6 +27,7 @@ std::vector<LobbyMessage> everyKind() {
         MemberUpdated{300, {{"a", std::string(4095, 'v')}}},
         MemberLeft{300},
         Refusal{RefusalReason::lobbyFull},
+        LobbyState{welcome.lobby, welcome.members},
     };
 }
 

@@ -5,7 +5,9 @@
 #include "sdk/nat/PortMapper.h"
 #include "tests/support/TestMachines.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -122,6 +124,36 @@ TEST(PortMapper, WithoutAMappingRouterOffersNothingAndEndsWithinTheDiscoveryTime
     const auto stopping = steady_clock::now();
     early.reset();
     EXPECT_LT(steady_clock::now() - stopping, times.discovery + 500ms);
+}
+
+// A network without a default gateway: nothing to ask, and the attempt
+// ends at once. It closes nothing it did not open: descriptor 0 here is a
+// pipe of the test's (in a program, another core's socket may have it).
+TEST(PortMapper, WithoutAGatewayEndsAtOnceAndLeavesOthersDescriptorsAlone) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to create network namespaces";
+    TestMachines machines(1);
+    ASSERT_TRUE(machines.ready);
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(pipe(ends), 0);
+    const int savedInput = dup(0);
+    ASSERT_GE(savedInput, 0);
+    ASSERT_EQ(dup2(ends[0], 0), 0);
+    struct stat before {};
+    ASSERT_EQ(fstat(0, &before), 0);
+
+    auto mapper = machines.inside(1, [] { return std::make_unique<sdk::nat::PortMapper>(40126); });
+    const bool settled = waitFor([&] { return mapper->settled(); }, 3s);
+    mapper.reset();
+    struct stat after {};
+    const bool stillOpen = fcntl(0, F_GETFD) != -1 && fstat(0, &after) == 0;
+    dup2(savedInput, 0);
+    close(savedInput);
+    close(ends[0]);
+    close(ends[1]);
+    EXPECT_TRUE(settled) << "no gateway: the first attempt ends without waiting";
+    ASSERT_TRUE(stillOpen) << "the port mapper closed descriptor 0, which was not its own";
+    EXPECT_EQ(after.st_ino, before.st_ino);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Which router addresses the port mapper offers to peers: the edges of the
 // ranges nobody on the internet can reach.
 
+#include "sdk/nat/Gateway.h"
 #include "sdk/nat/PortMapper.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,27 @@ TEST(PublicAddress, OnlyAddressesTheInternetReaches) {
     };
     for (const auto& [address, expected] : cases)
         EXPECT_EQ(sdk::nat::isPublicAddress(address), expected) << std::hex << address;
+}
+
+// A UPnP description or control URL is believed only at the gateway itself.
+TEST(GatewayUrl, OnlyTheGatewaysOwnAddressIsTaken) {
+    const std::uint32_t gateway = ip(192, 168, 1, 1);
+    const std::pair<const char*, bool> cases[] = {
+        {"http://192.168.1.1:5000/rootDesc.xml", true},
+        {"http://192.168.1.1/ctl/IPConn", true},
+        {"http://192.168.1.1", true},
+        {"http://192.168.1.10:5000/rootDesc.xml", false},
+        {"http://192.168.1.1.example:80/", false},
+        {"http://192.168.1.1@10.0.0.5/", false},
+        {"http://10.0.0.5/?at=192.168.1.1", false},
+        {"https://192.168.1.1/", false},
+        {"http://[::ffff:192.168.1.1]/", false},
+        {"http://0300.0250.1.1/", false},
+        {"192.168.1.1:5000/", false},
+        {"", false},
+    };
+    for (const auto& [url, expected] : cases)
+        EXPECT_EQ(sdk::nat::urlIsAt(url, gateway), expected) << url;
 }
 
 } // namespace

@@ -176,6 +176,53 @@ INSTANTIATE_TEST_SUITE_P(
                                  "AddPortMapping: ext port", Translation::random}),
     [](const auto& info) { return std::string(caseNames[info.index]); });
 
+class FirstInvitationTest : public RouterJoinTest {};
+
+// People press Host and then Invite at once: the invitation is asked for
+// while the port mapping attempt is still under way. It waits for the
+// attempt, so the first one already names the mapped endpoint, and a member
+// behind another router joins with it.
+TEST_F(FirstInvitationTest, InvitationAskedForAtOnceNamesTheMappedEndpoint) {
+    start(Mapping::upnp);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    host().createLobby();
+    host().run();
+    ASSERT_TRUE(host().connected());
+    const std::string routerAddress = TestMachines::routerAddress(1);
+    const auto early = sdk::lobby::parseJoinSecret(host().secret());
+    ASSERT_TRUE(early);
+    ASSERT_FALSE(early->endpoints.front().toString().starts_with(routerAddress + ":"))
+        << "the mapping was made before the invitation was asked for: nothing to wait for";
+    discord::Activity activity;
+    activity.GetSecrets().SetJoin(host().secret().c_str());
+    host().core().ActivityManager().UpdateActivity(activity, {});
+    const auto asked = steady_clock::now();
+    host().core().OverlayManager().OpenActivityInvite(discord::ActivityActionType::Join, {});
+
+    auto command = testsupport::runCommand("ip netns exec " + machines->name(1) + " " +
+                                           VASKOR_SDK_CLIENT_PROGRAM +
+                                           " invitation --timeout 10 --socket " + sockets[0]);
+    while (command.wait_for(0s) != std::future_status::ready)
+        pumpFor(all(), 2ms);
+    const auto shown = command.get();
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    std::string invitation = shown.output;
+    invitation.erase(invitation.find_last_not_of(" \n") + 1);
+    std::cout << "the first invitation came " << millisecondsOf(steady_clock::now() - asked)
+              << " ms after it was asked for" << std::endl;
+    const auto parsed = sdk::lobby::parseJoinSecret(invitation);
+    ASSERT_TRUE(parsed) << invitation;
+    EXPECT_TRUE(parsed->endpoints.front().toString().starts_with(routerAddress + ":"))
+        << "the first invitation does not name the mapped endpoint first: "
+        << parsed->endpoints.front().toString();
+
+    member().connect(invitation);
+    ASSERT_TRUE(pumpUntil(
+        all(), [&] { return member().completion.has_value(); }, 10s));
+    EXPECT_TRUE(member().connected());
+}
+
 class UnreachableHostTest : public RouterJoinTest {};
 
 TEST_F(UnreachableHostTest, PortMappingTurnedOffAsksNothingOfAMappingRouter) {
