@@ -3,19 +3,6 @@
 namespace sdk::transport {
 
 namespace {
-// The rate key of a source: its IPv4 address, or the /64 an IPv6 source
-// holds whole (one machine may pick any address in it).
-std::uint32_t sourceKey(const Endpoint& from) {
-    if (from.isIpv4())
-        return from.ipv4();
-    std::uint32_t key = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        key = key * 0x01000193u ^ from.bytes()[i];
-    return key;
-}
-} // namespace
-
-namespace {
 // Enough for a burst, short enough that a flood cannot hold the caller.
 constexpr int maxDatagramsPerPoll = 4096;
 } // namespace
@@ -78,7 +65,7 @@ bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram, c
         return false;
     const TimePoint now = pollTime;
     if (initiationLimiter.countAndCheckLoad(now)) {
-        if (!initiationLimiter.allowSource(sourceKey(from), now))
+        if (!initiationLimiter.allowSource(from, now))
             return false;
         if (!cookies.mac2Valid(datagram, from, now)) {
             sendTo(source, cookies.reply(datagram, from, now));
