@@ -94,6 +94,7 @@ private:
         Nonce memberNonce{};
         Nonce hostNonce{};
         transport::TimePoint deadline{};
+        transport::TimePoint since{};
         bool challenged = false;
         bool refused = false;
     };
@@ -131,6 +132,7 @@ private:
     void hostRefuse(Candidate& candidate, RefusalReason reason);
     void broadcast(const LobbyMessage& message, transport::PeerId except);
     Candidate* findCandidate(transport::PeerId peer);
+    void dropOldestCandidate();
 
     // Joining and membership (LobbyJoining.cpp).
     void joinReceive(LobbyMessage& message);

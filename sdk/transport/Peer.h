@@ -8,6 +8,7 @@
 #include "sdk/transport/ReliableChannel.h"
 #include "sdk/transport/ReplayWindow.h"
 #include "sdk/transport/RoundTrip.h"
+#include "sdk/transport/SourceKey.h"
 
 #include <map>
 #include <memory>
@@ -72,7 +73,8 @@ struct Peer {
     bool opened = false;   // opened by a user below; otherwise let in by the key filter
     bool newcomer = false; // let in only to prove itself: the newcomer budget applies
     TimePoint newcomerDeadline{};
-    std::uint8_t uses = 0; // PeerUse bits: who opened it and keeps it open
+    SourceKey newcomerSource{}; // where its initiation came from
+    std::uint8_t uses = 0;      // PeerUse bits: who opened it and keeps it open
     std::vector<Endpoint> routeEndpoints;
     std::optional<Endpoint> endpoint; // where the peer answered last directly
     PeerId relayedBy = 0;             // nonzero: the path in use goes through this relay

@@ -93,10 +93,12 @@ void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const P
         const KeyAccess access = keyFilter ? keyFilter(initiation.staticKey) : KeyAccess::refused;
         if (access == KeyAccess::refused)
             return; // a key this core does not accept
-        if (access == KeyAccess::newcomer && newcomerCount() >= NewcomerBudget::maxNewcomers)
-            return;
+        const SourceKey from = sourceKeyOf(source.endpoint);
+        if (access == KeyAccess::newcomer)
+            makeRoomForNewcomer(from, events);
         peer = &addPeer(id, initiation.staticKey, false);
         setNewcomer(*peer, access == KeyAccess::newcomer);
+        peer->newcomerSource = from;
     }
     if (initiation.timestamp <= peer->lastInitiationTimestamp)
         return; // replayed

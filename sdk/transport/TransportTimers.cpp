@@ -39,15 +39,50 @@ void Transport::dropExpiredNewcomers(TimePoint now, TransportEvents& events) {
     for (const auto& [id, peer] : peers)
         if (peer->newcomer && !peer->opened && now >= peer->newcomerDeadline)
             expired.push_back(id);
-    for (const auto id : expired) {
-        Peer* peer = find(id);
-        if (peer->connected)
-            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
-        markLost(*peer, &events);
-        // The handler may have closed it already.
-        if (Peer* still = find(id))
-            removePeer(*still);
+    for (const auto id : expired)
+        dropNewcomer(id, events);
+}
+
+void Transport::makeRoomForNewcomer(const SourceKey& source, TransportEvents& events) {
+    // Which goes first: one that never finished its handshake (its source may
+    // be spoofed; a real one tries again), then the oldest.
+    const auto goesBefore = [](const Peer* a, const Peer* b) {
+        if (a->connected != b->connected)
+            return !a->connected;
+        return a->newcomerDeadline < b->newcomerDeadline;
+    };
+    std::size_t all = 0;
+    std::size_t fromSource = 0;
+    const Peer* first = nullptr;
+    const Peer* firstFromSource = nullptr;
+    for (const auto& [id, peer] : peers) {
+        if (!peer->newcomer || peer->opened)
+            continue;
+        ++all;
+        if (!first || goesBefore(peer.get(), first))
+            first = peer.get();
+        if (peer->newcomerSource == source) {
+            ++fromSource;
+            if (!firstFromSource || goesBefore(peer.get(), firstFromSource))
+                firstFromSource = peer.get();
+        }
     }
+    if (fromSource >= NewcomerBudget::maxPerSource)
+        dropNewcomer(firstFromSource->id, events);
+    else if (all >= NewcomerBudget::maxNewcomers)
+        dropNewcomer(first->id, events);
+}
+
+void Transport::dropNewcomer(PeerId id, TransportEvents& events) {
+    Peer* peer = find(id);
+    if (!peer)
+        return; // a handler closed it while another went
+    if (peer->connected)
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
+    markLost(*peer, &events);
+    // The handler may have closed it already.
+    if (Peer* still = find(id))
+        removePeer(*still);
 }
 
 void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {

@@ -3,6 +3,7 @@
 // of initiations from a stranger who knows the host's key neither stops a
 // member's traffic nor keeps a new member out.
 
+#include "tests/sdk/transport/RawPeer.h"
 #include "tests/sdk/transport/TransportTestSupport.h"
 
 #include "sdk/transport/Cookie.h"
@@ -14,83 +15,6 @@
 using namespace transporttest;
 
 namespace {
-
-// A peer made of the transport's own pieces that sends whatever frames it
-// likes once its handshake is done.
-class RawPeer {
-public:
-    explicit RawPeer(const Transport& host)
-        : hostKey(host.publicKey()), hostEndpoint(endpointOf(host)) {}
-
-    bool handshake(TransportNode& host,
-                   std::chrono::milliseconds limit = testsupport::defaultPumpLimit) {
-        auto initiation = makeInitiation(keys, hostKey, 1, 1, 1,
-                                         static_cast<std::uint8_t>(Cipher::chacha20Poly1305));
-        socket.sendTo(hostEndpoint, initiation.datagram);
-        std::optional<AcceptedResponse> accepted;
-        pumpUntil(
-            {&host},
-            [&] {
-                const auto answer = socket.receive();
-                if (answer)
-                    accepted = acceptResponse(keys, hostKey, initiation.pending, *answer);
-                return accepted.has_value();
-            },
-            limit);
-        if (!accepted)
-            return false;
-        remoteIndex = accepted->response.senderIndex;
-        sender = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.send);
-        receiver = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.receive);
-        send(Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
-        return true;
-    }
-
-    void send(const Frame& frame) {
-        std::vector<std::uint8_t> datagram(maxDatagramSize);
-        const std::size_t size = encodeFrame(frame, datagram.data() + dataHeaderSize);
-        const DataHeader header{remoteIndex, counter++};
-        encodeDataHeader(header, datagram.data());
-        sender->seal(header.counter, std::span(datagram).first(dataHeaderSize),
-                     std::span(datagram).subspan(dataHeaderSize, size),
-                     datagram.data() + dataHeaderSize);
-        socket.sendTo(hostEndpoint, std::span(datagram).first(dataHeaderSize + size + aeadTagSize));
-    }
-
-    // The highest next-expected sequence the host acknowledged on a channel.
-    std::optional<std::uint32_t> acknowledged(Channel channel) {
-        while (const auto datagram = socket.receive()) {
-            const auto header = decodeDataHeader(*datagram);
-            if (!header)
-                continue;
-            std::vector<std::uint8_t> plain(datagram->size());
-            const auto sealed = std::span(*datagram).subspan(dataHeaderSize);
-            if (!receiver->open(header->counter, std::span(*datagram).first(dataHeaderSize), sealed,
-                                plain.data()))
-                continue;
-            const auto frame = decodeFrame(std::span(plain).first(sealed.size() - aeadTagSize));
-            if (frame && frame->kind == FrameKind::acknowledgement && frame->channel == channel)
-                highest = std::max(highest.value_or(0), frame->sequence);
-        }
-        return highest;
-    }
-
-    void sendRaw(std::span<const std::uint8_t> bytes) { socket.sendTo(hostEndpoint, bytes); }
-    std::optional<std::vector<std::uint8_t>> receiveRaw() { return socket.receive(); }
-    PeerId id() const { return peerIdOf(keys.publicKey); }
-
-    KeyPair keys = KeyPair::generate();
-
-private:
-    PublicKey hostKey;
-    Endpoint hostEndpoint;
-    RawSocket socket;
-    std::uint32_t remoteIndex = 0;
-    std::uint64_t counter = 0;
-    std::unique_ptr<PacketCipher> sender;
-    std::unique_ptr<PacketCipher> receiver;
-    std::optional<std::uint32_t> highest;
-};
 
 std::unique_ptr<TransportNode> hostLettingEveryoneIn(Milliseconds timeout) {
     auto host = makeNode(loopbackSettings(timeout));
@@ -125,24 +49,81 @@ TEST(NewcomerBudget, ParkedPartsAndLongMessagesStayWithinTheBudget) {
     EXPECT_TRUE(host->events.messages.empty()) << "a newcomer's long message or data got through";
 }
 
-TEST(NewcomerBudget, OnlySoManyNewcomersAndEachUntilItsDeadline) {
+// Loopback addresses as sources of their own: 127.0.0.10, .11, ...
+std::uint32_t source(std::size_t index) {
+    return INADDR_LOOPBACK + 9 + static_cast<std::uint32_t>(index);
+}
+
+bool present(TransportNode& host, const RawPeer& peer) {
+    return host.transport->keyOf(peer.id()).has_value();
+}
+
+// Newcomers past the budget get in, and the oldest make way for them: no
+// one can hold the slots against a member by taking them first.
+TEST(NewcomerBudget, TheOldestNewcomersGiveWayAndEachGoesAtItsDeadline) {
     auto host = hostLettingEveryoneIn(Milliseconds(2500));
+    constexpr std::size_t extra = 4;
     std::vector<std::unique_ptr<RawPeer>> newcomers;
-    for (std::size_t i = 0; i < NewcomerBudget::maxNewcomers + 4; ++i) {
-        newcomers.push_back(std::make_unique<RawPeer>(*host->transport));
-        if (i < NewcomerBudget::maxNewcomers)
-            EXPECT_TRUE(newcomers.back()->handshake(*host)) << "newcomer " << i;
-        else // what must not happen: a short wait
-            EXPECT_FALSE(newcomers.back()->handshake(*host, Milliseconds(200))) << "newcomer " << i;
+    for (std::size_t i = 0; i < NewcomerBudget::maxNewcomers + extra; ++i) {
+        newcomers.push_back(std::make_unique<RawPeer>(*host->transport, source(i)));
+        EXPECT_TRUE(newcomers.back()->handshake(*host)) << "newcomer " << i;
+        EXPECT_LE(host->transport->newcomerCount(), NewcomerBudget::maxNewcomers);
     }
     EXPECT_EQ(host->transport->newcomerCount(), NewcomerBudget::maxNewcomers);
+    for (std::size_t i = 0; i < newcomers.size(); ++i)
+        EXPECT_EQ(present(*host, *newcomers[i]), i >= extra) << "newcomer " << i;
 
     // Admitted before the deadline: it stays. The others go.
-    const PeerId admitted = peerIdOf(newcomers.front()->keys.publicKey);
-    host->transport->admitPeer(admitted);
+    const RawPeer& admitted = *newcomers[extra];
+    host->transport->admitPeer(admitted.id());
     ASSERT_TRUE(pumpUntil({host.get()}, [&] { return host->transport->newcomerCount() == 0; }));
-    EXPECT_TRUE(host->transport->keyOf(admitted).has_value());
-    EXPECT_FALSE(host->transport->keyOf(peerIdOf(newcomers.back()->keys.publicKey)));
+    EXPECT_TRUE(present(*host, admitted));
+    EXPECT_FALSE(present(*host, *newcomers.back()));
+}
+
+// One source holds only its share: its own oldest makes way, never another
+// source's newcomer, and an admitted member does not count.
+TEST(NewcomerBudget, OneSourceHoldsOnlyItsShare) {
+    auto host = hostLettingEveryoneIn(Milliseconds(10000));
+    RawPeer other(*host->transport, source(0));
+    ASSERT_TRUE(other.handshake(*host));
+    RawPeer member(*host->transport, source(1));
+    ASSERT_TRUE(member.handshake(*host));
+    host->transport->admitPeer(member.id());
+
+    std::vector<std::unique_ptr<RawPeer>> fromOne;
+    for (std::size_t i = 0; i < 2 * NewcomerBudget::maxPerSource; ++i) {
+        fromOne.push_back(std::make_unique<RawPeer>(*host->transport, source(1)));
+        EXPECT_TRUE(fromOne.back()->handshake(*host)) << "newcomer " << i;
+    }
+    for (std::size_t i = 0; i < fromOne.size(); ++i)
+        EXPECT_EQ(present(*host, *fromOne[i]), i >= NewcomerBudget::maxPerSource)
+            << "newcomer " << i;
+    EXPECT_TRUE(present(*host, other));
+    EXPECT_TRUE(present(*host, member));
+    EXPECT_EQ(host->transport->newcomerCount(), NewcomerBudget::maxPerSource + 1);
+}
+
+// Initiations alone (their sources may be spoofed) push out those that never
+// answered first: a newcomer that finished its handshake outlasts a stream
+// of them from sources of their own.
+TEST(NewcomerBudget, BareInitiationsGiveWayBeforeAFinishedHandshake) {
+    auto host = hostLettingEveryoneIn(Milliseconds(10000));
+    RawPeer finished(*host->transport, source(0));
+    ASSERT_TRUE(finished.handshake(*host));
+    ASSERT_TRUE(
+        pumpUntil({host.get()}, [&] { return host->transport->isConnected(finished.id()); }));
+    std::vector<std::unique_ptr<RawPeer>> bare;
+    for (std::size_t i = 1; i <= 3 * NewcomerBudget::maxNewcomers; ++i) {
+        bare.push_back(std::make_unique<RawPeer>(*host->transport, source(i)));
+        bare.back()->initiate();
+        // Each answered (the host cannot tell it from a real one), so each was let in.
+        ASSERT_TRUE(pumpUntil({host.get()}, [&] { return bare.back()->receiveRaw().has_value(); }))
+            << "initiation " << i;
+    }
+    EXPECT_EQ(host->transport->newcomerCount(), NewcomerBudget::maxNewcomers);
+    EXPECT_TRUE(present(*host, finished));
+    EXPECT_TRUE(present(*host, *bare.back()));
 }
 
 TEST(Cookie, OnlyTheAddressThatReceivedItCanUseIt) {
