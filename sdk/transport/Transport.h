@@ -71,14 +71,16 @@ struct ReflexiveBudget {
 // All newcomers together hold at most maxNewcomers * (newcomerHeldBytes +
 // the fixed state of a peer with its sessions, under 4 KiB).
 // The slots cannot be held against anyone: when they are all taken, the
-// oldest newcomer gives way to the new one (those that never finished their
-// handshake first), and one source (an IPv4 address or an IPv6 /64) holds at
-// most maxPerSource of them, its own oldest giving way; so strangers that
-// keep renewing their handshakes only push each other out, and a member
-// proving itself in a few round trips gets in.
+// oldest newcomer gives way to the new one, and one source (an IPv4 address
+// or an IPv6 /64) holds at most maxPerSource of them, its own oldest giving
+// way; so strangers that keep renewing their handshakes only push each other
+// out, and a member proving itself in a few round trips gets in. Newcomers
+// still in their handshake (whose sources may be spoofed) give way among
+// themselves once maxWaiting of them wait, else those that finished do.
 struct NewcomerBudget {
     static constexpr std::size_t maxNewcomers = 16;
     static constexpr std::size_t maxPerSource = 4;
+    static constexpr std::size_t maxWaiting = maxNewcomers / 2;
     static constexpr std::size_t messageBytes = 512;
     static constexpr std::size_t heldBytes = 4096;
 };

@@ -43,34 +43,51 @@ void Transport::dropExpiredNewcomers(TimePoint now, TransportEvents& events) {
         dropNewcomer(id, events);
 }
 
+namespace {
+// The oldest newcomers of a group: of those still in their handshake, and
+// of those that finished it.
+struct Oldest {
+    std::size_t count = 0;
+    std::size_t waiting = 0;
+    const Peer* oldestWaiting = nullptr;
+    const Peer* oldestFinished = nullptr;
+
+    void add(const Peer& peer) {
+        ++count;
+        const Peer*& oldest = peer.connected ? oldestFinished : oldestWaiting;
+        if (!peer.connected)
+            ++waiting;
+        if (!oldest || peer.newcomerDeadline < oldest->newcomerDeadline)
+            oldest = &peer;
+    }
+    // Which gives way: the oldest still waiting when they hold their share,
+    // else the oldest that finished.
+    const Peer* giving(bool waitingFirst) const {
+        if (waitingFirst && oldestWaiting)
+            return oldestWaiting;
+        return oldestFinished ? oldestFinished : oldestWaiting;
+    }
+};
+} // namespace
+
+// Initiations alone (their sources may be spoofed) push out only each other
+// once they hold their share; a newcomer in its first round trip is not
+// pushed out by strangers that finished their handshakes, nor one that
+// finished by a stream of initiations.
 void Transport::makeRoomForNewcomer(const SourceKey& source, TransportEvents& events) {
-    // Which goes first: one that never finished its handshake (its source may
-    // be spoofed; a real one tries again), then the oldest.
-    const auto goesBefore = [](const Peer* a, const Peer* b) {
-        if (a->connected != b->connected)
-            return !a->connected;
-        return a->newcomerDeadline < b->newcomerDeadline;
-    };
-    std::size_t all = 0;
-    std::size_t fromSource = 0;
-    const Peer* first = nullptr;
-    const Peer* firstFromSource = nullptr;
+    Oldest all;
+    Oldest fromSource;
     for (const auto& [id, peer] : peers) {
         if (!peer->newcomer || peer->opened)
             continue;
-        ++all;
-        if (!first || goesBefore(peer.get(), first))
-            first = peer.get();
-        if (peer->newcomerSource == source) {
-            ++fromSource;
-            if (!firstFromSource || goesBefore(peer.get(), firstFromSource))
-                firstFromSource = peer.get();
-        }
+        all.add(*peer);
+        if (peer->newcomerSource == source)
+            fromSource.add(*peer);
     }
-    if (fromSource >= NewcomerBudget::maxPerSource)
-        dropNewcomer(firstFromSource->id, events);
-    else if (all >= NewcomerBudget::maxNewcomers)
-        dropNewcomer(first->id, events);
+    if (fromSource.count >= NewcomerBudget::maxPerSource)
+        dropNewcomer(fromSource.giving(true)->id, events);
+    else if (all.count >= NewcomerBudget::maxNewcomers)
+        dropNewcomer(all.giving(all.waiting >= NewcomerBudget::maxWaiting)->id, events);
 }
 
 void Transport::dropNewcomer(PeerId id, TransportEvents& events) {

@@ -126,6 +126,29 @@ TEST(NewcomerBudget, BareInitiationsGiveWayBeforeAFinishedHandshake) {
     EXPECT_TRUE(present(*host, *bare.back()));
 }
 
+// A member's newcomer in its first round trip, the slots full of strangers
+// that finished their handshakes and more coming: the strangers give way
+// among themselves, and the member finishes.
+TEST(NewcomerBudget, ANewcomerInItsHandshakeOutlastsStrangersThatFinishedTheirs) {
+    auto host = hostLettingEveryoneIn(Milliseconds(10000));
+    std::vector<std::unique_ptr<RawPeer>> strangers;
+    const auto addStranger = [&] {
+        strangers.push_back(std::make_unique<RawPeer>(*host->transport, source(strangers.size())));
+        return strangers.back()->handshake(*host);
+    };
+    for (std::size_t i = 0; i < NewcomerBudget::maxNewcomers; ++i)
+        ASSERT_TRUE(addStranger()) << "stranger " << i;
+    RawPeer member(*host->transport, source(100));
+    member.initiate();
+    ASSERT_TRUE(pumpUntil({host.get()}, [&] { return present(*host, member); }));
+    for (std::size_t i = 0; i < 4; ++i)
+        ASSERT_TRUE(addStranger()) << "later stranger " << i;
+    EXPECT_TRUE(present(*host, member)) << "pushed out before its handshake could finish";
+    ASSERT_TRUE(pumpUntil({host.get()}, [&] { return member.finish(); }));
+    EXPECT_TRUE(pumpUntil({host.get()}, [&] { return host->transport->isConnected(member.id()); }));
+    EXPECT_FALSE(present(*host, *strangers.front())) << "the oldest stranger gave way";
+}
+
 TEST(Cookie, OnlyTheAddressThatReceivedItCanUseIt) {
     const KeyPair responder = KeyPair::generate();
     const KeyPair initiator = KeyPair::generate();
