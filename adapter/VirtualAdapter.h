@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapter/AdapterRemoved.h"
 #include "adapter/Ipv4Cidr.h"
 
 #include <cstdint>
@@ -18,6 +19,7 @@ public:
     VirtualAdapter(VirtualAdapter&&) noexcept;
     VirtualAdapter& operator=(VirtualAdapter&&) noexcept;
 
+    // Throws AdapterRemoved once the adapter is gone.
     std::vector<std::uint8_t> receive();
     void send(const std::vector<std::uint8_t>& packet);
     // Ready while a packet waits for receive (the adapter's read-wait handle,

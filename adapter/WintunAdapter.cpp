@@ -117,9 +117,15 @@ std::vector<std::uint8_t> WintunAdapter::receive() {
     if (session == nullptr)
         return {};
     WintunDword size = 0;
+    clearWintunLastError();
     std::uint8_t* packet = WintunApi.receivePacket(session, &size);
-    if (packet == nullptr)
+    if (packet == nullptr) {
+        // Only a gone adapter is told apart: its wait handle stays ready for
+        // good, so a caller that took it for an empty ring would spin.
+        if (wintunLastError() == static_cast<std::uint32_t>(wintunAdapterGone))
+            throw AdapterRemoved();
         return {};
+    }
     std::vector<std::uint8_t> copy;
     try {
         copy.assign(packet, packet + size);

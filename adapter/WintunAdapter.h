@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapter/AdapterRemoved.h"
 #include "adapter/Ipv4Cidr.h"
 #include "interfaces/WintunTypes.h"
 
@@ -28,7 +29,8 @@ public:
     WintunAdapter(const WintunAdapter&) = delete;
     WintunAdapter& operator=(const WintunAdapter&) = delete;
 
-    // One packet, or an empty vector at once when none is waiting.
+    // One packet, or an empty vector at once when none is waiting. Throws
+    // AdapterRemoved once the adapter is gone.
     std::vector<std::uint8_t> receive();
 
     // The session's read-wait handle: ready while a packet waits. Owned by

@@ -15,6 +15,7 @@ using WintunHandle = HANDLE;
 using WintunGuid = GUID;
 using WintunLParam = LPARAM;
 #else
+#include <cerrno>
 #define WINTUN_CALL
 using WintunBool = std::int32_t;
 using WintunDword = std::uint32_t;
@@ -39,6 +40,34 @@ constexpr std::uint32_t wintunMaxAdapterName = 128; // wide characters, with the
 constexpr std::uint32_t wintunMinRingCapacity = 0x20000;
 constexpr std::uint32_t wintunMaxRingCapacity = 0x4000000;
 constexpr std::uint32_t wintunMaxIpPacketSize = 0xFFFF;
+
+// How WintunReceivePacket fails once the adapter is gone (deleted under its
+// session, by anyone): no packet will ever come, and the session is over.
+// Wintun's ERROR_HANDLE_EOF on Windows; on Linux our library sets errno.
+#ifdef _WIN32
+constexpr std::uint32_t wintunAdapterGone = ERROR_HANDLE_EOF;
+#else
+constexpr int wintunAdapterGone = ENODEV;
+#endif
+
+// The last error of a failed library call, as the library set it; cleared
+// before a call whose failure is read, so that a library that sets nothing
+// leaves no stale value.
+inline std::uint32_t wintunLastError() {
+#ifdef _WIN32
+    return GetLastError();
+#else
+    return static_cast<std::uint32_t>(errno);
+#endif
+}
+
+inline void clearWintunLastError() {
+#ifdef _WIN32
+    SetLastError(0);
+#else
+    errno = 0;
+#endif
+}
 
 extern "C" {
 using WintunEnumCallback = WintunBool(WINTUN_CALL*)(WintunAdapterHandle adapter, WintunLParam param);

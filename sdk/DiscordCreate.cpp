@@ -48,10 +48,13 @@ extern "C" VASKOR_SDK_ENTRY DiscordResultCode DiscordCreate(std::uint32_t versio
         return DiscordResult_InvalidVersion;
     if (!params)
         return DiscordResult_InvalidArgument;
+    // Nothing may leave here for the program: every failure is a result code.
     try {
         const sdk::Settings settings = sdk::Settings::fromEnvironment();
         if (settings.serviceUnavailable)
             return DiscordResult_ServiceUnavailable;
+        if (settings.faultAt == "DiscordCreate")
+            throw std::logic_error("failure injected");
         auto* core = new sdk::SdkCore(*params, settings);
         if ((params->flags & DiscordCreateFlags_VaskorWaitHandle) != 0)
             params->waitHandle = core->waitHandle();
@@ -61,9 +64,16 @@ extern "C" VASKOR_SDK_ENTRY DiscordResultCode DiscordCreate(std::uint32_t versio
         report(error.what());
         return DiscordResult_InvalidArgument;
     } catch (const std::bad_alloc&) {
+        report("out of memory");
         return DiscordResult_InternalError;
+    } catch (const std::runtime_error& error) {
+        report(error.what()); // the network cannot start: a socket, a port
+        return DiscordResult_NetworkError;
     } catch (const std::exception& error) {
         report(error.what());
-        return DiscordResult_NetworkError;
+        return DiscordResult_InternalError;
+    } catch (...) {
+        report("an unknown exception");
+        return DiscordResult_InternalError;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "interfaces/WintunTypes.h"
 #include "platform/linux/Netlink.h"
+#include "tun/Logger.h"
 
 #include <bit>
 #include <cerrno>
@@ -54,7 +55,7 @@ std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
             int readError = errno;
             received.trimLast(packet, length > 0 ? static_cast<std::uint32_t>(length) : 0);
             if (length <= 0) {
-                errno = length < 0 ? readError : EIO;
+                errno = readFailure(length, readError);
                 return nullptr;
             }
             size = static_cast<std::uint32_t>(length);
@@ -62,8 +63,7 @@ std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
         }
         ssize_t length = read(fd, waiting.data(), waiting.size());
         if (length <= 0) {
-            if (length == 0)
-                errno = EIO;
+            errno = readFailure(length, errno);
             return nullptr;
         }
         waitingSize = static_cast<std::uint32_t>(length);
@@ -77,6 +77,22 @@ std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
     size = waitingSize;
     waitingSize = 0;
     return packet;
+}
+
+// The kernel detaches the queue when the interface is deleted (by anyone):
+// every read then fails with EBADFD and the descriptor polls as an error for
+// good. That is the adapter going away: reported once in the log, and always
+// as wintunAdapterGone, so the caller ends its session instead of polling.
+int WintunSessionRecord::readFailure(ssize_t length, int error) {
+    if (length == 0)
+        return EIO;
+    if (error != EBADFD)
+        return error;
+    if (!goneReported) {
+        goneReported = true;
+        logFailure("Adapter is terminating", wintunAdapterGone);
+    }
+    return wintunAdapterGone;
 }
 
 void WintunSessionRecord::releaseReceived(const std::uint8_t* packet) {

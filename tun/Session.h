@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 #include <vector>
 
 struct WintunSessionRecord {
@@ -26,7 +27,8 @@ public:
 
     // The next packet, valid until released, or null with errno set: EAGAIN when
     // none is waiting, ENOBUFS when the caller holds the whole ring (the packet
-    // stays first in line), another value when the interface failed.
+    // stays first in line), wintunAdapterGone once the interface was deleted
+    // under the session, another value when the interface failed.
     std::uint8_t* receive(std::uint32_t& size);
     void releaseReceived(const std::uint8_t* packet);
 
@@ -38,12 +40,14 @@ public:
 
 private:
     explicit WintunSessionRecord(std::uint32_t capacity);
+    int readFailure(ssize_t length, int error);
 
     int fd = -1;
     std::mutex receiveLock;
     PacketRing received;
     std::vector<std::uint8_t> waiting; // a packet read while the ring was full
     std::uint32_t waitingSize = 0;
+    bool goneReported = false;
     std::mutex sendLock;
     PacketRing sending;
 };

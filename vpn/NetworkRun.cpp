@@ -97,7 +97,13 @@ void NetworkRun::pass() {
     if (vpn.takeInviteRequest())
         core->OverlayManager().OpenActivityInvite(discord::ActivityActionType::Join,
                                                   [](discord::Result) {});
-    forwardOutbound();
+    try {
+        forwardOutbound();
+    } catch (const AdapterRemoved& removed) {
+        // Its wait handle stays ready: the run ends here rather than spin.
+        failRun(removed.what());
+        return;
+    }
     core->NetworkManager().Flush();
 }
 

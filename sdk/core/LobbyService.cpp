@@ -1,5 +1,7 @@
 #include "sdk/core/SdkCore.h"
 
+#include "sdk/core/EntryGuard.h"
+
 #include <chrono>
 #include <map>
 #include <optional>
@@ -86,6 +88,7 @@ DiscordLobbyTransaction* newLobbyTransaction() {
         return DiscordResultCode{DiscordResult_Ok};
     };
     transaction->release = [](DiscordLobbyTransaction* self) { delete state(self); };
+    guardEntries(*transaction);
     return transaction;
 }
 
@@ -97,6 +100,7 @@ DiscordLobbyMemberTransaction* newMemberTransaction() {
         return state(self)->erase(key);
     };
     transaction->release = [](DiscordLobbyMemberTransaction* self) { delete state(self); };
+    guardEntries(*transaction);
     return transaction;
 }
 

@@ -1,5 +1,6 @@
 #include "sdk/core/SdkCore.h"
 
+#include "sdk/core/EntryGuard.h"
 #include "sdk/core/JoinReasons.h"
 
 #include "sdk/control/ClientProcess.h"
@@ -142,6 +143,10 @@ SdkCore::SdkCore(const DiscordCreateParams& params, const Settings& settings)
     getAchievementManager = [](DiscordCoreInterface* self) {
         return tableOf(static_cast<SdkCore*>(self)->achievements);
     };
+
+    // No exception reaches the program through any of these tables.
+    injectedFault = settings.faultAt;
+    guardEntries(*this);
 
     callbackQueue.setMessageSink(&SdkCore::deliverMessage, this);
     // The program needs its user id before any lobby result: this event is

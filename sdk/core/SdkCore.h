@@ -87,6 +87,10 @@ public:
     // Queues a completion; a null callback is allowed and queues nothing.
     void complete(DiscordResultCallback callback, void* data, DiscordResultCode result);
     DiscordResultCode runCallbacks();
+    // True for the entry point that is to fail (Settings::faultAt).
+    bool faultAt(const char* entry) const {
+        return !injectedFault.empty() && injectedFault == entry;
+    }
 
     // The wait handle (our extension), or discordNoWaitHandle when the
     // program did not ask for it or the system gave none.
@@ -139,6 +143,7 @@ private:
     DiscordActivity currentActivity{};
     std::shared_ptr<bool> aliveToken = std::make_shared<bool>(true);
     std::deque<std::string> deliveredJoins; // from the client, the latest 16
+    std::string injectedFault;
 
     Service<DiscordUserManager> users;
     Service<DiscordNetworkManager> network;

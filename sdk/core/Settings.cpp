@@ -104,6 +104,8 @@ Settings Settings::fromEnvironment() {
             refuse("VASKOR_SDK_JOIN", *text, "an invitation as the client window shows it");
         settings.launchInvitation = std::string(*text);
     }
+    if (const auto text = variable("VASKOR_SDK_FAULT"))
+        settings.faultAt = std::string(*text);
     return settings;
 }
 

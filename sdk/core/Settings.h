@@ -26,6 +26,9 @@ struct Settings {
     // An invitation the user accepted before the program started, as the
     // platform passes one when it launches a game from an invitation.
     std::optional<std::string> launchInvitation; // VASKOR_SDK_JOIN
+    // The entry point that fails as if something had thrown inside it, to
+    // try a program's handling of failures (EntryGuard.h); none when empty.
+    std::string faultAt; // VASKOR_SDK_FAULT
 
     // Throws std::invalid_argument naming the variable and what is wrong.
     static Settings fromEnvironment();

@@ -36,11 +36,14 @@ LobbySession::Candidate* LobbySession::findCandidate(transport::PeerId peer) {
 void LobbySession::hostJoinRequest(transport::PeerId peer, const JoinRequest& request) {
     Candidate* candidate = findCandidate(peer);
     if (!candidate) {
+        // Full: the oldest unproven candidate gives way, as the transport's
+        // newcomers do, so that held places cannot keep a member out.
         if (candidates.size() >= maxCandidates)
-            return; // the key filter lets no more in; this one came by another way
+            dropOldestCandidate();
         candidates.push_back(Candidate{peer});
         candidate = &candidates.back();
-        candidate->deadline = transport::Clock::now() + timeout;
+        candidate->since = transport::Clock::now();
+        candidate->deadline = candidate->since + timeout;
     }
     if (candidate->refused)
         return;
@@ -165,6 +168,16 @@ void LobbySession::hostRemoveMember(std::int64_t userId, bool forget) {
         broadcast(MemberLeft{userId}, peer);
     }
     events.memberDisconnected(lobbyRecord.id, userId);
+}
+
+void LobbySession::dropOldestCandidate() {
+    const auto oldest =
+        std::min_element(candidates.begin(), candidates.end(),
+                         [](const Candidate& a, const Candidate& b) { return a.since < b.since; });
+    const auto peer = oldest->peer;
+    candidates.erase(oldest);
+    if (!findMemberByPeer(peer))
+        closeLater(peer);
 }
 
 void LobbySession::hostRefuse(Candidate& candidate, RefusalReason reason) {

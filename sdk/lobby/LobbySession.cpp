@@ -251,8 +251,9 @@ transport::KeyAccess LobbySession::acceptsKey(const transport::PublicKey& key) c
     for (const auto& member : memberList)
         if (member.record.key == key)
             return transport::KeyAccess::member;
-    return role == Role::host && candidates.size() < maxCandidates ? transport::KeyAccess::newcomer
-                                                                   : transport::KeyAccess::refused;
+    // The transport bounds the newcomers, the oldest giving way to a new one:
+    // candidates that hold their places cannot shut a member out here.
+    return role == Role::host ? transport::KeyAccess::newcomer : transport::KeyAccess::refused;
 }
 
 bool LobbySession::isMemberPeer(transport::PeerId peer) const {

@@ -118,6 +118,7 @@ private:
         Nonce memberNonce{};
         Nonce hostNonce{};
         transport::TimePoint deadline{};
+        transport::TimePoint since{};
         bool challenged = false;
         bool refused = false;
     };
@@ -161,6 +162,7 @@ private:
     // Held-back updates and members that are behind.
     void hostTick(transport::TimePoint now);
     Candidate* findCandidate(transport::PeerId peer);
+    void dropOldestCandidate();
 
     // Joining and membership (LobbyJoining.cpp).
     void joinReceive(LobbyMessage& message);

@@ -19,22 +19,22 @@ bool InitiationLimiter::countAndCheckLoad(TimePoint now) {
     return std::max(inWindow, previousWindow) > limits.loadPerSecond || exchangesLeft <= 0;
 }
 
-bool InitiationLimiter::allowSource(std::uint32_t address, TimePoint now) {
-    auto found = sources.find(address);
+bool InitiationLimiter::allowSource(const Endpoint& from, TimePoint now) {
+    const SourceKey key = sourceKeyOf(from);
+    auto found = sources.find(key);
     if (found == sources.end()) {
-        if (sources.size() >= limits.maxSources) {
-            // Forget sources whose bucket is full again; if none, start afresh.
-            std::erase_if(sources, [&](const auto& entry) {
-                const double seconds =
-                    std::chrono::duration<double>(now - entry.second.refilledAt).count();
-                return entry.second.tokens + seconds * limits.sourceRate >= limits.sourceBurst;
-            });
-            if (sources.size() >= limits.maxSources)
-                sources.clear();
+        // Forget only the source seen least recently: a sender of many
+        // spoofed sources cannot wipe the bucket of the one that floods.
+        if (sources.size() >= limits.maxSources && !recent.empty()) {
+            sources.erase(recent.back().source);
+            recent.pop_back();
         }
-        found = sources.emplace(address, Bucket{limits.sourceBurst, now}).first;
+        recent.push_front(Bucket{key, limits.sourceBurst, now});
+        found = sources.emplace(key, recent.begin()).first;
+    } else {
+        recent.splice(recent.begin(), recent, found->second);
     }
-    Bucket& bucket = found->second;
+    Bucket& bucket = *found->second;
     const double seconds = std::chrono::duration<double>(now - bucket.refilledAt).count();
     bucket.tokens = std::min(limits.sourceBurst, bucket.tokens + seconds * limits.sourceRate);
     bucket.refilledAt = now;

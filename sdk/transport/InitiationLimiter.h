@@ -5,11 +5,12 @@
 // must carry a cookie, and under load a rate per source address. Members'
 // data never passes here, so a flood of initiations cannot hold it up.
 
+#include "sdk/transport/SourceKey.h"
 #include "sdk/transport/Types.h"
 
 #include <cstddef>
-#include <cstdint>
-#include <unordered_map>
+#include <list>
+#include <map>
 
 namespace sdk::transport {
 
@@ -18,7 +19,7 @@ struct InitiationLimits {
     int loadPerSecond = 64; // initiations with a valid mac1; more means load
     double sourceRate = 20; // per second and source address, under load
     double sourceBurst = 10;
-    std::size_t maxSources = 4096;
+    std::size_t maxSources = 4096; // past this the least recently seen is forgotten
 };
 
 class InitiationLimiter {
@@ -29,12 +30,13 @@ public:
     // Counts one initiation that passed mac1; true when the core is under load.
     bool countAndCheckLoad(TimePoint now);
     // Under load: false when the source sent more than its share.
-    bool allowSource(std::uint32_t address, TimePoint now);
+    bool allowSource(const Endpoint& from, TimePoint now);
     // False when this poll's exchanges are spent.
     bool takeExchange();
 
 private:
     struct Bucket {
+        SourceKey source{};
         double tokens = 0;
         TimePoint refilledAt{};
     };
@@ -44,7 +46,10 @@ private:
     TimePoint windowStart{};
     int inWindow = 0;
     int previousWindow = 0;
-    std::unordered_map<std::uint32_t, Bucket> sources;
+    // Most recently seen first. An ordered map: its cost does not depend on
+    // which keys a sender picks.
+    std::list<Bucket> recent;
+    std::map<SourceKey, std::list<Bucket>::iterator> sources;
 };
 
 } // namespace sdk::transport

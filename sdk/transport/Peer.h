@@ -8,6 +8,7 @@
 #include "sdk/transport/ReliableChannel.h"
 #include "sdk/transport/ReplayWindow.h"
 #include "sdk/transport/RoundTrip.h"
+#include "sdk/transport/SourceKey.h"
 
 #include <map>
 #include <memory>
@@ -104,6 +105,7 @@ struct Peer {
     bool opened = false;   // opened by a user below; otherwise let in by the key filter
     bool newcomer = false; // let in only to prove itself: the newcomer budget applies
     TimePoint newcomerDeadline{};
+    SourceKey newcomerSource{};        // where its initiation came from
     std::uint8_t uses = 0;             // PeerUse bits: who opened it and keeps it open
     std::vector<Candidate> candidates; // from the route, usable ranges only
     std::optional<Endpoint> endpoint;  // the proven direct path

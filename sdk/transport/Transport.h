@@ -75,8 +75,17 @@ struct ReflexiveBudget {
 // KiB held, until its deadline (the peer time-out); and only so many at once.
 // All newcomers together hold at most maxNewcomers * (newcomerHeldBytes +
 // the fixed state of a peer with its sessions, under 4 KiB).
+// The slots cannot be held against anyone: when they are all taken, the
+// oldest newcomer gives way to the new one, and one source (an IPv4 address
+// or an IPv6 /64) holds at most maxPerSource of them, its own oldest giving
+// way; so strangers that keep renewing their handshakes only push each other
+// out, and a member proving itself in a few round trips gets in. Newcomers
+// still in their handshake (whose sources may be spoofed) give way among
+// themselves once maxWaiting of them wait, else those that finished do.
 struct NewcomerBudget {
     static constexpr std::size_t maxNewcomers = 16;
+    static constexpr std::size_t maxPerSource = 4;
+    static constexpr std::size_t maxWaiting = maxNewcomers / 2;
     static constexpr std::size_t messageBytes = 512;
     static constexpr std::size_t heldBytes = 4096;
 };
@@ -201,6 +210,10 @@ private:
     void restoreChannels(Peer& peer);
     void setNewcomer(Peer& peer, bool newcomer);
     void dropExpiredNewcomers(TimePoint now, TransportEvents& events);
+    // Before a newcomer from this source is let in: the oldest of its own
+    // newcomers, or of all, gives way when they hold their share.
+    void makeRoomForNewcomer(const SourceKey& source, TransportEvents& events);
+    void dropNewcomer(PeerId id, TransportEvents& events);
     std::uint32_t newIndex(Peer& peer);
     void releaseIndex(std::uint32_t index);
     void dropSessions(Peer& peer);

@@ -5,19 +5,6 @@
 namespace sdk::transport {
 
 namespace {
-// The rate key of a source: its IPv4 address, or the /64 an IPv6 source
-// holds whole (one machine may pick any address in it).
-std::uint32_t sourceKey(const Endpoint& from) {
-    if (from.isIpv4())
-        return from.ipv4();
-    std::uint32_t key = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        key = key * 0x01000193u ^ from.bytes()[i];
-    return key;
-}
-} // namespace
-
-namespace {
 // Enough for a burst, short enough that a flood cannot hold the caller.
 constexpr int maxDatagramsPerPoll = 4096;
 } // namespace
@@ -80,7 +67,7 @@ bool Transport::initiationPassesChecks(std::span<const std::uint8_t> datagram, c
         return false;
     const TimePoint now = pollTime;
     if (initiationLimiter.countAndCheckLoad(now)) {
-        if (!initiationLimiter.allowSource(sourceKey(from), now))
+        if (!initiationLimiter.allowSource(from, now))
             return false;
         if (!cookies.mac2Valid(datagram, from, now)) {
             sendTo(source, cookies.reply(datagram, from, now));
@@ -108,10 +95,12 @@ void Transport::handleInitiation(std::span<const std::uint8_t> datagram, const P
         const KeyAccess access = keyFilter ? keyFilter(initiation.staticKey) : KeyAccess::refused;
         if (access == KeyAccess::refused)
             return; // a key this core does not accept
-        if (access == KeyAccess::newcomer && newcomerCount() >= NewcomerBudget::maxNewcomers)
-            return;
+        const SourceKey from = sourceKeyOf(source.endpoint);
+        if (access == KeyAccess::newcomer)
+            makeRoomForNewcomer(from, events);
         peer = &addPeer(id, initiation.staticKey, false);
         setNewcomer(*peer, access == KeyAccess::newcomer);
+        peer->newcomerSource = from;
     }
     if (initiation.timestamp <= peer->lastInitiationTimestamp)
         return; // replayed

@@ -40,15 +40,67 @@ void Transport::dropExpiredNewcomers(TimePoint now, TransportEvents& events) {
     for (const auto& [id, peer] : peers)
         if (peer->newcomer && !peer->opened && now >= peer->newcomerDeadline)
             expired.push_back(id);
-    for (const auto id : expired) {
-        Peer* peer = find(id);
-        if (peer->connected)
-            sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
-        markLost(*peer, &events);
-        // The handler may have closed it already.
-        if (Peer* still = find(id))
-            removePeer(*still);
+    for (const auto id : expired)
+        dropNewcomer(id, events);
+}
+
+namespace {
+// The oldest newcomers of a group: of those still in their handshake, and
+// of those that finished it.
+struct Oldest {
+    std::size_t count = 0;
+    std::size_t waiting = 0;
+    const Peer* oldestWaiting = nullptr;
+    const Peer* oldestFinished = nullptr;
+
+    void add(const Peer& peer) {
+        ++count;
+        const Peer*& oldest = peer.connected ? oldestFinished : oldestWaiting;
+        if (!peer.connected)
+            ++waiting;
+        if (!oldest || peer.newcomerDeadline < oldest->newcomerDeadline)
+            oldest = &peer;
     }
+    // Which gives way: the oldest still waiting when they hold their share,
+    // else the oldest that finished.
+    const Peer* giving(bool waitingFirst) const {
+        if (waitingFirst && oldestWaiting)
+            return oldestWaiting;
+        return oldestFinished ? oldestFinished : oldestWaiting;
+    }
+};
+} // namespace
+
+// Initiations alone (their sources may be spoofed) push out only each other
+// once they hold their share; a newcomer in its first round trip is not
+// pushed out by strangers that finished their handshakes, nor one that
+// finished by a stream of initiations.
+void Transport::makeRoomForNewcomer(const SourceKey& source, TransportEvents& events) {
+    Oldest all;
+    Oldest fromSource;
+    for (const auto& [id, peer] : peers) {
+        if (!peer->newcomer || peer->opened)
+            continue;
+        all.add(*peer);
+        if (peer->newcomerSource == source)
+            fromSource.add(*peer);
+    }
+    if (fromSource.count >= NewcomerBudget::maxPerSource)
+        dropNewcomer(fromSource.giving(true)->id, events);
+    else if (all.count >= NewcomerBudget::maxNewcomers)
+        dropNewcomer(all.giving(all.waiting >= NewcomerBudget::maxWaiting)->id, events);
+}
+
+void Transport::dropNewcomer(PeerId id, TransportEvents& events) {
+    Peer* peer = find(id);
+    if (!peer)
+        return; // a handler closed it while another went
+    if (peer->connected)
+        sendFrame(*peer, Frame{FrameKind::close, {}, 0, 0, {}, 0, {}});
+    markLost(*peer, &events);
+    // The handler may have closed it already.
+    if (Peer* still = find(id))
+        removePeer(*still);
 }
 
 void Transport::service(Peer& peer, TimePoint now, TransportEvents& events) {

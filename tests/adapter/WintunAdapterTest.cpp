@@ -136,7 +136,7 @@ TEST_F(WintunAdapterTest, AReplacementSurvivesTheDestructionOfTheAdapterItReplac
         unsigned newIndex = if_nametoindex(interfaceName);
         ASSERT_NE(newIndex, 0u);
         EXPECT_NE(newIndex, oldIndex);
-        EXPECT_TRUE(old->receive().empty()) << "its session died with its interface";
+        EXPECT_THROW(old->receive(), AdapterRemoved) << "its session died with its interface";
         old->send(udpPacket(ipv4Address("10.55.0.2"), ipv4Address("10.55.0.1"), 1, 2, 100));
         old.reset();
         EXPECT_EQ(if_nametoindex(interfaceName), newIndex);
@@ -274,6 +274,33 @@ TEST_F(WintunAdapterTest, AnAdapterWithoutItsInterfaceRefusesTheAddress) {
         } catch (const std::system_error& error) {
             EXPECT_EQ(error.code(), std::error_code(EINVAL, std::system_category()));
         }
+    });
+}
+
+// The adapter deleted under a run, as another program would: receiving says
+// so, every time, where it once returned "nothing" forever while the wait
+// handle stayed ready.
+TEST_F(WintunAdapterTest, AnAdapterDeletedUnderItsSessionIsReportedRemoved) {
+    inFreshNetworkNamespace([] {
+        VirtualAdapter adapter;
+        try {
+            while (!adapter.receive().empty()) {
+            }
+        } catch (const AdapterRemoved&) {
+            FAIL() << "removed before it was deleted";
+        }
+        ASSERT_EQ(std::system("ip link delete Orvanti-VPN"), 0);
+        pollfd wait{static_cast<int>(reinterpret_cast<std::intptr_t>(adapter.readWaitHandle())),
+                    POLLIN, 0};
+        ASSERT_EQ(poll(&wait, 1, 1000), 1);
+        for (int call = 0; call < 2; ++call)
+            EXPECT_THROW(adapter.receive(), AdapterRemoved) << "call " << call;
+        try {
+            adapter.receive();
+        } catch (const AdapterRemoved& removed) {
+            EXPECT_STREQ(removed.what(), "The virtual adapter was removed.");
+        }
+        EXPECT_NO_THROW(adapter.send(std::vector<std::uint8_t>(40, 0x45)));
     });
 }
 

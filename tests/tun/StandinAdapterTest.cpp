@@ -298,7 +298,10 @@ TEST_F(StandinAdapter, DeletingUnderASessionNeedsForce) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
     EXPECT_TRUE(api.deleteAdapter(adapter, TRUE, nullptr));
 
-    // The closed session stays valid until it is ended, and every call fails.
+    // The closed session stays valid until it is ended, and every call fails;
+    // a waiter wakes to find that out.
+    EXPECT_EQ(WaitForSingleObject(api.getReadWaitEvent(session), 0),
+              static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD size = 0;
     EXPECT_EQ(api.receivePacket(session, &size), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF));

@@ -1,10 +1,10 @@
 // Packets through a session of the library, exchanged with the kernel of a
 // network namespace that the test makes.
 
+#include "interfaces/WintunExports.h"
 #include "platform/AddressConfig.h"
 #include "tests/support/Ipv4Packets.h"
 #include "tests/support/NetworkNamespace.h"
-#include "interfaces/WintunExports.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <thread>
@@ -147,6 +148,28 @@ TEST_F(WintunSession, ReceivingNeverWaitsAndTheWaitHandleIsPollable) {
         ASSERT_EQ(socket.sendTo(ipv4Address(peerText), peerPort, sequencePayload(1, 20)), 0);
         EXPECT_EQ(poll(&wait, 1, 1000), 1);
         EXPECT_TRUE(fixture.receive());
+    });
+}
+
+// Deleted under the session by someone else: the descriptor polls ready for
+// good, so the library must say the adapter is gone rather than "nothing
+// waiting", on every call, and sending drops quietly.
+TEST_F(WintunSession, AnInterfaceDeletedUnderTheSessionIsReportedAsGone) {
+    inFreshNetworkNamespace([] {
+        SessionFixture fixture;
+        fixture.drain();
+        ASSERT_EQ(std::system("ip link delete Session-Test"), 0);
+        pollfd wait{static_cast<int>(
+                        reinterpret_cast<std::intptr_t>(WintunGetReadWaitEvent(fixture.session))),
+                    POLLIN, 0};
+        ASSERT_EQ(poll(&wait, 1, 1000), 1) << "a waiter wakes";
+        for (int call = 0; call < 3; ++call) {
+            errno = 0;
+            WintunDword size = 0;
+            EXPECT_EQ(WintunReceivePacket(fixture.session, &size), nullptr) << call;
+            EXPECT_EQ(errno, wintunAdapterGone) << "call " << call << ": " << std::strerror(errno);
+        }
+        EXPECT_TRUE(fixture.send(sequencePayload(1, 20))) << "room is still given";
     });
 }
 

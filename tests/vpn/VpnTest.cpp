@@ -77,6 +77,28 @@ TEST_F(VpnRun, MessageDoesNotStopTheRun) {
     EXPECT_FALSE(run.takeError()) << "a stop without a failure stores nothing";
 }
 
+// A failure inside the SDK reaches the run as the call's result, and the run
+// says what it always says for that result.
+TEST_F(VpnRun, AFailureInsideTheSdkEndsTheRunWithItsUsualMessage) {
+    struct Case {
+        const char* entry;
+        const char* error;
+    };
+    for (const Case& c :
+         {Case{"createLobby", "Cannot create lobby"},
+          Case{"DiscordCreate",
+               "Cannot instantiate discord service. Make sure discord is running."}}) {
+        setenv("VASKOR_SDK_FAULT", c.entry, 1);
+        Vpn run(Ipv4Cidr::parse("192.168.42.1/24"));
+        std::optional<std::runtime_error> error;
+        EXPECT_TRUE(waitFor([&] { return (error = run.takeError()).has_value(); })) << c.entry;
+        unsetenv("VASKOR_SDK_FAULT");
+        if (error) {
+            EXPECT_STREQ(error->what(), c.error) << c.entry;
+        }
+    }
+}
+
 TEST_F(VpnRun, ErrorOfAnEndedWorkerCanStillBeTaken) {
     setenv("VASKOR_SDK_UNAVAILABLE", "1", 1);
     Vpn run(Ipv4Cidr::parse("192.168.42.1/24"));

@@ -71,7 +71,8 @@ void StandinSession::close() {
     std::lock_guard<std::mutex> hold(lock);
     closed = true;
     waiting.clear();
-    ResetEvent(event);
+    // A caller waiting for packets wakes and learns that none will come.
+    SetEvent(event);
 }
 
 WintunSessionHandle startStandinSession(WintunAdapterHandle handle, std::uint32_t capacity) {

@@ -31,7 +31,7 @@ struct StandinSession {
     std::uint8_t* allocateSend(std::uint32_t size);
     // Packets come back in the order of their allocation.
     void send(const std::uint8_t* packet);
-    // Set while a packet is waiting to be received.
+    // Set while a packet is waiting to be received, and for good once closed.
     HANDLE readWaitEvent() const { return event; }
     // The adapter was deleted with force: every call fails from now on.
     void close();

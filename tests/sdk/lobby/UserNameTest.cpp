@@ -53,7 +53,60 @@ std::vector<NameCase> nameCases() {
          "b",
          false, "ab"},
         {"only controls: named by the id", "\x01\x02\n", false, "user 42"},
+        {"plain spaces kept", "mary ann lee", true, "mary ann lee"},
+        {"emoji with its variation selector kept", "\u2764\ufe0f", true, "\u2764\ufe0f"},
     };
+}
+
+// Characters that draw nothing or reorder what follows, so that one member
+// could pose as another in the member list: each refused, and dropped from
+// the middle of a name.
+struct Invisible {
+    const char* what;
+    const char* character;
+};
+
+const Invisible invisibles[] = {
+    {"right-to-left override U+202E", "\u202e"},
+    {"left-to-right embedding U+202A", "\u202a"},
+    {"pop directional formatting U+202C", "\u202c"},
+    {"right-to-left isolate U+2067", "\u2067"},
+    {"pop directional isolate U+2069", "\u2069"},
+    {"right-to-left mark U+200F", "\u200f"},
+    {"Arabic letter mark U+061C", "\u061c"},
+    {"zero-width space U+200B", "\u200b"},
+    {"zero-width non-joiner U+200C", "\u200c"},
+    {"zero-width joiner U+200D", "\u200d"},
+    {"word joiner U+2060", "\u2060"},
+    {"invisible separator U+2063", "\u2063"},
+    {"byte-order mark U+FEFF", "\ufeff"},
+    {"soft hyphen U+00AD", "\u00ad"},
+    {"Mongolian vowel separator U+180E", "\u180e"},
+    {"interlinear annotation U+FFF9", "\ufff9"},
+    {"line separator U+2028", "\u2028"},
+    {"paragraph separator U+2029", "\u2029"},
+    {"no-break space U+00A0", "\u00a0"},
+    {"en quad U+2000", "\u2000"},
+    {"hair space U+200A", "\u200a"},
+    {"narrow no-break space U+202F", "\u202f"},
+    {"medium mathematical space U+205F", "\u205f"},
+    {"ideographic space U+3000", "\u3000"},
+    {"Ogham space mark U+1680", "\u1680"},
+    {"tag letter U+E0041", "\U000e0041"},
+    {"language tag U+E0001", "\U000e0001"},
+    {"shorthand format control U+1BCA0", "\U0001bca0"},
+    {"musical symbol beam U+1D173", "\U0001d173"},
+};
+
+TEST(UserName, InvisibleAndReorderingCharactersAreRefused) {
+    for (const auto& c : invisibles) {
+        const std::string alone = c.character;
+        EXPECT_FALSE(validUserName(alone)) << c.what;
+        EXPECT_EQ(cleanUserName(alone, 42), "user 42") << c.what;
+        const std::string inside = "al" + alone + "ice";
+        EXPECT_FALSE(validUserName(inside)) << c.what;
+        EXPECT_EQ(cleanUserName(inside, 42), "alice") << c.what;
+    }
 }
 
 TEST(UserName, ValidAndCleanedNames) {

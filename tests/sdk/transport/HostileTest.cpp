@@ -50,24 +50,104 @@ TEST(NewcomerBudget, ParkedPartsAndLongMessagesStayWithinTheBudget) {
     EXPECT_TRUE(host->events.messages.empty()) << "a newcomer's long message or data got through";
 }
 
-TEST(NewcomerBudget, OnlySoManyNewcomersAndEachUntilItsDeadline) {
+// Loopback addresses as sources of their own: 127.0.0.10, .11, ...
+std::uint32_t source(std::size_t index) {
+    return INADDR_LOOPBACK + 9 + static_cast<std::uint32_t>(index);
+}
+
+bool present(TransportNode& host, const RawPeer& peer) {
+    return host.transport->keyOf(peer.id()).has_value();
+}
+
+// Newcomers past the budget get in, and the oldest make way for them: no
+// one can hold the slots against a member by taking them first.
+TEST(NewcomerBudget, TheOldestNewcomersGiveWayAndEachGoesAtItsDeadline) {
     auto host = hostLettingEveryoneIn(Milliseconds(2500));
+    constexpr std::size_t extra = 4;
     std::vector<std::unique_ptr<RawPeer>> newcomers;
-    for (std::size_t i = 0; i < NewcomerBudget::maxNewcomers + 4; ++i) {
-        newcomers.push_back(std::make_unique<RawPeer>(*host->transport));
-        if (i < NewcomerBudget::maxNewcomers)
-            EXPECT_TRUE(newcomers.back()->handshake(*host)) << "newcomer " << i;
-        else // what must not happen: a short wait
-            EXPECT_FALSE(newcomers.back()->handshake(*host, Milliseconds(200))) << "newcomer " << i;
+    for (std::size_t i = 0; i < NewcomerBudget::maxNewcomers + extra; ++i) {
+        newcomers.push_back(std::make_unique<RawPeer>(*host->transport, source(i)));
+        EXPECT_TRUE(newcomers.back()->handshake(*host)) << "newcomer " << i;
+        EXPECT_LE(host->transport->newcomerCount(), NewcomerBudget::maxNewcomers);
     }
     EXPECT_EQ(host->transport->newcomerCount(), NewcomerBudget::maxNewcomers);
+    for (std::size_t i = 0; i < newcomers.size(); ++i)
+        EXPECT_EQ(present(*host, *newcomers[i]), i >= extra) << "newcomer " << i;
 
     // Admitted before the deadline: it stays. The others go.
-    const PeerId admitted = peerIdOf(newcomers.front()->keys.publicKey);
-    host->transport->admitPeer(admitted);
+    const RawPeer& admitted = *newcomers[extra];
+    host->transport->admitPeer(admitted.id());
     ASSERT_TRUE(pumpUntil({host.get()}, [&] { return host->transport->newcomerCount() == 0; }));
-    EXPECT_TRUE(host->transport->keyOf(admitted).has_value());
-    EXPECT_FALSE(host->transport->keyOf(peerIdOf(newcomers.back()->keys.publicKey)));
+    EXPECT_TRUE(present(*host, admitted));
+    EXPECT_FALSE(present(*host, *newcomers.back()));
+}
+
+// One source holds only its share: its own oldest makes way, never another
+// source's newcomer, and an admitted member does not count.
+TEST(NewcomerBudget, OneSourceHoldsOnlyItsShare) {
+    auto host = hostLettingEveryoneIn(Milliseconds(10000));
+    RawPeer other(*host->transport, source(0));
+    ASSERT_TRUE(other.handshake(*host));
+    RawPeer member(*host->transport, source(1));
+    ASSERT_TRUE(member.handshake(*host));
+    host->transport->admitPeer(member.id());
+
+    std::vector<std::unique_ptr<RawPeer>> fromOne;
+    for (std::size_t i = 0; i < 2 * NewcomerBudget::maxPerSource; ++i) {
+        fromOne.push_back(std::make_unique<RawPeer>(*host->transport, source(1)));
+        EXPECT_TRUE(fromOne.back()->handshake(*host)) << "newcomer " << i;
+    }
+    for (std::size_t i = 0; i < fromOne.size(); ++i)
+        EXPECT_EQ(present(*host, *fromOne[i]), i >= NewcomerBudget::maxPerSource)
+            << "newcomer " << i;
+    EXPECT_TRUE(present(*host, other));
+    EXPECT_TRUE(present(*host, member));
+    EXPECT_EQ(host->transport->newcomerCount(), NewcomerBudget::maxPerSource + 1);
+}
+
+// Initiations alone (their sources may be spoofed) push out those that never
+// answered first: a newcomer that finished its handshake outlasts a stream
+// of them from sources of their own.
+TEST(NewcomerBudget, BareInitiationsGiveWayBeforeAFinishedHandshake) {
+    auto host = hostLettingEveryoneIn(Milliseconds(10000));
+    RawPeer finished(*host->transport, source(0));
+    ASSERT_TRUE(finished.handshake(*host));
+    ASSERT_TRUE(
+        pumpUntil({host.get()}, [&] { return host->transport->isConnected(finished.id()); }));
+    std::vector<std::unique_ptr<RawPeer>> bare;
+    for (std::size_t i = 1; i <= 3 * NewcomerBudget::maxNewcomers; ++i) {
+        bare.push_back(std::make_unique<RawPeer>(*host->transport, source(i)));
+        bare.back()->initiate();
+        // Each answered (the host cannot tell it from a real one), so each was let in.
+        ASSERT_TRUE(pumpUntil({host.get()}, [&] { return bare.back()->receiveRaw().has_value(); }))
+            << "initiation " << i;
+    }
+    EXPECT_EQ(host->transport->newcomerCount(), NewcomerBudget::maxNewcomers);
+    EXPECT_TRUE(present(*host, finished));
+    EXPECT_TRUE(present(*host, *bare.back()));
+}
+
+// A member's newcomer in its first round trip, the slots full of strangers
+// that finished their handshakes and more coming: the strangers give way
+// among themselves, and the member finishes.
+TEST(NewcomerBudget, ANewcomerInItsHandshakeOutlastsStrangersThatFinishedTheirs) {
+    auto host = hostLettingEveryoneIn(Milliseconds(10000));
+    std::vector<std::unique_ptr<RawPeer>> strangers;
+    const auto addStranger = [&] {
+        strangers.push_back(std::make_unique<RawPeer>(*host->transport, source(strangers.size())));
+        return strangers.back()->handshake(*host);
+    };
+    for (std::size_t i = 0; i < NewcomerBudget::maxNewcomers; ++i)
+        ASSERT_TRUE(addStranger()) << "stranger " << i;
+    RawPeer member(*host->transport, source(100));
+    member.initiate();
+    ASSERT_TRUE(pumpUntil({host.get()}, [&] { return present(*host, member); }));
+    for (std::size_t i = 0; i < 4; ++i)
+        ASSERT_TRUE(addStranger()) << "later stranger " << i;
+    EXPECT_TRUE(present(*host, member)) << "pushed out before its handshake could finish";
+    ASSERT_TRUE(pumpUntil({host.get()}, [&] { return member.finish(); }));
+    EXPECT_TRUE(pumpUntil({host.get()}, [&] { return host->transport->isConnected(member.id()); }));
+    EXPECT_FALSE(present(*host, *strangers.front())) << "the oldest stranger gave way";
 }
 
 TEST(Cookie, OnlyTheAddressThatReceivedItCanUseIt) {

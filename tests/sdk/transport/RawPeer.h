@@ -1,8 +1,8 @@
 #pragma once
 
-// A peer made of the transport's own pieces, for tests that need a member
-// that lies: it handshakes with a transport over its own loopback socket and
-// then sends whatever frames or raw datagrams it likes.
+// A peer made of the transport's own pieces, on loopback: a stranger who
+// read the host's key in an invitation, or a member that lies. It handshakes
+// over its own socket and then sends whatever frames or raw datagrams it likes.
 
 #include "tests/sdk/transport/TransportTestSupport.h"
 
@@ -11,39 +11,55 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace transporttest {
 
-// A peer made of the transport's own pieces that sends whatever frames it
-// likes once its handshake is done.
 class RawPeer {
 public:
-    explicit RawPeer(const Transport& host)
-        : hostKey(host.publicKey()), hostEndpoint(endpointOf(host)) {}
+    // source: the loopback address it sends from, another one for another source.
+    explicit RawPeer(const Transport& host, std::uint32_t source = INADDR_LOOPBACK)
+        : RawPeer(host.publicKey(), endpointOf(host), source) {}
+    RawPeer(const PublicKey& hostKey, const Endpoint& hostEndpoint,
+            std::uint32_t source = INADDR_LOOPBACK)
+        : hostKey(hostKey), hostEndpoint(hostEndpoint), socket(source) {}
 
     bool handshake(TransportNode& host,
                    std::chrono::milliseconds limit = testsupport::defaultPumpLimit) {
+        initiate();
+        pumpUntil(
+            {&host}, [&] { return finish(); }, limit);
+        return sender != nullptr;
+    }
+
+    // The handshake's end once the host answered the initiation: true when
+    // done, after a first data frame that tells the host so.
+    bool finish() {
+        if (sender)
+            return true;
+        if (!pending)
+            return false;
+        while (const auto answer = socket.receive()) {
+            const auto accepted = acceptResponse(keys, hostKey, *pending, *answer);
+            if (!accepted)
+                continue;
+            remoteIndex = accepted->response.senderIndex;
+            sender = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.send);
+            receiver = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.receive);
+            send(Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
+            return true;
+        }
+        return false;
+    }
+
+    // Only the first message of a handshake, never finished: what a stranger,
+    // spoofing its source or not, can send without an answer.
+    void initiate() {
         auto initiation = makeInitiation(keys, hostKey, 1, 1, 1,
                                          static_cast<std::uint8_t>(Cipher::chacha20Poly1305));
         socket.sendTo(hostEndpoint, initiation.datagram);
-        std::optional<AcceptedResponse> accepted;
-        pumpUntil(
-            {&host},
-            [&] {
-                const auto answer = socket.receive();
-                if (answer)
-                    accepted = acceptResponse(keys, hostKey, initiation.pending, *answer);
-                return accepted.has_value();
-            },
-            limit);
-        if (!accepted)
-            return false;
-        remoteIndex = accepted->response.senderIndex;
-        sender = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.send);
-        receiver = std::make_unique<PacketCipher>(accepted->cipher, accepted->keys.receive);
-        send(Frame{FrameKind::keepAlive, {}, 0, 0, {}, 0, {}});
-        return true;
+        pending = initiation.pending;
     }
 
     void send(const Frame& frame) {
@@ -97,6 +113,7 @@ private:
     PublicKey hostKey;
     Endpoint hostEndpoint;
     RawSocket socket;
+    std::optional<PendingInitiation> pending;
     std::uint32_t remoteIndex = 0;
     std::uint64_t counter = 0;
     std::unique_ptr<PacketCipher> sender;
