@@ -38,8 +38,10 @@ wait_log 3 '^address 192\.168\.42\.3/24$'
 step "ping between the members, through the host"
 wait_until 20 "a ping from .2 to .3" \
   netns_exec "$PREFIX" 2 ping -q -c 1 -W 1 192.168.42.3 >/dev/null
-# A deadline makes ping fail unless all 20 replies came (with -c alone, one is enough).
-netns_exec "$PREFIX" 2 ping -c 20 -w 10 -i 0.05 -s 1384 -M do -W 2 192.168.42.3 >"$WORK/full-ping" ||
+# Its summary says whether all 20 came back: ping's status is 0 after one
+# reply (and with a deadline it sends on until 20 replies, lost ones or not).
+netns_exec "$PREFIX" 2 ping -c 20 -i 0.05 -s 1384 -M do -W 2 192.168.42.3 >"$WORK/full-ping" || true
+grep -q '^20 packets transmitted, 20 received,' "$WORK/full-ping" ||
   { tail -2 "$WORK/full-ping" >&2; fail "full-size pings from .2 to .3 (1412-byte packets, not fragmented) did not all come back"; }
 tail -2 "$WORK/full-ping" | sed 's/^/   /'
 
