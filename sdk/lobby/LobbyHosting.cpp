@@ -3,6 +3,7 @@
 #include "sdk/transport/Keys.h"
 
 #include <algorithm>
+#include <utility>
 
 // The host's side: admission of newcomers and the spreading of every change.
 
@@ -40,7 +41,9 @@ void LobbySession::hostJoinRequest(transport::PeerId peer, const JoinRequest& re
         // newcomers do, so that held places cannot keep a member out.
         if (candidates.size() >= maxCandidates)
             dropOldestCandidate();
-        candidates.push_back(Candidate{peer});
+        Candidate fresh;
+        fresh.peer = peer;
+        candidates.push_back(std::move(fresh));
         candidate = &candidates.back();
         candidate->since = transport::Clock::now();
         candidate->deadline = candidate->since + timeout;
