@@ -83,6 +83,20 @@ function(vaskor_add_test name)
     endif()
     vaskor_test_cases(${name} PROGRAM $<TARGET_FILE:${name}> LAUNCHER ${launcher}
         LABELS ${ARG_LABELS} TIMEOUT ${ARG_TIMEOUT})
+    foreach(label IN LISTS ARG_LABELS)
+        set_property(GLOBAL APPEND PROPERTY VASKOR_TEST_PROGRAMS_${label} ${name})
+    endforeach()
+endfunction()
+
+# vaskor_label_target(<label>): a target "vaskor_tests_<label>" that builds
+# the test programs of that label and what they need, for a build that runs
+# only them (the thread sanitizer's). Called once all tests are added.
+function(vaskor_label_target label)
+    get_property(programs GLOBAL PROPERTY VASKOR_TEST_PROGRAMS_${label})
+    if(programs)
+        add_custom_target(vaskor_tests_${label})
+        add_dependencies(vaskor_tests_${label} ${programs})
+    endif()
 endfunction()
 
 # vaskor_add_fuzzer(<name> SOURCES ... [LIBS ...])
