@@ -19,6 +19,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -364,6 +365,13 @@ TEST(ControlSocketLimits, OutOfDescriptorsTheListenerRestsUntilOneIsFree) {
     if (child == 0) {
         const rlimit low{64, 64};
         ::setrlimit(RLIMIT_NOFILE, &low);
+        // The undefined-behaviour sanitizer checks the first call through an
+        // error category with descriptors of its own (and reports a bad type
+        // when none is left): the listener's comparison, made once here
+        // before the descriptors run out.
+        const std::error_code outOfDescriptors(EMFILE, std::generic_category());
+        if (outOfDescriptors != std::errc::too_many_files_open)
+            ::_exit(4);
         ControlServer server(path);
         std::vector<int> filler;
         for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
@@ -392,7 +400,7 @@ TEST(ControlSocketLimits, OutOfDescriptorsTheListenerRestsUntilOneIsFree) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0)
         << "1: the listener kept the core awake, 2: never accepted, 3: no time to try again, "
-           "10: no client";
+           "4: the error's comparison failed, 10: no client";
 }
 
 TEST(ControlSocketPath, TheSettingNamesTheSocket) {
