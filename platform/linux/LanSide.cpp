@@ -29,6 +29,8 @@ constexpr std::uint32_t probeGroup = 0xeffffffau; // 239.255.255.250
 // UDP to 255.255.255.255 or to a group outside 224.0.0.0/24, unfragmented.
 // A cooked socket's filter sees the IPv4 header at offset 0.
 constexpr sock_filter captureProgram[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 13),
     BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 0, 11),
     BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9), // protocol
@@ -222,7 +224,9 @@ std::unique_ptr<LanSide> LanSide::open(std::uint32_t adapterAddress, std::string
                              const_cast<sock_filter*>(captureProgram)};
     sockaddr_ll all{};
     all.sll_family = AF_PACKET;
-    all.sll_protocol = htons(ETH_P_IP);
+    // Only taps of every protocol see what the machine sends; the filter
+    // keeps IPv4.
+    all.sll_protocol = htons(ETH_P_ALL);
     all.sll_ifindex = 0; // every interface; the adapter is left out per packet
     if (setsockopt(descriptor, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
         bind(descriptor, reinterpret_cast<sockaddr*>(&all), sizeof all) != 0) {
