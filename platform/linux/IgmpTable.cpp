@@ -29,7 +29,8 @@ std::vector<GroupMembership> parseIgmpTable(std::string_view text) {
         line = trimmed(line);
         std::uint32_t value = 0;
         const int base = groupLine ? 16 : 10;
-        const auto [rest, error] = std::from_chars(line.data(), line.data() + line.size(), value, base);
+        const auto [rest, error] =
+            std::from_chars(line.data(), line.data() + line.size(), value, base);
         const bool wholeWord = rest == line.data() + line.size() || *rest == ' ' || *rest == '\t';
         if (error != std::errc{} || !wholeWord) {
             if (!groupLine)

@@ -123,7 +123,9 @@ public:
         }
     }
 
-    std::optional<std::uint32_t> lanAddress() const override { return lan ? std::optional(lan->address) : std::nullopt; }
+    std::optional<std::uint32_t> lanAddress() const override {
+        return lan ? std::optional(lan->address) : std::nullopt;
+    }
 
     int sendToLan(std::span<const std::uint8_t> packet) override {
         if (!lan || packet.size() < 20)
@@ -140,8 +142,12 @@ public:
             const std::uint8_t broadcastMac[ETH_ALEN] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
             // A group's MAC: 01:00:5e and the low 23 bits of the group.
             const std::uint8_t groupMac[ETH_ALEN] = {
-                0x01, 0x00, 0x5e, static_cast<std::uint8_t>((group >> 16) & 0x7f),
-                static_cast<std::uint8_t>(group >> 8), static_cast<std::uint8_t>(group)};
+                0x01,
+                0x00,
+                0x5e,
+                static_cast<std::uint8_t>((group >> 16) & 0x7f),
+                static_cast<std::uint8_t>(group >> 8),
+                static_cast<std::uint8_t>(group)};
             std::memcpy(to.sll_addr, destination == 0xffffffffu ? broadcastMac : groupMac,
                         ETH_ALEN);
         }
@@ -156,13 +162,15 @@ public:
         interfaces = readInterfaces();
         adapterIndex = interfaces.indexOf(adapterAddress);
         lan.reset();
+        // Without the adapter in sight nothing is told apart from it: no copies.
+        if (!adapterIndex)
+            return;
         if (const std::optional<std::uint32_t> source = multicastSourceAddress()) {
             const std::optional<std::uint32_t> index = interfaces.indexOf(*source);
             if (index && index != adapterIndex)
                 lan = LanInterface{*index, *source, isEthernet(*index)};
         }
-        if (adapterIndex)
-            groups.mirrorOnto(*adapterIndex);
+        groups.mirrorOnto(*adapterIndex);
     }
 
 private:
@@ -191,11 +199,10 @@ private:
     // passed on for another (a bridge's ports, forwarding): the source is an
     // address of the very interface the packet left through.
     bool accepted(const sockaddr_ll& from, const std::uint8_t* packet, std::size_t size) const {
-        if (from.sll_pkttype != PACKET_OUTGOING || from.sll_hatype == ARPHRD_LOOPBACK ||
-            size < 20)
+        if (from.sll_pkttype != PACKET_OUTGOING || from.sll_hatype == ARPHRD_LOOPBACK || size < 20)
             return false;
         const auto index = static_cast<std::uint32_t>(from.sll_ifindex);
-        if (index == adapterIndex)
+        if (!adapterIndex || index == adapterIndex)
             return false;
         std::uint32_t source = 0;
         std::memcpy(&source, packet + 12, sizeof source);

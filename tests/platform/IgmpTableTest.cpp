@@ -1,5 +1,5 @@
-#include "platform/linux/GroupMirror.h"
 #include "platform/linux/IgmpTable.h"
+#include "platform/linux/GroupMirror.h"
 
 #include "tests/support/SystemIpv4.h"
 
@@ -41,12 +41,15 @@ TEST(IgmpTable, PassesOverWhatItDoesNotUnderstand) {
         std::vector<GroupMembership> expected;
     } cases[] = {
         {"empty", "", {}},
-        {"the header alone", "Idx\tDevice    : Count Querier\tGroup    Users Timer\tReporter\n", {}},
+        {"the header alone",
+         "Idx\tDevice    : Count Querier\tGroup    Users Timer\tReporter\n",
+         {}},
         {"a group before any interface", "\t\t\t\t3C0200E0     1 0:00000000\t\t0\n", {}},
         {"a group too short", "4\teth0 : 1 V3\n\t\t\t\t3C0200     1 0:0\t\t0\n", {}},
         {"a group of other characters", "4\teth0 : 1 V3\n\t\t\t\t3C02ZZE0     1 0:0\t\t0\n", {}},
         {"an interface without a number",
-         "4\teth0 : 1 V3\nx\tbad : 1 V3\n\t\t\t\t3C0200E0     1 0:0\t\t0\n", {}},
+         "4\teth0 : 1 V3\nx\tbad : 1 V3\n\t\t\t\t3C0200E0     1 0:0\t\t0\n",
+         {}},
         {"no line end at the end", "4\teth0 : 1 V3\n\t\t\t\t3C0200E0", {{4, ip("224.0.2.60")}}},
     };
     for (const Case& c : cases)
@@ -54,7 +57,8 @@ TEST(IgmpTable, PassesOverWhatItDoesNotUnderstand) {
 }
 
 TEST(GroupMirror, WantsWhatProgramsHoldElsewhereButTheLinkLocalBlock) {
-    EXPECT_EQ(GroupMirror::wanted(parseIgmpTable(table), 7), std::set<std::uint32_t>{ip("224.0.2.60")})
+    EXPECT_EQ(GroupMirror::wanted(parseIgmpTable(table), 7),
+              std::set<std::uint32_t>{ip("224.0.2.60")})
         << "the adapter's own groups and 224.0.0.0/24 are left out";
     EXPECT_EQ(GroupMirror::wanted(parseIgmpTable(table), 4),
               std::set<std::uint32_t>{ip("239.255.255.250")});

@@ -7,7 +7,8 @@
 //
 // Standard input, one command a line:
 //   send DEST TEXT         one datagram TEXT to DEST:PORT from the announcer
-//   flood DEST COUNT       COUNT datagrams "flood-N" to DEST:PORT, at once
+//   flood DEST COUNT       COUNT datagrams "flood-N" to DEST:PORT, at once (N
+//                          counts on over every flood of the run)
 // Standard output:
 //   heard TEXT from ADDR   the listener got TEXT; it answers "re:TEXT" to
 //                          the sender unless TEXT is itself an answer or a flood
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
     say("listening");
 
     std::string input;
+    unsigned flooded = 0; // every flood datagram differs from the others
     pollfd waits[3] = {{STDIN_FILENO, POLLIN, 0}, {listener, POLLIN, 0}, {announcer, POLLIN, 0}};
     while (!testsupport::stopRequested()) {
         if (poll(waits, 3, 200) <= 0)
@@ -122,7 +124,7 @@ int main(int argc, char** argv) {
                     sendTo(announcer, destination, port, text);
                 else if (command == "flood")
                     for (int i = 0; i < std::atoi(text.c_str()); ++i)
-                        sendTo(announcer, destination, port, "flood-" + std::to_string(i));
+                        sendTo(announcer, destination, port, "flood-" + std::to_string(flooded++));
             }
         }
     }

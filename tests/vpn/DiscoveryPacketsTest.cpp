@@ -1,5 +1,5 @@
-#include "vpn/Discovery.h"
 #include "vpn/DiscoveryPackets.h"
+#include "vpn/Discovery.h"
 
 #include "tests/support/Ipv4Packets.h"
 
@@ -48,13 +48,20 @@ TEST(DiscoveryPackets, OnlyUnfragmentedUdpToTheLimitedBroadcastOrARoutableGroupQ
     cases.push_back(variant("a first fragment", [](auto& p) { p[6] = 0x20; }));
     cases.push_back(variant("a later fragment", [](auto& p) { p[7] = 0x10; }));
     cases.push_back(variant("IPv6", [](auto& p) { p[0] = 0x60; }));
-    cases.push_back(variant("header longer than the packet", [](auto& p) { p[0] = 0x4f; p.resize(40); }));
+    cases.push_back(variant("header longer than the packet", [](auto& p) {
+        p[0] = 0x4f;
+        p.resize(40);
+    }));
     cases.push_back(variant("total length past the end", [](auto& p) { p[3] = 200; }));
     cases.push_back(variant("UDP length past the packet", [](auto& p) { p[25] = 200; }));
     cases.push_back(variant("UDP length below its header", [](auto& p) { p[25] = 7; }));
-    cases.push_back(variant("cut inside the UDP header", [](auto& p) { p.resize(24); p[3] = 24; }));
+    cases.push_back(variant("cut inside the UDP header", [](auto& p) {
+        p.resize(24);
+        p[3] = 24;
+    }));
     cases.push_back(variant("empty", [](auto& p) { p.clear(); }));
-    cases.push_back(Case{"DF set is still whole", [] {
+    cases.push_back(Case{"DF set is still whole",
+                         [] {
                              auto p = udpTo("255.255.255.255");
                              p[6] = 0x40;
                              return p;
@@ -125,8 +132,8 @@ TEST(DiscoveryPackets, ADatagramSentOnTwoInterfacesIsSeenOnceWithinTheWindow) {
         {"another payload", udpTo("224.0.2.60", 60, 8)},
         {"another group", udpTo("224.0.2.61")},
         {"another length", udpTo("224.0.2.60", 61)},
-        {"another port", udpPacket(ipv4Address("192.168.1.11"), ipv4Address("224.0.2.60"), 40000,
-                                   4446, 60, 7)},
+        {"another port",
+         udpPacket(ipv4Address("192.168.1.11"), ipv4Address("224.0.2.60"), 40000, 4446, 60, 7)},
     };
     for (const Other& other : others)
         EXPECT_FALSE(recent.seenBefore(other.packet, start + std::chrono::milliseconds(10)))
@@ -141,9 +148,18 @@ TEST(DiscoveryPackets, TheSettingTakesOnOrOff) {
         const char* value;
         std::optional<bool> expected;
     } cases[] = {
-        {nullptr, true}, {"", true},      {"1", true},     {"on", true},
-        {"yes", true},   {"true", true},  {"0", false},    {"off", false},
-        {"no", false},   {"false", false}, {"maybe", std::nullopt}, {"OFF ", std::nullopt},
+        {nullptr, true},
+        {"", true},
+        {"1", true},
+        {"on", true},
+        {"yes", true},
+        {"true", true},
+        {"0", false},
+        {"off", false},
+        {"no", false},
+        {"false", false},
+        {"maybe", std::nullopt},
+        {"OFF ", std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Discovery::readSetting(c.value), c.expected) << (c.value ? c.value : "(unset)");
