@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,11 +83,13 @@ int main(int argc, char** argv) {
     const auto port = static_cast<std::uint16_t>(std::atoi(argv[1]));
     const int listener = udpSocket(port);
     ip_mreqn membership{}; // no interface named: the system picks one
-    if (inet_pton(AF_INET, argv[2], &membership.imr_multiaddr) != 1 ||
-        setsockopt(listener, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
-        std::perror("vaskor-lan-game: joining the group");
-        return 1;
+    if (inet_pton(AF_INET, argv[2], &membership.imr_multiaddr) != 1) {
+        std::fprintf(stderr, "vaskor-lan-game: %s is not an IPv4 group\n", argv[2]);
+        return 2;
     }
+    // A machine without a default route has no interface for it: broadcasts only.
+    if (setsockopt(listener, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0)
+        say(std::string("no group: ") + std::strerror(errno));
     const int announcer = udpSocket(0);
     say("listening");
 
