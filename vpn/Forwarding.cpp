@@ -50,7 +50,7 @@ void NetworkRun::forwardOutbound() {
             peer::ipv4PacketLength(packet.data(), packet.size());
         if (!packetLength)
             continue;
-        if (!lobbyHasAnotherMember())
+        if (!discovery.fromAdapter({packet.data(), *packetLength}) || !lobbyHasAnotherMember())
             continue;
         const auto length = static_cast<std::uint32_t>(*packetLength);
         if (std::optional<discord::NetworkPeerId> owner =
@@ -59,10 +59,15 @@ void NetworkRun::forwardOutbound() {
             network.SendMessage(*owner, peer::dataChannel, packet.data(), length);
             continue;
         }
-        for (discord::NetworkPeerId recipient : knownPeers)
-            if (recipient != ownPeerId)
-                network.SendMessage(recipient, peer::dataChannel, packet.data(), length);
+        sendToEveryMember(packet.data(), length);
     }
+}
+
+void NetworkRun::sendToEveryMember(const std::uint8_t* packet, std::uint32_t length) {
+    discord::NetworkManager& network = core->NetworkManager();
+    for (discord::NetworkPeerId recipient : knownPeers)
+        if (recipient != ownPeerId)
+            network.SendMessage(recipient, peer::dataChannel, packet, length);
 }
 
 bool NetworkRun::lobbyHasAnotherMember() {

@@ -164,4 +164,5 @@ void NetworkRun::applyAddress(const Ipv4Cidr& address) {
     }
     vpn.setOwnAddress(address);
     unicastRoutes.setLocalNetwork(address);
+    startDiscovery(address);
 }

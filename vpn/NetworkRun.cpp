@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -24,7 +25,9 @@ constexpr std::chrono::milliseconds longestWait{1000};
 
 } // namespace
 
-NetworkRun::NetworkRun(Vpn& vpn) : vpn(vpn), nextAddress(vpn.configuredHostAddress()) {}
+NetworkRun::NetworkRun(Vpn& vpn)
+    : vpn(vpn), nextAddress(vpn.configuredHostAddress()),
+      discovery(Discovery::readSetting(std::getenv(lanDiscoveryVariable)).value_or(true)) {}
 
 NetworkRun::~NetworkRun() {
     // Destroying the core leaves the lobby and drops every subscription;
@@ -40,7 +43,7 @@ void NetworkRun::failRun(const char* text) {
 }
 
 void NetworkRun::run() {
-    if (!createCore())
+    if (!readDiscoverySetting() || !createCore())
         return;
     core->NetworkManager().GetPeerId(&ownPeerId);
     activity = discord::Activity();
@@ -98,6 +101,7 @@ void NetworkRun::pass() {
         core->OverlayManager().OpenActivityInvite(discord::ActivityActionType::Join,
                                                   [](discord::Result) {});
     try {
+        copyLanDiscovery();
         forwardOutbound();
     } catch (const AdapterRemoved& removed) {
         // Its wait handle stays ready: the run ends here rather than spin.
@@ -117,9 +121,10 @@ void NetworkRun::waitForWork() {
         std::this_thread::sleep_for(plainSleep);
         return;
     }
-    const std::array<WaitableHandle, 3> handles{
+    const std::array<WaitableHandle, 4> handles{
         vpn.wakeHandle(), waitableOf(sdkHandle),
-        connected && adapter ? waitableOf(adapter->readWaitHandle()) : nullptr};
+        connected && adapter ? waitableOf(adapter->readWaitHandle()) : nullptr,
+        discovery.readyHandle()};
     waitForAny(handles, longestWait);
     vpn.clearWake();
 }

@@ -7,6 +7,7 @@
 #include "adapter/Ipv4Cidr.h"
 #include "adapter/VirtualAdapter.h"
 #include "discord/Core.h"
+#include "vpn/Discovery.h"
 #include "vpn/UnicastRoutes.h"
 
 #include <cstdint>
@@ -75,6 +76,12 @@ private:
     void deliverInbound(discord::NetworkPeerId peerId, const std::uint8_t* data,
                         std::uint32_t length);
     bool lobbyHasAnotherMember();
+    void sendToEveryMember(const std::uint8_t* packet, std::uint32_t length);
+
+    // LAN discovery (LanCopies.cpp).
+    bool readDiscoverySetting();
+    void startDiscovery(const Ipv4Cidr& address);
+    void copyLanDiscovery();
     // Calls visit with each member's user id, in the lobby's order, until it
     // returns false.
     template <typename Visit> void visitMembers(Visit visit);
@@ -93,6 +100,7 @@ private:
     discord::User currentUser;
     discord::Activity activity;
     UnicastRoutes unicastRoutes;
+    Discovery discovery;
 
     // Only the lobby owner's peer hands out addresses and tells who owns
     // which. Control messages that arrive before that peer is known wait here.
