@@ -7,7 +7,8 @@
 # DPI/96; in both states of the host/join panel no control overlaps another,
 # every control lies inside the client area and holds its text (the text's
 # extent in Windows' control font at that DPI, from window-probe), and the
-# image buttons hold their image (64 pixels at 96 DPI, scaled) above it.
+# image buttons hold their image (64 pixels at 96 DPI, scaled) above it;
+# the same for the status panel of a member run (on loopback).
 # ADAPTER is "standin" for a test build, whose notice box is answered first.
 # SHOTS: a folder for screenshots of both states (scripts/screenshots).
 set -euo pipefail
@@ -17,7 +18,8 @@ here=$(dirname "$0")
 . "$here/../support/test-build-notice.sh"
 wine() { "$winerun" "$prefix" "$wine64" "$@"; }
 windows_says() { wine "$probe" "$@" | tr -d '\r'; } # Windows line ends
-export VASKOR_SDK_CLIENT=0
+# The member run below stays on loopback and asks no router for a port.
+export VASKOR_SDK_CLIENT=0 VASKOR_SDK_ADDRESSES=127.0.0.1 VASKOR_SDK_PORT_MAPPING=off
 wineserver=$(dirname "$wine64")/wineserver
 [ -x "$wineserver" ] || wineserver=wineserver
 # This prefix's Wine: ended so that the next program reads the scale afresh
@@ -127,4 +129,27 @@ expect "expanded client area" "$(field client)" "$(scaled 240)x$((fy + fh + $(sc
 expect "expanded frame from Windows' metrics" "$(field frame)" "$(field adjusted)"
 check_layout expanded
 [ -z "$shots" ] || screenshot "$window" "$shots/host-join-advanced-$dpi-dpi.png"
+
+# "Join VPN": the status panel of a member run, once its first status
+# refresh has filled the byte counts.
+read -r jx jy jw jh < <(child "Join VPN")
+xdotool mousemove $((x + jx + jw / 2)) $((y + jy + jh / 2)) click 1
+for _ in $(seq 100); do
+  controls=$(windows_says children "Vaskor VPN")
+  [ -n "$(child "Sent Bytes: 0")" ] && break
+  sleep 0.1
+done
+info=$(windows_says window "Vaskor VPN")
+printf '%s\n' "$info" "$controls"
+read -r ax ay aw ah < <(child "Waiting for connection")
+read -r sx sy sw sh < <(child "Sent Bytes: 0")
+read -r rx ry rw rh < <(child "Received Bytes: 0")
+expect "the address line" "$ax $ay $aw" "$(scaled 8) $(scaled 8) $(scaled 224)"
+# A refreshed line fits its text (the toolkit's static text sizes itself to
+# a new label): its place is checked here, its text below.
+expect "the sent line" "$sx $sy" "$(scaled 8) $((ay + ah + $(scaled 8)))"
+expect "the received line" "$rx $ry" "$(scaled 8) $((sy + sh + $(scaled 4)))"
+expect "status client area" "$(field client)" "$(scaled 240)x$((ry + rh + $(scaled 8)))"
+check_layout status
+[ -z "$shots" ] || screenshot "$window" "$shots/status-member-$dpi-dpi.png"
 echo "laid out at $dpi DPI"
