@@ -14,6 +14,13 @@ bool App::OnInit() {
         return false;
     }
     wxImage::AddHandler(new wxPNGHandler);
-    (new MainFrame())->Show(true);
+    auto* frame = new MainFrame();
+    frame->Show(true);
+    // Once the window is up, so that the box stands over it.
+    if (!startNotice.empty()) {
+        const wxString notice = wxString::FromUTF8(startNotice.data(), startNotice.size());
+        frame->CallAfter(
+            [frame, notice] { frame->showMessage(notice, "Test build", wxOK | wxICON_WARNING); });
+    }
     return true;
 }

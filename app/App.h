@@ -2,9 +2,16 @@
 
 #include <wx/app.h>
 
+#include <string_view>
+
 class App : public wxApp {
 public:
-    bool OnInit() override;
-};
+    // startNotice: what a person must read before using the window (a test
+    // build's limits), shown in a box over it; empty for none.
+    explicit App(std::string_view startNotice = {}) : startNotice(startNotice) {}
 
-wxDECLARE_APP(App);
+    bool OnInit() override;
+
+private:
+    std::string_view startNotice;
+};

@@ -28,16 +28,21 @@ public:
     }
 };
 
-void addImageButton(wxWindow* parent, int id, const wxString& label, const wxPoint& position,
-                    const char* normalImage, const char* hoverImage) {
-    const wxBitmap normal = loadEmbeddedImage(normalImage);
-    const wxBitmap hover = loadEmbeddedImage(hoverImage);
-    auto* button = new FramelessButton(parent, id, label, position, wxSize(80, 80));
+wxButton* addImageButton(wxWindow* parent, int id, const wxString& label, const char* normalImage,
+                         const char* hoverImage) {
+    auto* button =
+        new FramelessButton(parent, id, label, wxDefaultPosition, parent->FromDIP(wxSize(80, 80)));
     button->SetBackgroundColour(panelGrey);
     button->SetForegroundColour(white);
-    button->SetBitmap(normal);
+    button->SetBitmap(loadEmbeddedImageBundle(normalImage));
     button->SetBitmapPosition(wxTOP);
-    button->SetBitmapCurrent(hover);
+    button->SetBitmapCurrent(loadEmbeddedImageBundle(hoverImage));
+    return button;
+}
+
+// The default height of a control for its text at the window's DPI.
+int defaultHeight(const wxWindow* control) {
+    return control->GetBestSize().GetHeight();
 }
 
 } // namespace
@@ -48,29 +53,36 @@ HostJoinSelectPanel::HostJoinSelectPanel(wxWindow* parent)
     SetBackgroundColour(panelGrey);
     SetForegroundColour(white);
     Move(0, 0);
-    SetClientSize(240, 140);
 
-    addImageButton(this, ID_HOST, "Host VPN", wxPoint(20, 30), "btn-host-default.png",
-                   "btn-host-hover.png");
-    addImageButton(this, ID_JOIN, "Join VPN", wxPoint(140, 30), "btn-join-default.png",
-                   "btn-join-hover.png");
+    hostButton =
+        addImageButton(this, ID_HOST, "Host VPN", "btn-host-default.png", "btn-host-hover.png");
+    joinButton =
+        addImageButton(this, ID_JOIN, "Join VPN", "btn-join-default.png", "btn-join-hover.png");
 
     advancedButton = new FramelessButton(this, ID_SHOW_ADVANCED, "Show Advanced Settings",
                                          wxDefaultPosition, wxDefaultSize);
     advancedButton->SetBackgroundColour(panelGrey);
     advancedButton->SetForegroundColour(dimText);
-    const wxSize created = advancedButton->GetSize();
-    const wxPoint at = advancedButton->GetPosition();
-    advancedButton->SetSize(240, created.GetHeight());
-    advancedButton->Move(at.x, 136 - created.GetHeight());
 
-    auto* label = new wxStaticText(this, wxID_ANY, "Host IP CIDR", wxPoint(8, 148), wxDefaultSize,
-                                   0, "staticText");
-    label->SetSize(224, label->GetSize().GetHeight());
-
-    addressField = new wxTextCtrl(this, wxID_ANY, "192.168.42.1/24", wxPoint(8, yBelow(label, 8)),
+    addressLabel = new wxStaticText(this, wxID_ANY, "Host IP CIDR", wxDefaultPosition,
+                                    wxDefaultSize, 0, "staticText");
+    addressField = new wxTextCtrl(this, wxID_ANY, "192.168.42.1/24", wxDefaultPosition,
                                   wxDefaultSize, 0, wxDefaultValidator, "text");
-    addressField->SetSize(224, addressField->GetSize().GetHeight());
+    arrange();
+}
 
-    expandedHeight = yBelow(addressField, 8);
+// The label and the field lie below the compact panel until the advanced
+// settings are shown; the strip's bottom edge stays 4 above the panel's.
+void HostJoinSelectPanel::arrange() {
+    hostButton->SetSize(wxRect(FromDIP(wxPoint(20, 30)), FromDIP(wxSize(80, 80))));
+    joinButton->SetSize(wxRect(FromDIP(wxPoint(140, 30)), FromDIP(wxSize(80, 80))));
+    if (advancedButton) {
+        const int height = defaultHeight(advancedButton);
+        advancedButton->SetSize(0, FromDIP(136) - height, FromDIP(240), height);
+    }
+    addressLabel->SetSize(FromDIP(8), FromDIP(148), FromDIP(224), defaultHeight(addressLabel));
+    addressField->SetSize(FromDIP(8), yBelow(addressLabel, FromDIP(8)), FromDIP(224),
+                          defaultHeight(addressField));
+    expandedHeight = yBelow(addressField, FromDIP(8));
+    SetClientSize(FromDIP(240), advancedButton ? FromDIP(140) : expandedHeight);
 }

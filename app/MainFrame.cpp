@@ -60,6 +60,17 @@ MainFrame::MainFrame()
     hostJoinPanel = new HostJoinSelectPanel(this);
     fitToPanel(hostJoinPanel);
     CentreOnScreen(wxBOTH);
+    Bind(wxEVT_DPI_CHANGED, &MainFrame::onDpiChanged, this);
+}
+
+void MainFrame::onDpiChanged(wxDPIChangedEvent&) {
+    if (hostJoinPanel) {
+        hostJoinPanel->arrange();
+        fitToPanel(hostJoinPanel);
+    } else if (networkPanel) {
+        networkPanel->arrange();
+        fitToPanel(networkPanel);
+    }
 }
 
 void MainFrame::fitToPanel(const wxWindow* panel) {

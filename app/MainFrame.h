@@ -13,6 +13,7 @@ class HostJoinSelectPanel;
 class NetworkPanel;
 class Vpn;
 class wxCommandEvent;
+class wxDPIChangedEvent;
 
 // The program's one window: the host/join panel until a run starts, then the
 // network status panel. Every button and timer event of the program ends here.
@@ -32,6 +33,9 @@ private:
     void onInvite(wxCommandEvent& event);
     void onStatusTimer(wxTimerEvent& event);
     void onShowAdvanced(wxCommandEvent& event);
+    // The window moved to a display of another scale: its fonts and images
+    // are the toolkit's; the positions and sizes are ours.
+    void onDpiChanged(wxDPIChangedEvent& event);
 
     // Runs a start of a run; any failure is shown and closes the window.
     void guardStart(const std::function<void()>& start);

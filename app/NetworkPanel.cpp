@@ -8,11 +8,15 @@
 
 namespace {
 
-wxStaticText* addStatusLine(wxWindow* parent, const wxString& text, int y) {
-    auto* line =
-        new wxStaticText(parent, wxID_ANY, text, wxPoint(8, y), wxDefaultSize, 0, "staticText");
-    line->SetSize(224, line->GetSize().GetHeight());
-    return line;
+wxStaticText* addStatusLine(wxWindow* parent, const wxString& text) {
+    return new wxStaticText(parent, wxID_ANY, text, wxDefaultPosition, wxDefaultSize, 0,
+                            "staticText");
+}
+
+// Puts a control at x 8 and y, 224 wide at its default height.
+void placeLine(wxWindow* control, int y) {
+    const wxWindow* panel = control->GetParent();
+    control->SetSize(panel->FromDIP(8), y, panel->FromDIP(224), control->GetBestSize().GetHeight());
 }
 
 } // namespace
@@ -24,16 +28,23 @@ NetworkPanel::NetworkPanel(wxWindow* parent, bool isHost)
     SetForegroundColour(wxColour(255, 255, 255));
     Move(0, 0);
 
-    addressText = addStatusLine(this, "Waiting for connection", 8);
-    sentText = addStatusLine(this, "", yBelow(addressText, 8));
-    receivedText = addStatusLine(this, "", yBelow(sentText, 4));
-    wxWindow* last = receivedText;
+    addressText = addStatusLine(this, "Waiting for connection");
+    sentText = addStatusLine(this, "");
+    receivedText = addStatusLine(this, "");
+    if (isHost)
+        inviteButton = new wxButton(this, ID_INVITE, "Invite", wxDefaultPosition, wxDefaultSize, 0,
+                                    wxDefaultValidator, "button");
+    arrange();
+}
 
-    if (isHost) {
-        auto* invite = new wxButton(this, ID_INVITE, "Invite", wxPoint(8, yBelow(receivedText, 16)),
-                                    wxDefaultSize, 0, wxDefaultValidator, "button");
-        invite->SetSize(224, invite->GetSize().GetHeight());
-        last = invite;
+void NetworkPanel::arrange() {
+    placeLine(addressText, FromDIP(8));
+    placeLine(sentText, yBelow(addressText, FromDIP(8)));
+    placeLine(receivedText, yBelow(sentText, FromDIP(4)));
+    wxWindow* last = receivedText;
+    if (inviteButton) {
+        placeLine(inviteButton, yBelow(receivedText, FromDIP(16)));
+        last = inviteButton;
     }
-    SetClientSize(240, yBelow(last, 8));
+    SetClientSize(FromDIP(240), yBelow(last, FromDIP(8)));
 }

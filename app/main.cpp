@@ -7,7 +7,17 @@
 
 #include <iostream>
 
-wxIMPLEMENT_APP_NO_MAIN(App);
+namespace {
+
+// The program's application: the window, with a test build's notice over it.
+class ProgramApp : public App {
+public:
+    ProgramApp() : App(testBuildNotice) {}
+};
+
+} // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(ProgramApp);
 
 int main(int argc, char** argv) {
     if (!adapterNotice.empty())

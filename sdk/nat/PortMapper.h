@@ -7,6 +7,7 @@
 // without waiting; nothing here calls into the core.
 
 #include "sdk/nat/Gateway.h"
+#include "sdk/os/SocketLibrary.h"
 
 #include <atomic>
 #include <chrono>
@@ -45,6 +46,9 @@ private:
     // False when asked to stop first.
     bool pause(const std::stop_token& stop, std::chrono::seconds duration);
 
+    // First: held until the thread has taken the mapping back, whatever
+    // became of the core's own socket meanwhile.
+    os::SocketLibrary socketLibrary;
     std::uint16_t port;
     PortMapperTimes times;
     // 0, or 1 << 48 | address << 16 | port: read without a lock.

@@ -1,4 +1,5 @@
 #include "app/MainFrame.h"
+#include "app/EmbeddedImage.h"
 #include "app/HostJoinSelectPanel.h"
 #include "app/Identifiers.h"
 #include "tests/app/WindowTesting.h"
@@ -174,6 +175,47 @@ TEST(HostJoinSelectPanel, ImageButtonsCarryTheirLabelsIdsAndImages) {
         EXPECT_GT(meanBrightness(hover), meanBrightness(normal) + 20)
             << c.label << ": the hover image should be visibly brighter";
     }
+}
+
+// Displays at 150% and 200% show the buttons' images from their own sizes,
+// not the 64-pixel one stretched.
+TEST(HostJoinSelectPanel, ButtonImagesComeAtEachDisplayScale) {
+    for (const char* name : {"btn-host-default.png", "btn-host-hover.png", "btn-join-default.png",
+                             "btn-join-hover.png"}) {
+        const wxBitmapBundle bundle = loadEmbeddedImageBundle(name);
+        EXPECT_EQ(bundle.GetDefaultSize(), wxSize(64, 64)) << name;
+        const wxImage source(std::string(ASSETS_DIR) + "/" + name, wxBITMAP_TYPE_PNG);
+        for (const int side : {64, 96, 128}) {
+            const wxImage shown = bundle.GetBitmap(wxSize(side, side)).ConvertToImage();
+            EXPECT_EQ(shown.GetSize(), wxSize(side, side)) << name;
+            EXPECT_TRUE(samePixels(shown, source.Scale(side, side, wxIMAGE_QUALITY_NORMAL)))
+                << name << " at " << side << " pixels";
+        }
+    }
+}
+
+// A move to a display of another scale lays the panel out again and fits the
+// window to it (at 96 DPI: the same layout, whatever was moved meanwhile).
+TEST(HostJoinSelectPanel, ADpiChangeLaysThePanelOutAgain) {
+    MainFrame* frame = mainFrame();
+    ASSERT_NE(frame, nullptr);
+    HostJoinSelectPanel* panel = frame->hostJoinPanel;
+    auto* host = child<wxButton>(ID_HOST);
+    ASSERT_NE(host, nullptr);
+    const wxRect strip = panel->advancedButton->GetRect();
+    host->Move(0, 0);
+    panel->advancedButton->Move(0, 0);
+    frame->SetClientSize(300, 300);
+
+    wxDPIChangedEvent changed(wxSize(96, 96), wxSize(96, 96));
+    changed.SetEventObject(frame);
+    frame->ProcessWindowEvent(changed);
+
+    EXPECT_EQ(host->GetPosition(), wxPoint(20, 30));
+    EXPECT_EQ(panel->advancedButton->GetRect(), strip);
+    EXPECT_TRUE(processEventsUntil([&] { return frame->GetClientSize() == wxSize(240, 140); }))
+        << "client area " << frame->GetClientSize().x << "x" << frame->GetClientSize().y;
+    EXPECT_EQ(panel->GetSize(), wxSize(240, 140));
 }
 
 TEST(HostJoinSelectPanel, CompactLayoutHidesTheAddressBelowTheStrip) {

@@ -19,6 +19,7 @@ if [ "$adapter" != standin ]; then
   exit 0
 fi
 . "$(dirname "$0")/../support/window.sh"
+. "$(dirname "$0")/../support/test-build-notice.sh"
 wine() { "$winerun" "$prefix" "$wine64" "$@"; }
 windows_says() { wine "$probe" "$@" | tr -d '\r'; } # Windows line ends
 export VASKOR_SDK_CLIENT=0
@@ -28,6 +29,7 @@ trap 'status=$?; [ -n "$pid" ] && kill $pid 2>/dev/null; wait 2>/dev/null || tru
 
 wine "$program" 2>"$work/stderr" & pid=$!
 window=$(wait_for_window "Vaskor VPN" 30)
+answer_test_build_notice
 info=$(windows_says window "Vaskor VPN")
 read -r x y < <(awk '$1 == "screen" {print $2, $3}' <<<"$info")
 # "Host VPN" with the address field's default.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# windows_program_window_test.sh PROGRAM PROBE WINE_RUN PREFIX WINE64, on an
-# Xvfb display: the Windows program under Wine. Its first window: the title,
+# windows_program_window_test.sh ADAPTER PROGRAM PROBE WINE_RUN PREFIX WINE64,
+# on an Xvfb display: the Windows program under Wine (ADAPTER "standin" for a
+# test build, whose notice box is answered first). Its first window: the title,
 # a 240x140 client area inside the frame Windows' own metrics give for it,
 # centred, the 64x64 icon from icon.png (the window's, as Wine gives it to X
 # in _NET_WM_ICON) and the executable's icon resource with a 64x64 image;
@@ -9,8 +10,11 @@
 # window-probe, which asks Windows (GetClientRect, AdjustWindowRectEx, the
 # controls' rectangles).
 set -euo pipefail
+adapter=$1
+shift
 program=$1 probe=$2 winerun=$3 prefix=$4 wine64=$5
 . "$(dirname "$0")/../support/window.sh"
+. "$(dirname "$0")/../support/test-build-notice.sh"
 wine() { "$winerun" "$prefix" "$wine64" "$@"; }
 windows_says() { wine "$probe" "$@" | tr -d '\r'; } # Windows line ends
 winepath_of() { printf 'Z:%s' "${1//\//\\}"; } # Wine's drive Z: is /
@@ -26,6 +30,9 @@ expect() { # expect WHAT GOT WANTED
 
 wine "$program" & pid=$!
 window=$(wait_for_window "Vaskor VPN" 30)
+if [ "$adapter" = standin ]; then
+  answer_test_build_notice
+fi
 info=$(windows_says window "Vaskor VPN")
 printf '%s\n' "$info"
 expect "client area" "$(field client)" 240x140

@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# windows_installer_test.sh INSTALLER PROGRAM WINE_RUN PREFIX WINE64, on an Xvfb
-# display: the Windows installer installs silently (/S) under Wine, with the
-# Start menu entry and the uninstall record; the program started from that
-# entry shows its window; the silent uninstaller removes all of it again.
+# windows_installer_test.sh ADAPTER INSTALLER PROGRAM PROBE WINE_RUN PREFIX WINE64,
+# on an Xvfb display: the Windows installer installs silently (/S) under Wine,
+# with the Start menu entry and the uninstall record; the program started from
+# that entry shows its window; the silent uninstaller removes all of it again.
+# ADAPTER "standin": a test build, whose installer's name ends in "-test" and
+# whose program, started from the Start menu, shows its "Test build" box.
 set -euo pipefail
-installer=$1 program=$2 winerun=$3 prefix=$4 wine64=$5
+adapter=$1 installer=$2 program=$3 probe=$4 winerun=$5 prefix=$6 wine64=$7
 . "$(dirname "$0")/../support/window.sh"
+. "$(dirname "$0")/../support/test-build-notice.sh"
 wine() { "$winerun" "$prefix" "$wine64" "$@"; }
+windows_says() { wine "$probe" "$@" | tr -d '\r'; } # Windows line ends
+
+case "$adapter:$(basename "$installer")" in
+  standin:vaskor-vpn-*-win64-test.exe | wintun:vaskor-vpn-*-win64.exe) ;;
+  *) echo "a build with the $adapter adapter library names its installer $(basename "$installer")" >&2; exit 1 ;;
+esac
 
 folder="$prefix/drive_c/Program Files/Vaskor VPN"
 entry="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Vaskor VPN/Vaskor VPN.lnk"
@@ -55,6 +64,9 @@ has_record || { echo "no uninstall record $record" >&2; exit 1; }
 echo "the program starts from its Start menu entry"
 wine start /unix "$entry"
 window=$(wait_for_window "Vaskor VPN" 30)
+if [ "$adapter" = standin ]; then
+  answer_test_build_notice
+fi
 pid=$(xdotool getwindowpid "$window")
 kill "$pid"
 wait_until 10 gone "/proc/$pid"

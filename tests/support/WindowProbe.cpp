@@ -11,17 +11,22 @@
 //       screen X Y        the client area's top-left on the screen
 //       caption H         SM_CYCAPTION
 //       centred DX DY     the window's centre minus the work area's centre
+//       dpi N             the window's DPI (96 at 100%)
 //   window-probe children TITLE [SECONDS]
 //     prints "child CLASS X Y W H TEXT" for each visible control of that
-//     window, in its client coordinates
+//     window, in its client coordinates, and after each control with text
+//     "needs TW TH": the extent of its text in the font Windows gives
+//     controls at the window's DPI (the message font), which a control must
+//     hold for its text not to be cut
 //   window-probe box CAPTION [SECONDS]
 //     waits for the message box of that caption and prints
-//       text ...          its message text
+//       text ...          its message text, a line for each part shown apart
 //   window-probe icons EXE
 //     prints "icon W H" for each image of the executable's first icon group
 //     (the one Explorer shows) and "icons N", the number of groups.
 // (A window's icon is not asked for: under Wine WM_GETICON from another
 // process answers null; X's _NET_WM_ICON shows it instead.)
+// The probe is DPI aware: it sees the windows' real pixels at any scale.
 // Exits 1 with a message when the window never appears.
 #include <windows.h>
 
@@ -32,12 +37,14 @@
 namespace {
 
 HWND waitForWindow(const wchar_t* className, const std::wstring& title, int seconds) {
-    for (int i = 0; i < seconds * 10; ++i) {
+    // One look at least: SECONDS 0 asks whether the window is there now.
+    for (int i = 0;; ++i) {
         if (HWND window = FindWindowW(className, title.c_str()); window && IsWindowVisible(window))
             return window;
+        if (i >= seconds * 10)
+            return nullptr;
         Sleep(100);
     }
-    return nullptr;
 }
 
 std::wstring wide(const char* text) {
@@ -80,8 +87,26 @@ int describeWindow(HWND window) {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     std::printf("centred %ld %ld\n", (frame.left + frame.right) / 2 - (work.left + work.right) / 2,
                 (frame.top + frame.bottom) / 2 - (work.top + work.bottom) / 2);
+    std::printf("dpi %u\n", GetDpiForWindow(window));
 
     return 0;
+}
+
+// The size of one line of text in the message font at that DPI (a
+// control's font belongs to its process: it cannot be asked for from here).
+SIZE textExtent(const wchar_t* text, UINT dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+    HDC screen = GetDC(nullptr);
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    HGDIOBJ previous = SelectObject(screen, font);
+    SIZE extent{};
+    GetTextExtentPoint32W(screen, text, lstrlenW(text), &extent);
+    SelectObject(screen, previous);
+    DeleteObject(font);
+    ReleaseDC(nullptr, screen);
+    return extent;
 }
 
 BOOL CALLBACK describeChild(HWND child, LPARAM param) {
@@ -96,25 +121,32 @@ BOOL CALLBACK describeChild(HWND child, LPARAM param) {
     MapWindowPoints(nullptr, reinterpret_cast<HWND>(param), reinterpret_cast<POINT*>(&rect), 2);
     std::printf("child %s %ld %ld %ld %ld %s\n", narrow(className).c_str(), rect.left, rect.top,
                 rect.right - rect.left, rect.bottom - rect.top, narrow(text).c_str());
+    if (text[0] != L'\0') {
+        const SIZE extent = textExtent(text, GetDpiForWindow(child));
+        std::printf("needs %ld %ld\n", extent.cx, extent.cy);
+    }
     return TRUE;
 }
 
-// The message text: the box's first static control with text (a classic
-// message box's 0xFFFF, or the content of Wine's task dialog).
+// The message text: the box's static controls with text (a classic message
+// box's 0xFFFF, or the content of Wine's task dialog, which shows a message
+// of several paragraphs as a main instruction and the rest below it).
 BOOL CALLBACK findMessage(HWND child, LPARAM param) {
     wchar_t className[16] = {};
     GetClassNameW(child, className, 16);
     wchar_t text[1024] = {};
     if (lstrcmpiW(className, L"Static") != 0 || GetWindowTextW(child, text, 1024) == 0)
         return TRUE;
-    *reinterpret_cast<std::wstring*>(param) = text;
-    return FALSE;
+    std::printf("text %s\n", narrow(text).c_str());
+    ++*reinterpret_cast<int*>(param);
+    return TRUE;
 }
 
 int describeBox(HWND box) {
-    std::wstring text;
-    EnumChildWindows(box, findMessage, reinterpret_cast<LPARAM>(&text));
-    std::printf("text %s\n", narrow(text).c_str());
+    int texts = 0;
+    EnumChildWindows(box, findMessage, reinterpret_cast<LPARAM>(&texts));
+    if (texts == 0)
+        std::printf("text \n");
     return 0;
 }
 
@@ -159,6 +191,7 @@ int main(int argc, char** argv) {
                      " | icons EXE\n");
         return 2;
     }
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     const std::string what = argv[1];
     const std::wstring name = wide(argv[2]);
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 15;

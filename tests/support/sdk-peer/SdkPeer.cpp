@@ -3,8 +3,14 @@
 // channel. Built for Linux and for Windows, so that a Linux core and a
 // Windows core under Wine meet over one wire protocol.
 //
-//   vaskor-sdk-peer host          prints "secret <join secret>", then waits for a member
+//   vaskor-sdk-peer host [ADDRESS] prints "secret <join secret>", then waits for a member
 //   vaskor-sdk-peer join SECRET
+//
+// On loopback with no port mapping, unless the caller's environment sets the
+// SDK's addresses and port mapping. With ADDRESS (a home router's public
+// address, port mapping on) the host first waits until its route names a
+// mapping at that address first and prints "mapped <endpoint>", so that the
+// secret it prints then is the invitation a friend would get.
 //
 // Each side puts its peer id and route into its member metadata, opens the
 // other from there, and ends with status 0 once both directions carried both
@@ -27,12 +33,23 @@ using discord::Result;
 
 constexpr auto timeLimit = 30s;
 
-void setEnvironment(const char* name, const char* value) {
+// A setting the caller's environment has not made already.
+void defaultEnvironment(const char* name, const char* value) {
+    if (std::getenv(name))
+        return;
 #ifdef _WIN32
     _putenv_s(name, value);
 #else
     setenv(name, value, 1);
 #endif
+}
+
+// The route's first endpoint ("vr1 <key> <endpoint> ..."), if any.
+std::string firstEndpoint(const std::string& route) {
+    const auto keyEnd = route.find(' ', 4);
+    if (!route.starts_with("vr1 ") || keyEnd == std::string::npos)
+        return {};
+    return route.substr(keyEnd + 1, route.find(' ', keyEnd + 1) - keyEnd - 1);
 }
 
 class Peer {
@@ -155,7 +172,7 @@ public:
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: vaskor-sdk-peer host | vaskor-sdk-peer join SECRET\n");
+    std::fprintf(stderr, "usage: vaskor-sdk-peer host [ADDRESS] | vaskor-sdk-peer join SECRET\n");
     return 2;
 }
 
@@ -165,12 +182,14 @@ int main(int argc, char** argv) {
     if (argc < 2)
         return usage();
     const std::string role = argv[1];
-    if (!(role == "host" && argc == 2) && !(role == "join" && argc == 3))
+    if (!(role == "host" && argc <= 3) && !(role == "join" && argc == 3))
         return usage();
-    // Loopback only: no router asked for a port, and no client window.
-    setEnvironment("VASKOR_SDK_ADDRESSES", "127.0.0.1");
-    setEnvironment("VASKOR_SDK_PORT_MAPPING", "off");
-    setEnvironment("VASKOR_SDK_CLIENT", "0");
+    const std::string mappedAt = role == "host" && argc == 3 ? argv[2] : "";
+    // Loopback only, no router asked for a port, unless the caller says
+    // otherwise; never a client window.
+    defaultEnvironment("VASKOR_SDK_ADDRESSES", "127.0.0.1");
+    defaultEnvironment("VASKOR_SDK_PORT_MAPPING", mappedAt.empty() ? "off" : "on");
+    defaultEnvironment("VASKOR_SDK_CLIENT", "0");
     discord::Core* created = nullptr;
     if (discord::Core::Create(1, 1, &created) != Result::Ok || !created) {
         std::fprintf(stderr, "%s: the game SDK core could not be created\n", role.c_str());
@@ -200,6 +219,12 @@ int main(int argc, char** argv) {
             return peer.fail("the lobby was neither made nor joined");
     if (*joined != Result::Ok)
         return peer.fail("the lobby was refused");
+    if (!mappedAt.empty()) {
+        while (!firstEndpoint(peer.route).starts_with(mappedAt + ":"))
+            if (!peer.pass())
+                return peer.fail("the route never named a mapping at the router's address");
+        std::printf("mapped %s\n", firstEndpoint(peer.route).c_str());
+    }
     if (role == "host") {
         char secret[discordTextSize] = {};
         peer.lobbies().GetLobbyActivitySecret(peer.lobby, secret);
