@@ -11,6 +11,7 @@
 #include <linux/if_tun.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t capacity,
@@ -29,6 +30,10 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
     request.ifr_flags = static_cast<short>(tunInterfaceFlags());
     if (ioctl(fd, TUNSETIFF, &request) < 0)
         return errno;
+    if (int rc = setUpQueue(fd, session->offloads); rc != 0)
+        return rc;
+    if (session->offloads.vnetHeader)
+        session->offloadedRead.resize(VnetHeader::size + wintunMaxIpPacketSize);
     // Had the interface gone meanwhile, TUNSETIFF made a new one that closing drops.
     if (if_nametoindex(adapter.interfaceName.c_str()) != adapter.index)
         return ENODEV;
@@ -48,6 +53,8 @@ WintunSessionRecord::~WintunSessionRecord() {
 
 std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
     std::lock_guard lock(receiveLock);
+    if (offloads.vnetHeader)
+        return receiveSegment(size);
     if (waitingSize == 0) {
         // Read straight into the ring while it has room for the largest packet.
         if (std::uint8_t* packet = received.allocate(wintunMaxIpPacketSize)) {
@@ -77,6 +84,33 @@ std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
     size = waitingSize;
     waitingSize = 0;
     return packet;
+}
+
+std::uint8_t* WintunSessionRecord::receiveSegment(std::uint32_t& size) {
+    while (true) {
+        if (pending) {
+            const auto length = static_cast<std::uint32_t>(pending->segmentLength(nextSegment));
+            std::uint8_t* packet = received.allocate(length);
+            if (packet == nullptr) {
+                errno = ENOBUFS; // the segment stays first in line
+                return nullptr;
+            }
+            pending->writeSegment(nextSegment, packet);
+            if (++nextSegment == pending->segmentCount())
+                pending.reset();
+            size = length;
+            return packet;
+        }
+        const ssize_t length = read(fd, offloadedRead.data(), offloadedRead.size());
+        if (length <= 0) {
+            errno = readFailure(length, errno);
+            return nullptr;
+        }
+        // A header that does not fit its packet costs that read only.
+        pending =
+            OffloadedPacket::of(std::span(offloadedRead).first(static_cast<std::size_t>(length)));
+        nextSegment = 0;
+    }
 }
 
 // The kernel detaches the queue when the interface is deleted (by anyone):
@@ -119,6 +153,14 @@ void WintunSessionRecord::send(const std::uint8_t* packet) {
     // A packet the kernel refuses (malformed, interface gone) is dropped, as a
     // Wintun ring drops what the driver cannot deliver.
     sending.reclaim([this](const std::uint8_t* ready, std::uint32_t size) {
-        [[maybe_unused]] ssize_t written = write(fd, ready, size);
+        if (!offloads.vnetHeader) {
+            [[maybe_unused]] ssize_t written = write(fd, ready, size);
+            return;
+        }
+        // A plain packet: no segmentation, its checksums as they are.
+        static constexpr std::uint8_t plainHeader[VnetHeader::size] = {};
+        const iovec parts[2] = {{const_cast<std::uint8_t*>(plainHeader), sizeof plainHeader},
+                                {const_cast<std::uint8_t*>(ready), size}};
+        [[maybe_unused]] ssize_t written = writev(fd, parts, 2);
     });
 }

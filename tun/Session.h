@@ -4,11 +4,14 @@
 // for the packets handed to the caller and one for the packets being sent.
 
 #include "tun/Adapters.h"
+#include "tun/OffloadedPacket.h"
 #include "tun/PacketRing.h"
+#include "tun/QueueSetup.h"
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/types.h>
 #include <vector>
 
@@ -41,8 +44,15 @@ public:
 private:
     explicit WintunSessionRecord(std::uint32_t capacity);
     int readFailure(ssize_t length, int error);
+    // A queue with offloads: each read is cut into its segments, handed out
+    // one by one.
+    std::uint8_t* receiveSegment(std::uint32_t& size);
 
     int fd = -1;
+    QueueOffloads offloads;
+    std::vector<std::uint8_t> offloadedRead; // the last read, header first
+    std::optional<OffloadedPacket> pending;  // its segments not yet handed out
+    std::size_t nextSegment = 0;
     std::mutex receiveLock;
     PacketRing received;
     std::vector<std::uint8_t> waiting; // a packet read while the ring was full
