@@ -12,7 +12,9 @@
 
 namespace {
 // Newer than the system's headers may be.
-constexpr unsigned long tunUso4 = 0x20;
+// The kernel takes UDP segmentation for both IP versions or for neither; the
+// IPv6 super-packets it then sends are dropped, as the program drops IPv6.
+constexpr unsigned long tunUso = 0x20 | 0x40;
 constexpr unsigned long tunCsum = TUN_F_CSUM;
 constexpr unsigned long tunTso4 = TUN_F_TSO4;
 
@@ -43,8 +45,7 @@ int setUpQueue(int descriptor, QueueOffloads& offloads) {
         return errno;
     offloads.vnetHeader = true;
     // The richest set the kernel takes: UDP segmentation is newer than TSO.
-    for (const unsigned long wanted :
-         {tunCsum | tunTso4 | tunUso4, tunCsum | tunTso4, tunCsum, 0ul})
+    for (const unsigned long wanted : {tunCsum | tunTso4 | tunUso, tunCsum | tunTso4, tunCsum, 0ul})
         if (ioctl(descriptor, TUNSETOFFLOAD, wanted) == 0) {
             offloads.kernelOffloads = static_cast<unsigned>(wanted);
             return 0;

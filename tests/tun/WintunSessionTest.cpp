@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -272,6 +273,82 @@ TEST_F(WintunSession, SendRoomIsBoundedAndPacketsLeaveInAllocationOrder) {
         ASSERT_TRUE(last);
         EXPECT_EQ(sequenceOf(*last), 999u);
     });
+}
+
+// Checksums as the peer's kernel checks them: big-endian words, one's complement.
+std::uint32_t wordSum(const std::uint8_t* bytes, std::size_t length, std::uint32_t sum = 0) {
+    for (std::size_t i = 0; i < length; i += 2)
+        sum += static_cast<std::uint32_t>(bytes[i] << 8 | (i + 1 < length ? bytes[i + 1] : 0));
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum;
+}
+bool checksumsHold(const std::vector<std::uint8_t>& packet) {
+    const std::size_t ipLength = (packet[0] & 15u) * 4u;
+    const std::size_t udpLength = packet.size() - ipLength;
+    const std::uint32_t pseudo =
+        wordSum(packet.data() + 12, 8) + packet[9] + static_cast<std::uint32_t>(udpLength);
+    return wordSum(packet.data(), ipLength) == 0xFFFF &&
+           wordSum(packet.data() + ipLength, udpLength, pseudo) == 0xFFFF;
+}
+
+// The kernel's own shortcuts stay inside the library: a UDP burst sent as one
+// segmented send (one super-packet on an offloaded queue) and a single datagram
+// whose checksum the kernel left open both reach the caller as whole packets
+// with correct checksums, with offloads on and forced off.
+TEST_F(WintunSession, SegmentedSendsArriveAsPacketsWithTheirChecksums) {
+    for (const char* offload : {"1", "0"}) {
+        SCOPED_TRACE(std::string("VASKOR_TUN_OFFLOAD=") + offload);
+        setenv("VASKOR_TUN_OFFLOAD", offload, 1);
+        inFreshNetworkNamespace([] {
+            SessionFixture fixture;
+            fixture.drain();
+            UdpSocket socket(ipv4Address(localText), localPort);
+            constexpr std::size_t segment = 1000;
+            constexpr std::size_t segments = 10;
+            std::vector<std::uint8_t> burst;
+            for (std::uint32_t i = 0; i < segments; ++i) {
+                auto payload = sequencePayload(100 + i, segment - (i + 1 == segments ? 333 : 0));
+                burst.insert(burst.end(), payload.begin(), payload.end());
+            }
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(peerPort);
+            to.sin_addr.s_addr = ipv4Address(peerText);
+            iovec bytes{burst.data(), burst.size()};
+            alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(std::uint16_t))] = {};
+            msghdr message{};
+            message.msg_name = &to;
+            message.msg_namelen = sizeof to;
+            message.msg_iov = &bytes;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            cmsghdr* header = CMSG_FIRSTHDR(&message);
+            header->cmsg_level = IPPROTO_UDP;
+            header->cmsg_type = 103; // UDP_SEGMENT
+            header->cmsg_len = CMSG_LEN(sizeof(std::uint16_t));
+            const std::uint16_t segmentSize = segment;
+            std::memcpy(CMSG_DATA(header), &segmentSize, sizeof segmentSize);
+            ASSERT_EQ(sendmsg(socket.descriptor(), &message, 0), static_cast<ssize_t>(burst.size()))
+                << std::strerror(errno);
+            ASSERT_EQ(socket.sendTo(ipv4Address(peerText), peerPort, sequencePayload(7, 77)), 0);
+
+            for (std::uint32_t i = 0; i <= segments; ++i) {
+                SCOPED_TRACE("packet " + std::to_string(i));
+                auto packet = fixture.receive();
+                ASSERT_TRUE(packet);
+                const std::size_t payload =
+                    i == segments ? 77 : segment - (i + 1 == segments ? 333 : 0);
+                ASSERT_EQ(packet->size(), 28 + payload);
+                EXPECT_TRUE(checksumsHold(*packet));
+                auto summary = summarise(packet->data(), packet->size());
+                ASSERT_TRUE(summary);
+                EXPECT_EQ(summary->sequence, i == segments ? 7u : 100u + i);
+            }
+        });
+    }
+    unsetenv("VASKOR_TUN_OFFLOAD");
 }
 
 } // namespace
