@@ -274,7 +274,21 @@ private:
     // Sending (TransportSend.cpp).
     // Inside poll, flush and an unreliable send, datagrams wait in the
     // socket's queue and leave together when the call ends.
-    class HeldDatagrams;
+    // Nested calls (a send from an event inside poll) keep the outer hold.
+    class HeldDatagrams {
+    public:
+        explicit HeldDatagrams(Transport& transport)
+            : transport(transport), outer(transport.holding) {
+            transport.holding = true;
+        }
+        ~HeldDatagrams() { transport.holding = outer; }
+        HeldDatagrams(const HeldDatagrams&) = delete;
+        HeldDatagrams& operator=(const HeldDatagrams&) = delete;
+
+    private:
+        Transport& transport;
+        bool outer;
+    };
     bool emit(const Endpoint& to, std::span<const std::uint8_t> bytes);
     bool sendTo(const Path& path, std::span<const std::uint8_t> bytes);
     bool sendFrame(Peer& peer, const Frame& frame);

@@ -4,22 +4,6 @@
 
 namespace sdk::transport {
 
-// Holds datagrams in the socket's queue for the length of a call; nested
-// calls (a send from an event inside poll) keep the outer call's hold.
-class Transport::HeldDatagrams {
-public:
-    explicit HeldDatagrams(Transport& transport) : transport(transport), outer(transport.holding) {
-        transport.holding = true;
-    }
-    ~HeldDatagrams() { transport.holding = outer; }
-    HeldDatagrams(const HeldDatagrams&) = delete;
-    HeldDatagrams& operator=(const HeldDatagrams&) = delete;
-
-private:
-    Transport& transport;
-    bool outer;
-};
-
 bool Transport::emit(const Endpoint& to, std::span<const std::uint8_t> bytes) {
     return holding ? socket.queue(to, bytes) : socket.sendTo(to, bytes);
 }
