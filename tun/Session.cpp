@@ -11,7 +11,7 @@
 #include <linux/if_tun.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
-#include <sys/uio.h>
+#include <system_error>
 #include <unistd.h>
 
 int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t capacity,
@@ -39,6 +39,13 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
         return ENODEV;
     if (int rc = setLinkUp(adapter.index); rc != 0)
         return rc;
+    if (session->offloads.vnetHeader) {
+        try {
+            session->writer = std::thread(&WintunSessionRecord::writeLoop, session.get());
+        } catch (const std::system_error& error) {
+            return error.code().value();
+        }
+    }
     started = std::move(session);
     return 0;
 }
@@ -47,6 +54,14 @@ WintunSessionRecord::WintunSessionRecord(std::uint32_t capacity)
     : received(capacity), waiting(wintunMaxIpPacketSize), sending(capacity) {}
 
 WintunSessionRecord::~WintunSessionRecord() {
+    if (writer.joinable()) {
+        {
+            std::lock_guard lock(sendLock);
+            stopping = true;
+        }
+        sendReady.notify_one();
+        writer.join(); // after writing what was sent
+    }
     if (fd >= 0)
         close(fd);
 }
@@ -148,19 +163,64 @@ std::uint8_t* WintunSessionRecord::allocateSend(std::uint32_t size) {
 }
 
 void WintunSessionRecord::send(const std::uint8_t* packet) {
-    std::lock_guard lock(sendLock);
+    std::unique_lock lock(sendLock);
     sending.release(packet);
+    if (offloads.vnetHeader) {
+        sentSinceWake = true;
+        if (writerWaiting) {
+            writerWaiting = false;
+            lock.unlock();
+            sendReady.notify_one();
+        }
+        return;
+    }
     // A packet the kernel refuses (malformed, interface gone) is dropped, as a
     // Wintun ring drops what the driver cannot deliver.
     sending.reclaim([this](const std::uint8_t* ready, std::uint32_t size) {
-        if (!offloads.vnetHeader) {
-            [[maybe_unused]] ssize_t written = write(fd, ready, size);
-            return;
-        }
-        // A plain packet: no segmentation, its checksums as they are.
-        static constexpr std::uint8_t plainHeader[VnetHeader::size] = {};
-        const iovec parts[2] = {{const_cast<std::uint8_t*>(plainHeader), sizeof plainHeader},
-                                {const_cast<std::uint8_t*>(ready), size}};
-        [[maybe_unused]] ssize_t written = writev(fd, parts, 2);
+        [[maybe_unused]] ssize_t written = write(fd, ready, size);
     });
+}
+
+// The packets leave the ring as the writer copies them out (the ring's room
+// returns at once); what was sent before the session ends is still written.
+void WintunSessionRecord::writeLoop() {
+    std::vector<std::uint8_t> packets;
+    std::vector<std::uint32_t> sizes;
+    while (true) {
+        {
+            std::unique_lock lock(sendLock);
+            writerWaiting = !sentSinceWake;
+            sendReady.wait(lock, [this] { return sentSinceWake || stopping; });
+            writerWaiting = false;
+            sentSinceWake = false;
+            sending.reclaim([&](const std::uint8_t* ready, std::uint32_t size) {
+                packets.insert(packets.end(), ready, ready + size);
+                sizes.push_back(size);
+            });
+            if (sizes.empty() && stopping)
+                return;
+        }
+        writeBurst(packets, sizes);
+        packets.clear();
+        sizes.clear();
+    }
+}
+
+// A write the kernel refuses (malformed, interface gone) is dropped, as a
+// Wintun ring drops what the driver cannot deliver.
+void WintunSessionRecord::writeBurst(std::span<const std::uint8_t> packets,
+                                     std::span<const std::uint32_t> sizes) {
+    const auto writeOut = [this](std::span<const std::uint8_t> bytes) {
+        [[maybe_unused]] ssize_t written = write(fd, bytes.data(), bytes.size());
+    };
+    for (const std::uint32_t size : sizes) {
+        const auto packet = packets.first(size);
+        packets = packets.subspan(size);
+        if (!coalesced.add(packet)) {
+            writeOut(coalesced.take());
+            coalesced.add(packet);
+        }
+    }
+    if (!coalesced.empty())
+        writeOut(coalesced.take());
 }
