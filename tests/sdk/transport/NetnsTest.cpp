@@ -169,8 +169,8 @@ TEST_F(NetnsTest, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
     std::vector<std::vector<std::uint8_t>> captured;
     // Linux's virtio_net_hdr, as PACKET_VNET_HDR puts it before each packet.
     struct VnetHeader {
-        std::uint8_t flags, gso_type;
-        std::uint16_t hdr_len, gso_size, csum_start, csum_offset;
+        std::uint8_t flags, gsoType;
+        std::uint16_t headerLength, segmentSize, checksumStart, checksumOffset;
     };
     const auto collect = [&] {
         std::vector<std::uint8_t> read(sizeof(VnetHeader) + 65536);
@@ -194,9 +194,9 @@ TEST_F(NetnsTest, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
                 continue;
             const std::uint8_t* payload = packet + headerLength + 8;
             const std::uint8_t* end = packet + size;
-            const std::size_t step = header.gso_type == 0 || header.gso_size == 0
+            const std::size_t step = header.gsoType == 0 || header.segmentSize == 0
                                          ? static_cast<std::size_t>(end - payload)
-                                         : header.gso_size;
+                                         : header.segmentSize;
             for (; payload < end; payload += std::min<std::size_t>(step, end - payload))
                 captured.emplace_back(payload,
                                       payload + std::min<std::size_t>(step, end - payload));
