@@ -50,6 +50,12 @@ std::size_t tcpHeaderOf(std::span<const std::uint8_t> packet) {
 }
 } // namespace
 
+bool CoalescedWrite::mayStartRun(const std::uint8_t* packet, std::size_t size) {
+    if (size < ipHeader + 20 || packet[0] != 0x45 || packet[9] != 6)
+        return false;
+    return size > ipHeader + (packet[ipHeader + 12] >> 4) * 4u;
+}
+
 CoalescedWrite::CoalescedWrite() : bytes(VnetHeader::size + maxIpPacket) {}
 
 bool CoalescedWrite::joins(std::span<const std::uint8_t> packet) const {

@@ -16,6 +16,10 @@ class CoalescedWrite {
 public:
     CoalescedWrite();
 
+    // Whether other segments might join this packet: TCP over IPv4 with data
+    // (a cheap look, before any checksum).
+    static bool mayStartRun(const std::uint8_t* packet, std::size_t size);
+
     bool empty() const { return segments == 0; }
     // Adds a packet; false when it cannot join what is held (write that first).
     bool add(std::span<const std::uint8_t> packet);

@@ -11,6 +11,7 @@
 #include <linux/if_tun.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -166,6 +167,19 @@ void WintunSessionRecord::send(const std::uint8_t* packet) {
     std::unique_lock lock(sendLock);
     sending.release(packet);
     if (offloads.vnetHeader) {
+        // What no other packet can join (a ping, a pure ACK, UDP) goes at
+        // once when nothing waits before it: no wake-up, no added latency.
+        if (writerWaiting && !sentSinceWake &&
+            !CoalescedWrite::mayStartRun(packet, PacketRing::sizeOf(packet))) {
+            sending.reclaim([this](const std::uint8_t* ready, std::uint32_t size) {
+                static constexpr std::uint8_t plainHeader[VnetHeader::size] = {};
+                const iovec parts[2] = {
+                    {const_cast<std::uint8_t*>(plainHeader), sizeof plainHeader},
+                    {const_cast<std::uint8_t*>(ready), size}};
+                [[maybe_unused]] ssize_t written = writev(fd, parts, 2);
+            });
+            return;
+        }
         sentSinceWake = true;
         if (writerWaiting) {
             writerWaiting = false;

@@ -233,6 +233,21 @@ TEST(Coalesce, SuperPacketChecksumCompletesAsTheKernelDoes) {
         << "the TCP segment of one 4000-byte send, checksum included";
 }
 
+// Only TCP segments with data may start a run; the rest go at once.
+TEST(Coalesce, OnlyTcpWithDataMayStartARun) {
+    const Bytes data = segmentOf(Segment{});
+    const Bytes pureAck = segmentOf(Segment{1000, 0});
+    Bytes udp = data;
+    udp[9] = 17;
+    Bytes withIpOptions = data;
+    withIpOptions[0] = 0x46;
+    EXPECT_TRUE(CoalescedWrite::mayStartRun(data.data(), data.size()));
+    EXPECT_FALSE(CoalescedWrite::mayStartRun(pureAck.data(), pureAck.size()));
+    EXPECT_FALSE(CoalescedWrite::mayStartRun(udp.data(), udp.size()));
+    EXPECT_FALSE(CoalescedWrite::mayStartRun(withIpOptions.data(), withIpOptions.size()));
+    EXPECT_FALSE(CoalescedWrite::mayStartRun(data.data(), 39));
+}
+
 TEST(Coalesce, NonTcpPacketsGoAloneBehindAnEmptyHeader) {
     Bytes udp = segmentOf(burst(1)[0]);
     udp[9] = 17;
