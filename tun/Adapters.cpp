@@ -50,10 +50,6 @@ int probeAttach(const std::string& interfaceName) {
 
 } // namespace
 
-int tunInterfaceFlags() {
-    return IFF_TUN | IFF_NO_PI;
-}
-
 int createAdapter(const AdapterIdentity& identity, std::unique_ptr<WintunAdapterRecord>& created) {
     auto alias = encodeAdapterAlias(identity);
     if (!alias)

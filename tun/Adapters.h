@@ -4,6 +4,7 @@
 // adapter name. Every operation returns 0 or an errno value.
 
 #include "platform/linux/AdapterAlias.h"
+#include "tun/QueueSetup.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,9 +16,6 @@ struct WintunAdapterRecord {
     std::string interfaceName;
     std::uint32_t index = 0;
 };
-
-// IFF_TUN without packet information: the session reads and writes bare IP packets.
-int tunInterfaceFlags();
 
 int createAdapter(const AdapterIdentity& identity, std::unique_ptr<WintunAdapterRecord>& created);
 

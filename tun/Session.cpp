@@ -11,6 +11,8 @@
 #include <linux/if_tun.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/uio.h>
+#include <system_error>
 #include <unistd.h>
 
 int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t capacity,
@@ -29,11 +31,22 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
     request.ifr_flags = static_cast<short>(tunInterfaceFlags());
     if (ioctl(fd, TUNSETIFF, &request) < 0)
         return errno;
+    if (int rc = setUpQueue(fd, session->offloads); rc != 0)
+        return rc;
+    if (session->offloads.vnetHeader)
+        session->offloadedRead.resize(VnetHeader::size + wintunMaxIpPacketSize);
     // Had the interface gone meanwhile, TUNSETIFF made a new one that closing drops.
     if (if_nametoindex(adapter.interfaceName.c_str()) != adapter.index)
         return ENODEV;
     if (int rc = setLinkUp(adapter.index); rc != 0)
         return rc;
+    if (session->offloads.vnetHeader) {
+        try {
+            session->writer = std::thread(&WintunSessionRecord::writeLoop, session.get());
+        } catch (const std::system_error& error) {
+            return error.code().value();
+        }
+    }
     started = std::move(session);
     return 0;
 }
@@ -42,12 +55,22 @@ WintunSessionRecord::WintunSessionRecord(std::uint32_t capacity)
     : received(capacity), waiting(wintunMaxIpPacketSize), sending(capacity) {}
 
 WintunSessionRecord::~WintunSessionRecord() {
+    if (writer.joinable()) {
+        {
+            std::lock_guard lock(sendLock);
+            stopping = true;
+        }
+        sendReady.notify_one();
+        writer.join(); // after writing what was sent
+    }
     if (fd >= 0)
         close(fd);
 }
 
 std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
     std::lock_guard lock(receiveLock);
+    if (offloads.vnetHeader)
+        return receiveSegment(size);
     if (waitingSize == 0) {
         // Read straight into the ring while it has room for the largest packet.
         if (std::uint8_t* packet = received.allocate(wintunMaxIpPacketSize)) {
@@ -77,6 +100,33 @@ std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {
     size = waitingSize;
     waitingSize = 0;
     return packet;
+}
+
+std::uint8_t* WintunSessionRecord::receiveSegment(std::uint32_t& size) {
+    while (true) {
+        if (pending) {
+            const auto length = static_cast<std::uint32_t>(pending->segmentLength(nextSegment));
+            std::uint8_t* packet = received.allocate(length);
+            if (packet == nullptr) {
+                errno = ENOBUFS; // the segment stays first in line
+                return nullptr;
+            }
+            pending->writeSegment(nextSegment, packet);
+            if (++nextSegment == pending->segmentCount())
+                pending.reset();
+            size = length;
+            return packet;
+        }
+        const ssize_t length = read(fd, offloadedRead.data(), offloadedRead.size());
+        if (length <= 0) {
+            errno = readFailure(length, errno);
+            return nullptr;
+        }
+        // A header that does not fit its packet costs that read only.
+        pending =
+            OffloadedPacket::of(std::span(offloadedRead).first(static_cast<std::size_t>(length)));
+        nextSegment = 0;
+    }
 }
 
 // The kernel detaches the queue when the interface is deleted (by anyone):
@@ -114,11 +164,77 @@ std::uint8_t* WintunSessionRecord::allocateSend(std::uint32_t size) {
 }
 
 void WintunSessionRecord::send(const std::uint8_t* packet) {
-    std::lock_guard lock(sendLock);
+    std::unique_lock lock(sendLock);
     sending.release(packet);
+    if (offloads.vnetHeader) {
+        // What no other packet can join (a ping, a pure ACK, UDP) goes at
+        // once when nothing waits before it: no wake-up, no added latency.
+        if (writerWaiting && !sentSinceWake &&
+            !CoalescedWrite::mayStartRun(packet, PacketRing::sizeOf(packet))) {
+            sending.reclaim([this](const std::uint8_t* ready, std::uint32_t size) {
+                static constexpr std::uint8_t plainHeader[VnetHeader::size] = {};
+                const iovec parts[2] = {
+                    {const_cast<std::uint8_t*>(plainHeader), sizeof plainHeader},
+                    {const_cast<std::uint8_t*>(ready), size}};
+                [[maybe_unused]] ssize_t written = writev(fd, parts, 2);
+            });
+            return;
+        }
+        sentSinceWake = true;
+        if (writerWaiting) {
+            writerWaiting = false;
+            lock.unlock();
+            sendReady.notify_one();
+        }
+        return;
+    }
     // A packet the kernel refuses (malformed, interface gone) is dropped, as a
     // Wintun ring drops what the driver cannot deliver.
     sending.reclaim([this](const std::uint8_t* ready, std::uint32_t size) {
         [[maybe_unused]] ssize_t written = write(fd, ready, size);
     });
+}
+
+// The packets leave the ring as the writer copies them out (the ring's room
+// returns at once); what was sent before the session ends is still written.
+void WintunSessionRecord::writeLoop() {
+    std::vector<std::uint8_t> packets;
+    std::vector<std::uint32_t> sizes;
+    while (true) {
+        {
+            std::unique_lock lock(sendLock);
+            writerWaiting = !sentSinceWake;
+            sendReady.wait(lock, [this] { return sentSinceWake || stopping; });
+            writerWaiting = false;
+            sentSinceWake = false;
+            sending.reclaim([&](const std::uint8_t* ready, std::uint32_t size) {
+                packets.insert(packets.end(), ready, ready + size);
+                sizes.push_back(size);
+            });
+            if (sizes.empty() && stopping)
+                return;
+        }
+        writeBurst(packets, sizes);
+        packets.clear();
+        sizes.clear();
+    }
+}
+
+// A write the kernel refuses (malformed, interface gone) is dropped, as a
+// Wintun ring drops what the driver cannot deliver.
+void WintunSessionRecord::writeBurst(std::span<const std::uint8_t> packets,
+                                     std::span<const std::uint32_t> sizes) {
+    const auto writeOut = [this](std::span<const std::uint8_t> bytes) {
+        [[maybe_unused]] ssize_t written = write(fd, bytes.data(), bytes.size());
+    };
+    for (const std::uint32_t size : sizes) {
+        const auto packet = packets.first(size);
+        packets = packets.subspan(size);
+        if (!coalesced.add(packet)) {
+            writeOut(coalesced.take());
+            coalesced.add(packet);
+        }
+    }
+    if (!coalesced.empty())
+        writeOut(coalesced.take());
 }

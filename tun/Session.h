@@ -4,12 +4,18 @@
 // for the packets handed to the caller and one for the packets being sent.
 
 #include "tun/Adapters.h"
+#include "tun/CoalescedWrite.h"
+#include "tun/OffloadedPacket.h"
 #include "tun/PacketRing.h"
+#include "tun/QueueSetup.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 struct WintunSessionRecord {
@@ -41,8 +47,15 @@ public:
 private:
     explicit WintunSessionRecord(std::uint32_t capacity);
     int readFailure(ssize_t length, int error);
+    // A queue with offloads: each read is cut into its segments, handed out
+    // one by one.
+    std::uint8_t* receiveSegment(std::uint32_t& size);
 
     int fd = -1;
+    QueueOffloads offloads;
+    std::vector<std::uint8_t> offloadedRead; // the last read, header first
+    std::optional<OffloadedPacket> pending;  // its segments not yet handed out
+    std::size_t nextSegment = 0;
     std::mutex receiveLock;
     PacketRing received;
     std::vector<std::uint8_t> waiting; // a packet read while the ring was full
@@ -50,4 +63,16 @@ private:
     bool goneReported = false;
     std::mutex sendLock;
     PacketRing sending;
+
+    // A queue with offloads: a writer takes what the caller sent, whole bursts
+    // at a time, and writes each TCP flow's run of segments at once. It is
+    // woken only while it waits, so a burst costs the caller one wake-up.
+    void writeLoop();
+    void writeBurst(std::span<const std::uint8_t> packets, std::span<const std::uint32_t> sizes);
+    std::condition_variable sendReady;
+    bool sentSinceWake = false; // under sendLock
+    bool writerWaiting = false; // under sendLock
+    bool stopping = false;      // under sendLock
+    CoalescedWrite coalesced;   // the writer's
+    std::thread writer;
 };

@@ -8,7 +8,9 @@
 // Out, from an application to another member:
 //   kernel routes it into the TUN interface "Orvanti-VPN"
 //   tun/Session.cpp            WintunSessionRecord::receive: read() from the TUN
-//                              descriptor into the session's ring           copy
+//                              descriptor; with offloads one read is a whole
+//                              burst, cut into packets in the session's ring
+//                              (tun/OffloadedPacket.cpp)                    copy
 //   tun/SessionExports.cpp     WintunReceivePacket (interfaces/WintunExports.h)
 //   adapter/WintunAdapter.cpp  receive: ring -> std::vector, release          copy
 //   adapter/VirtualAdapter.cpp receive
@@ -20,10 +22,11 @@
 //   sdk/transport/Transport.cpp, TransportSend.cpp: frame written into the
 //                              datagram buffer and sealed there in place      copy
 //                              (sdk/transport/Aead.cpp, Wire.cpp)
-//   sdk/transport/UdpSocket.cpp sendTo: sendto() to the peer's endpoint
+//   sdk/os/linux/UdpSocket.cpp queue, then at Flush sendQueued: the pass's
+//                              datagrams in one sendmmsg (UDP GSO runs)      copy
 //
 // In, from another member to an application here:
-//   sdk/transport/UdpSocket.cpp receive: recvfrom() into the receive buffer   copy
+//   sdk/os/linux/UdpSocket.cpp receiveBatch: recvmmsg() of up to 64 datagrams copy
 //   sdk/transport/TransportReceive.cpp handleData: opened into the plaintext
 //                              buffer (Aead.cpp), replay window (ReplayWindow.cpp)
 //   sdk/core/SdkCore.cpp       onMessage: queued for RunCallbacks as a vector copy
@@ -31,8 +34,10 @@
 //   vpn/NetworkRun.cpp         onPeerMessage -> deliverInbound (below)
 //   vpn/Forwarding.cpp         deliverInbound: counted, into a std::vector   copy
 //   adapter/WintunAdapter.cpp  send: WintunAllocateSendPacket, vector -> ring copy
-//   tun/Session.cpp            WintunSessionRecord::send: write() to the TUN
-//                              descriptor; the kernel delivers it
+//   tun/Session.cpp            WintunSessionRecord::send: with offloads the
+//                              session's writer joins a TCP flow's segments
+//                              into one write (tun/CoalescedWrite.cpp)       copy
+//                              else write() to the TUN descriptor
 #include "vpn/NetworkRun.h"
 #include "vpn/PeerProtocol.h"
 #include "vpn/Vpn.h"

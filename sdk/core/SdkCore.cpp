@@ -31,6 +31,7 @@ transport::TransportSettings transportSettingsOf(const Settings& settings) {
     out.peerTimeout = settings.peerTimeout;
     out.handshakeRetry = settings.handshakeRetry;
     out.allowAes = settings.allowAes;
+    out.batchDatagrams = settings.batchDatagrams;
     return out;
 }
 

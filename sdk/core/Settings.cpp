@@ -99,6 +99,7 @@ Settings Settings::fromEnvironment() {
             refuse("VASKOR_SDK_CIPHER", *text, "auto or chacha20");
     }
     settings.portMapping = flagOf("VASKOR_SDK_PORT_MAPPING", true);
+    settings.batchDatagrams = flagOf("VASKOR_SDK_BATCH", true);
     if (const auto text = variable("VASKOR_SDK_JOIN")) {
         if (invitationProblem(*text))
             refuse("VASKOR_SDK_JOIN", *text, "an invitation as the client window shows it");

@@ -23,6 +23,7 @@ struct Settings {
     transport::Milliseconds handshakeRetry{500};         // VASKOR_SDK_HANDSHAKE_RETRY_MS
     bool allowAes = true;                                // VASKOR_SDK_CIPHER
     bool portMapping = true;                             // VASKOR_SDK_PORT_MAPPING
+    bool batchDatagrams = true;                          // VASKOR_SDK_BATCH
     // An invitation the user accepted before the program started, as the
     // platform passes one when it launches a game from an invitation.
     std::optional<std::string> launchInvitation; // VASKOR_SDK_JOIN

@@ -34,7 +34,7 @@ std::vector<Endpoint> Transport::localEndpoints() const {
 }
 
 Transport::Transport(TransportSettings chosen)
-    : settings(std::move(chosen)), socket(settings.port),
+    : settings(std::move(chosen)), socket(settings.port, settings.batchDatagrams),
       initiationLimiter(settings.initiationLimits) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot start");
@@ -46,7 +46,6 @@ Transport::Transport(TransportSettings chosen)
     lastRouteCheck = Clock::now();
     pollTime = lastRouteCheck;
     rebuildRoute(lastRouteCheck);
-    receiveBuffer.resize(maxDatagramSize + 1);
     plaintext.resize(maxDatagramSize);
     datagram.resize(maxDatagramSize);
     relayDatagram.resize(maxDatagramSize);
@@ -360,6 +359,7 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
     }
     if (!peer->current() || !pathTo(*peer))
         return TransportStatus::notConnected;
+    const HeldDatagrams held(*this);
     return sendFrame(*peer, Frame{FrameKind::unreliable, channel, 0, 0, message, 0, {}})
                ? TransportStatus::ok
                : TransportStatus::sendFailed;
@@ -367,17 +367,20 @@ TransportStatus Transport::send(PeerId id, Channel channel, std::span<const std:
 
 void Transport::flush() {
     const TimePoint now = Clock::now();
+    const HeldDatagrams held(*this);
     for (auto& [id, peer] : peers) {
         if (peer->local || !peer->current())
             continue;
         sendAcknowledgements(*peer);
         sendReliable(*peer, now);
     }
+    socket.sendQueued();
 }
 
 void Transport::poll(TransportEvents& events) {
     const TimePoint now = Clock::now();
     pollTime = now;
+    const HeldDatagrams held(*this);
     refreshRoute(now, events);
     deliverLocal(events);
     initiationLimiter.startPoll();
@@ -385,6 +388,7 @@ void Transport::poll(TransportEvents& events) {
     for (auto& [id, peer] : peers)
         service(*peer, now, events);
     dropExpiredNewcomers(now, events);
+    socket.sendQueued();
 }
 
 bool Transport::isOpenedBy(PeerId id, PeerUse use) const {

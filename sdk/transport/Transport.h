@@ -51,6 +51,9 @@ struct TransportSettings {
     Milliseconds candidateLifetime{120000};
     // Forward between peers with sessions here when they ask.
     bool relayForOthers = true;
+    // The datagrams of one poll or flush leave together, and arrive many at a
+    // time, where the system allows it; off: one system call per datagram.
+    bool batchDatagrams = true;
 };
 
 // How a peer is reached now, for a person to see.
@@ -269,6 +272,24 @@ private:
     std::optional<TimePoint> nextAsk(const Peer& peer) const;
 
     // Sending (TransportSend.cpp).
+    // Inside poll, flush and an unreliable send, datagrams wait in the
+    // socket's queue and leave together when the call ends.
+    // Nested calls (a send from an event inside poll) keep the outer hold.
+    class HeldDatagrams {
+    public:
+        explicit HeldDatagrams(Transport& transport)
+            : transport(transport), outer(transport.holding) {
+            transport.holding = true;
+        }
+        ~HeldDatagrams() { transport.holding = outer; }
+        HeldDatagrams(const HeldDatagrams&) = delete;
+        HeldDatagrams& operator=(const HeldDatagrams&) = delete;
+
+    private:
+        Transport& transport;
+        bool outer;
+    };
+    bool emit(const Endpoint& to, std::span<const std::uint8_t> bytes);
     bool sendTo(const Path& path, std::span<const std::uint8_t> bytes);
     bool sendFrame(Peer& peer, const Frame& frame);
     bool sendFrameOn(Peer& peer, const Frame& frame, const Path& path);
@@ -321,7 +342,8 @@ private:
     std::map<PeerId, std::vector<std::pair<Channel, Reliability>>> forgottenChannels;
     CookieChecker cookies;
     InitiationLimiter initiationLimiter;
-    std::vector<std::uint8_t> receiveBuffer;
+    bool holding = false;
+    os::ReceivedBatch received{maxDatagramSize + 1};
     std::vector<std::uint8_t> plaintext;
     std::vector<std::uint8_t> datagram;
     std::vector<std::uint8_t> relayDatagram;

@@ -105,7 +105,7 @@ void Transport::handleRelayRequest(std::span<const std::uint8_t> bytes, const En
     budget.bytes -= static_cast<double>(bytes.size());
     encodeRelayHeader(DatagramType::relayed, sender->id, relayDatagram.data());
     std::memcpy(relayDatagram.data() + relayHeaderSize, relay->inner.data(), relay->inner.size());
-    socket.sendTo(*target->endpoint, std::span(relayDatagram).first(bytes.size()));
+    emit(*target->endpoint, std::span(relayDatagram).first(bytes.size()));
 }
 
 // The far end's side: only the lobby's host, reached directly, may hand it

@@ -6,18 +6,18 @@ namespace sdk::transport {
 
 namespace {
 // Enough for a burst, short enough that a flood cannot hold the caller.
-constexpr int maxDatagramsPerPoll = 4096;
+constexpr std::size_t maxDatagramsPerPoll = 4096;
 } // namespace
 
 void Transport::receiveDatagrams(TransportEvents& events) {
-    Endpoint from;
-    for (int i = 0; i < maxDatagramsPerPoll; ++i) {
-        const auto size = socket.receive(receiveBuffer, from);
-        if (!size)
+    for (std::size_t taken = 0; taken < maxDatagramsPerPoll;) {
+        const std::size_t count = socket.receiveBatch(received);
+        if (count == 0)
             break;
-        if (*size > maxDatagramSize)
-            continue;
-        handleDatagram(std::span(receiveBuffer).first(*size), from, events);
+        taken += count;
+        for (std::size_t i = 0; i < count; ++i)
+            if (const auto bytes = received.datagram(i); bytes.size() <= maxDatagramSize)
+                handleDatagram(bytes, received.source(i), events);
     }
     for (auto& [id, peer] : peers)
         if (!peer->local && peer->current())

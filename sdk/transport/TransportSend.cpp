@@ -4,17 +4,20 @@
 
 namespace sdk::transport {
 
+bool Transport::emit(const Endpoint& to, std::span<const std::uint8_t> bytes) {
+    return holding ? socket.queue(to, bytes) : socket.sendTo(to, bytes);
+}
+
 // Through a relay the datagram goes behind a relay request's header; every
 // peer datagram leaves room for it (maxPeerDatagramSize).
 bool Transport::sendTo(const Path& path, std::span<const std::uint8_t> bytes) {
     if (path.direct())
-        return socket.sendTo(path.endpoint, bytes);
+        return emit(path.endpoint, bytes);
     if (bytes.size() > maxPeerDatagramSize)
         return false;
     encodeRelayHeader(DatagramType::relayRequest, path.far, relayDatagram.data());
     std::memcpy(relayDatagram.data() + relayHeaderSize, bytes.data(), bytes.size());
-    return socket.sendTo(path.endpoint,
-                         std::span(relayDatagram).first(relayHeaderSize + bytes.size()));
+    return emit(path.endpoint, std::span(relayDatagram).first(relayHeaderSize + bytes.size()));
 }
 
 bool Transport::sendFrame(Peer& peer, const Frame& frame) {
@@ -66,7 +69,7 @@ void Transport::sendInitiation(Peer& peer, TimePoint now) {
     peer.sentInitiation = initiation.datagram;
     peer.initiationSentTo = targets;
     for (const auto& endpoint : targets)
-        socket.sendTo(endpoint, initiation.datagram);
+        emit(endpoint, initiation.datagram);
     if (relays)
         sendThroughRelays(peer, initiation.datagram);
 }

@@ -146,7 +146,7 @@ void earliestOf(std::optional<TimePoint>& earliest, std::optional<TimePoint> can
 // so the caller never wakes for nothing again and again.
 std::optional<TimePoint> Transport::nextDeadline() const {
     std::optional<TimePoint> earliest;
-    if (!localMessages.empty())
+    if (!localMessages.empty() || socket.hasQueued())
         return TimePoint::min();
     earliest = lastRouteCheck + routeCheckInterval;
     for (const auto& [id, peer] : peers) {

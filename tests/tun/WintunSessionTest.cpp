@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -272,6 +273,196 @@ TEST_F(WintunSession, SendRoomIsBoundedAndPacketsLeaveInAllocationOrder) {
         ASSERT_TRUE(last);
         EXPECT_EQ(sequenceOf(*last), 999u);
     });
+}
+
+// Checksums as the peer's kernel checks them: big-endian words, one's complement.
+std::uint32_t wordSum(const std::uint8_t* bytes, std::size_t length, std::uint32_t sum = 0) {
+    for (std::size_t i = 0; i < length; i += 2)
+        sum += static_cast<std::uint32_t>(bytes[i] << 8 | (i + 1 < length ? bytes[i + 1] : 0));
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum;
+}
+bool checksumsHold(const std::vector<std::uint8_t>& packet) {
+    const std::size_t ipLength = (packet[0] & 15u) * 4u;
+    const std::size_t udpLength = packet.size() - ipLength;
+    const std::uint32_t pseudo =
+        wordSum(packet.data() + 12, 8) + packet[9] + static_cast<std::uint32_t>(udpLength);
+    return wordSum(packet.data(), ipLength) == 0xFFFF &&
+           wordSum(packet.data() + ipLength, udpLength, pseudo) == 0xFFFF;
+}
+
+// The kernel's own shortcuts stay inside the library: a UDP burst sent as one
+// segmented send (one super-packet on an offloaded queue) and a single datagram
+// whose checksum the kernel left open both reach the caller as whole packets
+// with correct checksums, with offloads on and forced off.
+TEST_F(WintunSession, SegmentedSendsArriveAsPacketsWithTheirChecksums) {
+    for (const char* offload : {"1", "0"}) {
+        SCOPED_TRACE(std::string("VASKOR_TUN_OFFLOAD=") + offload);
+        setenv("VASKOR_TUN_OFFLOAD", offload, 1);
+        inFreshNetworkNamespace([] {
+            SessionFixture fixture;
+            fixture.drain();
+            UdpSocket socket(ipv4Address(localText), localPort);
+            constexpr std::size_t segment = 1000;
+            constexpr std::size_t segments = 10;
+            std::vector<std::uint8_t> burst;
+            for (std::uint32_t i = 0; i < segments; ++i) {
+                auto payload = sequencePayload(100 + i, segment - (i + 1 == segments ? 333 : 0));
+                burst.insert(burst.end(), payload.begin(), payload.end());
+            }
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(peerPort);
+            to.sin_addr.s_addr = ipv4Address(peerText);
+            iovec bytes{burst.data(), burst.size()};
+            alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(std::uint16_t))] = {};
+            msghdr message{};
+            message.msg_name = &to;
+            message.msg_namelen = sizeof to;
+            message.msg_iov = &bytes;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            cmsghdr* header = CMSG_FIRSTHDR(&message);
+            header->cmsg_level = IPPROTO_UDP;
+            header->cmsg_type = 103; // UDP_SEGMENT
+            header->cmsg_len = CMSG_LEN(sizeof(std::uint16_t));
+            const std::uint16_t segmentSize = segment;
+            std::memcpy(CMSG_DATA(header), &segmentSize, sizeof segmentSize);
+            ASSERT_EQ(sendmsg(socket.descriptor(), &message, 0), static_cast<ssize_t>(burst.size()))
+                << std::strerror(errno);
+            ASSERT_EQ(socket.sendTo(ipv4Address(peerText), peerPort, sequencePayload(7, 77)), 0);
+
+            for (std::uint32_t i = 0; i <= segments; ++i) {
+                SCOPED_TRACE("packet " + std::to_string(i));
+                auto packet = fixture.receive();
+                ASSERT_TRUE(packet);
+                const std::size_t payload =
+                    i == segments ? 77 : segment - (i + 1 == segments ? 333 : 0);
+                ASSERT_EQ(packet->size(), 28 + payload);
+                EXPECT_TRUE(checksumsHold(*packet));
+                auto summary = summarise(packet->data(), packet->size());
+                ASSERT_TRUE(summary);
+                EXPECT_EQ(summary->sequence, i == segments ? 7u : 100u + i);
+            }
+        });
+    }
+    unsetenv("VASKOR_TUN_OFFLOAD");
+}
+
+// A TCP segment from the peer to this machine, with correct checksums.
+std::vector<std::uint8_t> tcpSegment(std::uint32_t sequence, std::uint32_t acknowledgement,
+                                     std::uint8_t flags, std::size_t payload,
+                                     std::uint16_t identification) {
+    std::vector<std::uint8_t> packet(40 + payload);
+    std::uint8_t* ip = packet.data();
+    ip[0] = 0x45;
+    ip[2] = static_cast<std::uint8_t>(packet.size() >> 8);
+    ip[3] = static_cast<std::uint8_t>(packet.size());
+    ip[4] = static_cast<std::uint8_t>(identification >> 8);
+    ip[5] = static_cast<std::uint8_t>(identification);
+    ip[6] = 0x40;
+    ip[8] = 64;
+    ip[9] = IPPROTO_TCP;
+    const std::uint32_t from = ipv4Address(peerText), to = ipv4Address(localText);
+    std::memcpy(ip + 12, &from, 4);
+    std::memcpy(ip + 16, &to, 4);
+    const std::uint16_t ipChecksum = htons(static_cast<std::uint16_t>(~wordSum(ip, 20)));
+    std::memcpy(ip + 10, &ipChecksum, 2);
+    std::uint8_t* tcp = ip + 20;
+    const std::uint16_t ports[2] = {htons(7000), htons(6000)};
+    std::memcpy(tcp, ports, 4);
+    const std::uint32_t numbers[2] = {htonl(sequence), htonl(acknowledgement)};
+    std::memcpy(tcp + 4, numbers, 8);
+    tcp[12] = 5 << 4;
+    tcp[13] = flags;
+    tcp[14] = 0xFF;
+    tcp[15] = 0xFF;
+    for (std::size_t i = 0; i < payload; ++i)
+        tcp[20 + i] = static_cast<std::uint8_t>((sequence + i) * 13);
+    const std::size_t length = packet.size() - 20;
+    const std::uint32_t pseudo =
+        wordSum(ip + 12, 8) + IPPROTO_TCP + static_cast<std::uint32_t>(length);
+    const std::uint16_t tcpChecksum =
+        htons(static_cast<std::uint16_t>(~wordSum(tcp, length, pseudo)));
+    std::memcpy(tcp + 16, &tcpChecksum, 2);
+    return packet;
+}
+
+// A burst of one TCP flow's segments sent through the session (which the
+// library may join into one write) reaches the application whole and in
+// order: the kernel takes what the library writes, offloads on and off.
+TEST_F(WintunSession, TcpBurstReachesTheApplication) {
+    for (const char* offload : {"1", "0"}) {
+        SCOPED_TRACE(std::string("VASKOR_TUN_OFFLOAD=") + offload);
+        setenv("VASKOR_TUN_OFFLOAD", offload, 1);
+        inFreshNetworkNamespace([] {
+            SessionFixture fixture;
+            fixture.drain();
+            const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            ASSERT_GE(listener, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(6000);
+            address.sin_addr.s_addr = ipv4Address(localText);
+            ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ASSERT_EQ(listen(listener, 1), 0);
+
+            ASSERT_TRUE(fixture.send(tcpSegment(1000, 0, 0x02, 0, 1))); // SYN
+            std::optional<std::uint32_t> serverSequence;
+            const auto deadline = std::chrono::steady_clock::now() + 2s;
+            while (!serverSequence && std::chrono::steady_clock::now() < deadline) {
+                WintunDword size = 0;
+                std::uint8_t* packet = WintunReceivePacket(fixture.session, &size);
+                if (packet == nullptr) {
+                    pollfd ready{static_cast<int>(reinterpret_cast<std::intptr_t>(
+                                     WintunGetReadWaitEvent(fixture.session))),
+                                 POLLIN, 0};
+                    poll(&ready, 1, 100);
+                    continue;
+                }
+                if (size >= 40 && packet[9] == IPPROTO_TCP && packet[20 + 13] == 0x12) {
+                    std::uint32_t sequence = 0;
+                    std::memcpy(&sequence, packet + 24, 4);
+                    serverSequence = ntohl(sequence);
+                }
+                WintunReleaseReceivePacket(fixture.session, packet);
+            }
+            ASSERT_TRUE(serverSequence) << "no SYN-ACK";
+            const std::uint32_t ack = *serverSequence + 1;
+            ASSERT_TRUE(fixture.send(tcpSegment(1001, ack, 0x10, 0, 2)));
+            constexpr std::size_t segments = 8, segmentSize = 1000;
+            std::vector<std::uint8_t> expected;
+            for (std::uint32_t i = 0; i < segments; ++i) {
+                const std::uint32_t sequence = 1001 + i * segmentSize;
+                const auto packet = tcpSegment(sequence, ack, i + 1 == segments ? 0x18 : 0x10,
+                                               segmentSize, static_cast<std::uint16_t>(3 + i));
+                expected.insert(expected.end(), packet.begin() + 40, packet.end());
+                ASSERT_TRUE(fixture.send(packet));
+            }
+
+            pollfd waiting{listener, POLLIN, 0};
+            ASSERT_EQ(poll(&waiting, 1, 2000), 1) << "no connection";
+            const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            ASSERT_GE(connection, 0);
+            std::vector<std::uint8_t> received;
+            while (received.size() < expected.size()) {
+                pollfd readable{connection, POLLIN, 0};
+                if (poll(&readable, 1, 2000) != 1)
+                    break;
+                std::uint8_t buffer[4096];
+                const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+                if (got <= 0)
+                    break;
+                received.insert(received.end(), buffer, buffer + got);
+            }
+            EXPECT_EQ(received, expected);
+            close(connection);
+            close(listener);
+        });
+    }
+    unsetenv("VASKOR_TUN_OFFLOAD");
 }
 
 } // namespace

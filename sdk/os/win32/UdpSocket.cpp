@@ -34,7 +34,7 @@ sockaddr_in6 addressOf(const Endpoint& endpoint) {
 } // namespace
 
 // Winsock counts its users: each socket holds it for its lifetime.
-UdpSocket::UdpSocket(std::uint16_t port) {
+UdpSocket::UdpSocket(std::uint16_t port, bool batched) : batched(batched) {
     WSADATA data{};
     if (const int error = WSAStartup(MAKEWORD(2, 2), &data); error != 0)
         throw socketError("cannot start Winsock", error);
@@ -118,6 +118,26 @@ std::optional<std::size_t> UdpSocket::receive(std::span<std::uint8_t> buffer, En
             continue;
         return std::nullopt;
     }
+}
+
+// Windows keeps one call per datagram: queued datagrams leave at once.
+bool UdpSocket::queue(const Endpoint& to, std::span<const std::uint8_t> datagram) {
+    return sendTo(to, datagram);
+}
+
+void UdpSocket::sendQueued() {}
+
+std::size_t UdpSocket::receiveBatch(ReceivedBatch& batch) {
+    std::size_t count = 0;
+    Endpoint from;
+    while (count < datagramBatchSize) {
+        const auto size = receive(std::span(batch.slotAt(count), batch.slotSize()), from);
+        if (!size)
+            break;
+        batch.set(count++, *size, from);
+    }
+    batch.setCount(count);
+    return count;
 }
 
 } // namespace sdk::os

@@ -14,6 +14,8 @@
 #include <netinet/ip.h>
 #include <netinet/udp.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <set>
 #include <span>
@@ -147,33 +149,57 @@ TEST_F(NetnsTest, WrongKeyInTheRouteMakesTheConnectionFail) {
 
 TEST_F(NetnsTest, CapturedDatagramsSentAgainAreNotDeliveredTwice) {
     const int capture = machines->inside(2, [&] {
-        const int descriptor = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+        const int descriptor = socket(AF_PACKET, SOCK_RAW, htons(ETH_P_IP));
         sockaddr_ll address{};
         address.sll_family = AF_PACKET;
         address.sll_protocol = htons(ETH_P_IP);
         address.sll_ifindex = static_cast<int>(if_nametoindex("eth0"));
         bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        // Datagrams sent as one segmented send cross the veth link as one
+        // packet: the header says where the kernel will cut it.
+        const int on = 1;
+        if (setsockopt(descriptor, SOL_PACKET, PACKET_VNET_HDR, &on, sizeof on) != 0) {
+            close(descriptor);
+            return -1;
+        }
         return descriptor;
     });
     ASSERT_GE(capture, 0);
     const auto port = endpointOfB().port;
     std::vector<std::vector<std::uint8_t>> captured;
+    // Linux's virtio_net_hdr, as PACKET_VNET_HDR puts it before each packet.
+    struct VnetHeader {
+        std::uint8_t flags, gsoType;
+        std::uint16_t headerLength, segmentSize, checksumStart, checksumOffset;
+    };
     const auto collect = [&] {
-        std::uint8_t packet[2048];
+        std::vector<std::uint8_t> read(sizeof(VnetHeader) + 65536);
         sockaddr_ll from{};
         socklen_t length = sizeof from;
         ssize_t size = 0;
-        while ((size = recvfrom(capture, packet, sizeof packet, MSG_DONTWAIT,
+        while ((size = recvfrom(capture, read.data(), read.size(), MSG_DONTWAIT,
                                 reinterpret_cast<sockaddr*>(&from), &length)) > 0) {
-            if (from.sll_pkttype != PACKET_HOST)
+            if (from.sll_pkttype != PACKET_HOST || size < static_cast<ssize_t>(sizeof(VnetHeader)))
                 continue;
+            VnetHeader header{};
+            std::memcpy(&header, read.data(), sizeof header);
+            const std::uint8_t* packet = read.data() + sizeof header + ETH_HLEN;
+            size -= static_cast<ssize_t>(sizeof header + ETH_HLEN);
             const auto* ip = reinterpret_cast<const iphdr*>(packet);
             const std::size_t headerLength = ip->ihl * 4u;
             if (ip->protocol != IPPROTO_UDP || size < static_cast<ssize_t>(headerLength + 8))
                 continue;
             const auto* udp = reinterpret_cast<const udphdr*>(packet + headerLength);
-            if (ntohs(udp->dest) == port)
-                captured.emplace_back(packet + headerLength + 8, packet + size);
+            if (ntohs(udp->dest) != port)
+                continue;
+            const std::uint8_t* payload = packet + headerLength + 8;
+            const std::uint8_t* end = packet + size;
+            const std::size_t step = header.gsoType == 0 || header.segmentSize == 0
+                                         ? static_cast<std::size_t>(end - payload)
+                                         : header.segmentSize;
+            for (; payload < end; payload += std::min<std::size_t>(step, end - payload))
+                captured.emplace_back(payload,
+                                      payload + std::min<std::size_t>(step, end - payload));
         }
     };
     openBoth();
