@@ -2,6 +2,7 @@
 
 #include "interfaces/WintunTypes.h"
 #include "platform/linux/Netlink.h"
+#include "tun/HelperLink.h"
 #include "tun/Logger.h"
 
 #include <bit>
@@ -21,6 +22,16 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
     if (int rc = checkAdapter(adapter); rc != 0)
         return rc;
     std::unique_ptr<WintunSessionRecord> session(new WintunSessionRecord(capacity));
+    if (adapter.helper) {
+        // Without CAP_NET_ADMIN the queue is the one the helper handed over.
+        UniqueDescriptor queue;
+        if (int rc = adapter.helper->startSession(queue); rc != 0)
+            return rc;
+        session->fd = queue.release();
+        session->helper = adapter.helper;
+        started = std::move(session);
+        return 0;
+    }
     int fd = session->fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return errno;
@@ -44,6 +55,8 @@ WintunSessionRecord::WintunSessionRecord(std::uint32_t capacity)
 WintunSessionRecord::~WintunSessionRecord() {
     if (fd >= 0)
         close(fd);
+    if (helper)
+        helper->endSession();
 }
 
 std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {

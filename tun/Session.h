@@ -43,6 +43,7 @@ private:
     int readFailure(ssize_t length, int error);
 
     int fd = -1;
+    std::shared_ptr<HelperLink> helper; // when the helper handed over the queue
     std::mutex receiveLock;
     PacketRing received;
     std::vector<std::uint8_t> waiting; // a packet read while the ring was full
