@@ -196,17 +196,15 @@ void WintunAdapter::setAddress(const Ipv4Cidr& address) {
     markNetworkPrivate();
 }
 
+// The address goes, but stays the current one: setting it again changes nothing.
 void WintunAdapter::removeAddress() {
-    if (settings.complete()) {
-        if (currentAddress.address != 0)
-            settings.removeAddress(adapter, currentAddress.address);
-        currentAddress = {};
-        return;
+    if (addressContext != 0) {
+        if (settings.complete())
+            settings.removeAddress(adapter, addressContext);
+        else
+            deleteInterfaceAddress(addressContext, addressInstance);
     }
-    if (addressContext != 0)
-        deleteInterfaceAddress(addressContext, addressInstance);
     addressContext = 0;
-    currentAddress = {};
 }
 
 // An adapter whose interface is gone cannot take the address: that is a
@@ -218,6 +216,7 @@ void WintunAdapter::addAddress(const Ipv4Cidr& address) {
             int code = static_cast<int>(wintunLastError());
             throw std::system_error(code != 0 ? code : EINVAL, std::system_category());
         }
+        addressContext = address.address; // our library's adapter names its address by itself
         return;
     }
     std::uint32_t interfaceIndex = 0;

@@ -31,6 +31,11 @@ template <class Body> WintunBool guardedSetting(const char* what, Body&& body) {
     return 1;
 }
 
+// As the IP Helper does, an adapter whose interface is gone is an invalid parameter.
+int checkConfigurable(const WintunAdapterRecord& adapter) {
+    return checkAdapter(adapter) == 0 ? 0 : EINVAL;
+}
+
 HelperInterfaceRequest helperRequest(HelperRequestKind kind) {
     HelperInterfaceRequest request;
     request.kind = kind;
@@ -45,7 +50,7 @@ WintunBool VaskorSetAdapterMtu(WintunAdapterHandle adapter, WintunDword mtu) {
     return guardedSetting("Failed to set the adapter's MTU", [&] {
         if (adapter == nullptr)
             return EINVAL;
-        if (int rc = checkAdapter(*adapter); rc != 0)
+        if (int rc = checkConfigurable(*adapter); rc != 0)
             return rc;
         if (adapter->helper) {
             auto request = helperRequest(HelperRequestKind::setMtu);
@@ -64,7 +69,7 @@ WintunBool VaskorAddAdapterAddress(WintunAdapterHandle adapter, std::uint32_t ad
         int prefix = std::popcount(hostMask);
         if (adapter == nullptr || std::countl_one(hostMask) != prefix)
             return EINVAL;
-        if (int rc = checkAdapter(*adapter); rc != 0)
+        if (int rc = checkConfigurable(*adapter); rc != 0)
             return rc;
         if (adapter->helper) {
             auto request = helperRequest(HelperRequestKind::addAddress);

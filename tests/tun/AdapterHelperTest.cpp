@@ -208,9 +208,10 @@ TEST_F(AdapterHelperTest, RefusesACallerThatIsNotItsParent) {
         }
         handed.reset();
         ASSERT_GT(middle, 0);
-        send(stranger.get(), encodeHelperCreate(identity)->data(),
-             encodeHelperCreate(identity)->size(), MSG_NOSIGNAL);
-        EXPECT_EQ(exitStatus(middle), 1) << "the helper refused and ended";
+        auto request = *encodeHelperCreate(identity);
+        send(stranger.get(), request.data(), request.size(), MSG_NOSIGNAL);
+        pollfd ready{stranger.get(), POLLIN, 0};
+        ASSERT_EQ(poll(&ready, 1, 10000), 1) << "neither an answer nor the end";
         // The helper ended with our request unread: the kernel reports a reset.
         std::uint8_t byte = 0;
         errno = 0;
@@ -218,6 +219,8 @@ TEST_F(AdapterHelperTest, RefusesACallerThatIsNotItsParent) {
         EXPECT_TRUE(answer == 0 || (answer < 0 && errno == ECONNRESET))
             << "no answer, only the end: " << answer << " " << std::strerror(errno);
         EXPECT_EQ(if_nametoindex("Orvanti-VPN"), 0u) << "nothing was created";
+        stranger.reset();
+        EXPECT_EQ(exitStatus(middle), 1) << "the helper refused and ended";
     });
 }
 
