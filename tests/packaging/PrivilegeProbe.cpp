@@ -28,7 +28,8 @@ void addAttribute(NewLink& message, unsigned short type, const void* data, std::
     attribute->rta_type = type;
     attribute->rta_len = static_cast<unsigned short>(RTA_LENGTH(length));
     std::memcpy(RTA_DATA(attribute), data, length);
-    message.header.nlmsg_len = NLMSG_ALIGN(message.header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
+    message.header.nlmsg_len =
+        NLMSG_ALIGN(message.header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
 }
 
 // 0 when the kernel made the interface, else its errno.
@@ -47,9 +48,9 @@ int askForInterface() {
     linkInfo->rta_type = IFLA_LINKINFO;
     message.header.nlmsg_len = NLMSG_ALIGN(message.header.nlmsg_len) + RTA_LENGTH(0);
     addAttribute(message, IFLA_INFO_KIND, "dummy", 6);
-    linkInfo->rta_len = static_cast<unsigned short>(reinterpret_cast<char*>(&message) +
-                                                    message.header.nlmsg_len -
-                                                    reinterpret_cast<char*>(linkInfo));
+    linkInfo->rta_len =
+        static_cast<unsigned short>(reinterpret_cast<char*>(&message) + message.header.nlmsg_len -
+                                    reinterpret_cast<char*>(linkInfo));
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     if (sendto(fd, &message, message.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
