@@ -5,6 +5,7 @@
 #include "platform/NetworkCategory.h"
 #include "resources/LibraryBinding.h"
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -57,21 +58,44 @@ std::string describeLoadFailure(std::uint32_t code) {
            std::to_string(code) + ")";
 }
 
+// Our Linux library tells why its adapter helper could not create the
+// adapter; each reason has its own remedy. Any other failure keeps the
+// general text.
+std::string describeCreateFailure(std::uint32_t code) {
+    switch (code) {
+    case wintunHelperMissing:
+        return "Cannot Create Adapter: the adapter helper (vaskor-adapter-helper) is not "
+               "installed. Reinstall the vaskor-vpn package.";
+    case wintunHelperNotAllowed:
+        return "Cannot Create Adapter: only members of the group netdev may create the "
+               "network adapter. Ask an administrator to add you (sudo adduser $USER netdev), "
+               "then log out and in again.";
+    case wintunHelperUnprivileged:
+        return "Cannot Create Adapter: the adapter helper was not given the capability "
+               "CAP_NET_ADMIN (its file system may not keep file capabilities). Reinstall the "
+               "vaskor-vpn package, or start Vaskor VPN as root.";
+    default:
+        return "Cannot Create Adapter";
+    }
+}
+
 } // namespace
 
 WintunAdapter::WintunAdapter() {
     library = bindWintunApi();
     if (library == nullptr)
         throw std::runtime_error(describeLoadFailure(lastError()));
+    settings = bindAdapterSettings(library);
 
     WintunBool rebootRequired = 0;
     if (WintunAdapterHandle stale = WintunApi.openAdapter(poolName, adapterName)) {
         WintunApi.deleteAdapter(stale, forceCloseSessions, &rebootRequired);
         WintunApi.freeAdapter(stale);
     }
+    clearWintunLastError();
     adapter = WintunApi.createAdapter(poolName, adapterName, &requestedGuid, &rebootRequired);
     if (adapter == nullptr)
-        throw std::runtime_error("Cannot Create Adapter");
+        throw std::runtime_error(describeCreateFailure(wintunLastError()));
     if (rebootRequired) {
         // Left in place: the next construction finds it by name and removes it.
         WintunApi.freeAdapter(adapter);
@@ -84,15 +108,30 @@ WintunAdapter::WintunAdapter() {
         throw std::runtime_error("Cannot Create Session");
     }
     WintunApi.getAdapterLuid(adapter, &adapterLuid);
-    // A larger MTU would let packets exceed one datagram of the SDK's transport:
-    // an adapter without it would lose large packets without a word.
-    if (int code = setInterfaceMtu(adapterLuid, adapterMtu); code != 0) {
+    try {
+        configureMtu();
+    } catch (...) {
         WintunApi.endSession(session);
         WintunApi.deleteAdapter(adapter, forceCloseSessions, &rebootRequired);
         WintunApi.freeAdapter(adapter);
+        throw;
+    }
+}
+
+// A larger MTU would let packets exceed one datagram of the SDK's transport:
+// an adapter without it would lose large packets without a word.
+void WintunAdapter::configureMtu() {
+    int code = 0;
+    if (settings.complete()) {
+        clearWintunLastError();
+        if (!settings.setMtu(adapter, adapterMtu))
+            code = static_cast<int>(wintunLastError());
+    } else {
+        code = setInterfaceMtu(adapterLuid, adapterMtu);
+    }
+    if (code != 0)
         throw std::runtime_error("Cannot set the adapter's MTU: " +
                                  std::system_category().message(code));
-    }
 }
 
 WintunAdapter::~WintunAdapter() {
@@ -151,10 +190,35 @@ void WintunAdapter::send(const std::vector<std::uint8_t>& packet) {
 void WintunAdapter::setAddress(const Ipv4Cidr& address) {
     if (address == currentAddress)
         return;
-    if (addressContext != 0)
-        deleteInterfaceAddress(addressContext, addressInstance);
-    // An adapter whose interface is gone cannot take the address: that is a
-    // failure, never a silent success.
+    removeAddress();
+    addAddress(address);
+    currentAddress = address;
+    markNetworkPrivate();
+}
+
+// The address goes, but stays the current one: setting it again changes nothing.
+void WintunAdapter::removeAddress() {
+    if (addressContext != 0) {
+        if (settings.complete())
+            settings.removeAddress(adapter, addressContext);
+        else
+            deleteInterfaceAddress(addressContext, addressInstance);
+    }
+    addressContext = 0;
+}
+
+// An adapter whose interface is gone cannot take the address: that is a
+// failure, never a silent success.
+void WintunAdapter::addAddress(const Ipv4Cidr& address) {
+    if (settings.complete()) {
+        clearWintunLastError();
+        if (!settings.addAddress(adapter, address.address, address.netmask())) {
+            int code = static_cast<int>(wintunLastError());
+            throw std::system_error(code != 0 ? code : EINVAL, std::system_category());
+        }
+        addressContext = address.address; // our library's adapter names its address by itself
+        return;
+    }
     std::uint32_t interfaceIndex = 0;
     if (int code = interfaceIndexOfLuid(adapterLuid, interfaceIndex); code != 0)
         throw std::system_error(code, std::system_category());
@@ -162,10 +226,11 @@ void WintunAdapter::setAddress(const Ipv4Cidr& address) {
                                        addressContext, addressInstance);
         code != 0)
         throw std::system_error(code, std::system_category());
-    currentAddress = address;
-    markNetworkPrivate();
 }
 
 void WintunAdapter::markNetworkPrivate() {
-    markNamedNetworksPrivate(networkName);
+    if (settings.complete())
+        settings.markPrivate(adapter);
+    else
+        markNamedNetworksPrivate(networkName);
 }

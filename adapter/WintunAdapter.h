@@ -3,6 +3,7 @@
 #include "adapter/AdapterRemoved.h"
 #include "adapter/Ipv4Cidr.h"
 #include "interfaces/WintunTypes.h"
+#include "resources/LibraryBinding.h"
 
 #include <cstdint>
 #include <vector>
@@ -45,11 +46,17 @@ public:
     // adapter's interface is gone.
     void setAddress(const Ipv4Cidr& address);
 
-    // Puts every network that bears the adapter's name into the private category.
-    static void markNetworkPrivate();
+    // Puts the adapter's network into the private category.
+    void markNetworkPrivate();
 
 private:
+    void configureMtu();
+    void removeAddress();
+    void addAddress(const Ipv4Cidr& address);
+
     InMemoryLibrary* library = nullptr; // kept, never freed
+    // Set when the library configures its own adapters (ours on Linux).
+    AdapterSettingsEntries settings;
     WintunAdapterHandle adapter = nullptr;
     WintunSessionHandle session = nullptr;
     std::uint32_t addressContext = 0;

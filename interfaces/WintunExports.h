@@ -34,4 +34,10 @@ WINTUN_EXPORT WintunReceivePacketFunc WintunReceivePacket;
 WINTUN_EXPORT WintunReleaseReceivePacketFunc WintunReleaseReceivePacket;
 WINTUN_EXPORT WintunAllocateSendPacketFunc WintunAllocateSendPacket;
 WINTUN_EXPORT WintunSendPacketFunc WintunSendPacket;
+
+// The Linux library's own, beyond the 18 (WintunTypes.h).
+WINTUN_EXPORT VaskorSetAdapterMtuFunc VaskorSetAdapterMtu;
+WINTUN_EXPORT VaskorAddAdapterAddressFunc VaskorAddAdapterAddress;
+WINTUN_EXPORT VaskorRemoveAdapterAddressFunc VaskorRemoveAdapterAddress;
+WINTUN_EXPORT VaskorMarkAdapterPrivateFunc VaskorMarkAdapterPrivate;
 }

@@ -50,6 +50,14 @@ constexpr std::uint32_t wintunAdapterGone = ERROR_HANDLE_EOF;
 constexpr int wintunAdapterGone = ENODEV;
 #endif
 
+// Why our Linux library could not create an adapter through its adapter
+// helper, the small program that holds CAP_NET_ADMIN for a process without it:
+// its own last-error values, above every errno value, so that the program
+// can tell a person what to do. No Windows library sets them.
+constexpr std::uint32_t wintunHelperMissing = 30001;      // not installed
+constexpr std::uint32_t wintunHelperNotAllowed = 30002;   // the user may not start it
+constexpr std::uint32_t wintunHelperUnprivileged = 30003; // it holds no CAP_NET_ADMIN
+
 // The last error of a failed library call, as the library set it; cleared
 // before a call whose failure is read, so that a library that sets nothing
 // leaves no stale value.
@@ -70,42 +78,56 @@ inline void clearWintunLastError() {
 }
 
 extern "C" {
-using WintunEnumCallback = WintunBool(WINTUN_CALL*)(WintunAdapterHandle adapter, WintunLParam param);
-using WintunLoggerCallback = void(WINTUN_CALL*)(WintunLoggerLevel level, const WintunWchar* message);
+using WintunEnumCallback = WintunBool(WINTUN_CALL*)(WintunAdapterHandle adapter,
+                                                    WintunLParam param);
+using WintunLoggerCallback = void(WINTUN_CALL*)(WintunLoggerLevel level,
+                                                const WintunWchar* message);
 
 using WintunCreateAdapterFunc = WintunAdapterHandle WINTUN_CALL(const WintunWchar* pool,
-                                                                  const WintunWchar* name,
-                                                                  const WintunGuid* requestedGuid,
-                                                                  WintunBool* rebootRequired);
-using WintunDeleteAdapterFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
-                                                        WintunBool forceCloseSessions,
-                                                        WintunBool* rebootRequired);
+                                                                const WintunWchar* name,
+                                                                const WintunGuid* requestedGuid,
+                                                                WintunBool* rebootRequired);
+using WintunDeleteAdapterFunc = WintunBool
+WINTUN_CALL(WintunAdapterHandle adapter, WintunBool forceCloseSessions, WintunBool* rebootRequired);
 using WintunDeletePoolDriverFunc = WintunBool WINTUN_CALL(const WintunWchar* pool,
-                                                           WintunBool* rebootRequired);
-using WintunEnumAdaptersFunc = WintunBool WINTUN_CALL(const WintunWchar* pool,
-                                                       WintunEnumCallback callback,
-                                                       WintunLParam param);
+                                                          WintunBool* rebootRequired);
+using WintunEnumAdaptersFunc = WintunBool
+WINTUN_CALL(const WintunWchar* pool, WintunEnumCallback callback, WintunLParam param);
 using WintunFreeAdapterFunc = void WINTUN_CALL(WintunAdapterHandle adapter);
 using WintunOpenAdapterFunc = WintunAdapterHandle WINTUN_CALL(const WintunWchar* pool,
-                                                                const WintunWchar* name);
+                                                              const WintunWchar* name);
 using WintunGetAdapterLuidFunc = void WINTUN_CALL(WintunAdapterHandle adapter, WintunLuid* luid);
 // name: a buffer of wintunMaxAdapterName wide characters
 using WintunGetAdapterNameFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
-                                                         WintunWchar* name);
+                                                        WintunWchar* name);
 using WintunSetAdapterNameFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
-                                                         const WintunWchar* name);
+                                                        const WintunWchar* name);
 using WintunGetRunningDriverVersionFunc = WintunDword WINTUN_CALL(void);
 using WintunSetLoggerFunc = void WINTUN_CALL(WintunLoggerCallback callback);
 using WintunStartSessionFunc = WintunSessionHandle WINTUN_CALL(WintunAdapterHandle adapter,
-                                                                 WintunDword capacity);
+                                                               WintunDword capacity);
 using WintunEndSessionFunc = void WINTUN_CALL(WintunSessionHandle session);
 using WintunGetReadWaitEventFunc = WintunHandle WINTUN_CALL(WintunSessionHandle session);
 using WintunReceivePacketFunc = std::uint8_t* WINTUN_CALL(WintunSessionHandle session,
-                                                           WintunDword* packetSize);
+                                                          WintunDword* packetSize);
 using WintunReleaseReceivePacketFunc = void WINTUN_CALL(WintunSessionHandle session,
-                                                         const std::uint8_t* packet);
+                                                        const std::uint8_t* packet);
 using WintunAllocateSendPacketFunc = std::uint8_t* WINTUN_CALL(WintunSessionHandle session,
-                                                                WintunDword packetSize);
+                                                               WintunDword packetSize);
 using WintunSendPacketFunc = void WINTUN_CALL(WintunSessionHandle session,
-                                               const std::uint8_t* packet);
+                                              const std::uint8_t* packet);
+
+// Our Linux library's own entry points beyond Wintun's: it configures the
+// adapters it made, itself or through its adapter helper. Wintun itself has
+// none of them (Windows configures adapters through the IP Helper), so the
+// program binds them where they exist and else configures the adapter itself.
+// Each returns FALSE with the last error set. Addresses and masks are in
+// network byte order; an adapter holds one address at a time.
+using VaskorSetAdapterMtuFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
+                                                       WintunDword mtu);
+using VaskorAddAdapterAddressFunc = WintunBool
+WINTUN_CALL(WintunAdapterHandle adapter, std::uint32_t address, std::uint32_t mask);
+using VaskorRemoveAdapterAddressFunc = WintunBool WINTUN_CALL(WintunAdapterHandle adapter,
+                                                              std::uint32_t address);
+using VaskorMarkAdapterPrivateFunc = void WINTUN_CALL(WintunAdapterHandle adapter);
 }

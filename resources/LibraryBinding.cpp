@@ -64,6 +64,17 @@ InMemoryLibrary* bindWintunApi() {
     return library;
 }
 
+AdapterSettingsEntries bindAdapterSettings(InMemoryLibrary* library) {
+    AdapterSettingsEntries entries;
+    const std::uint32_t error = lastError(); // a missing entry is no failure
+    bindEntry(library, "VaskorSetAdapterMtu", entries.setMtu);
+    bindEntry(library, "VaskorAddAdapterAddress", entries.addAddress);
+    bindEntry(library, "VaskorRemoveAdapterAddress", entries.removeAddress);
+    bindEntry(library, "VaskorMarkAdapterPrivate", entries.markPrivate);
+    setLastError(error);
+    return entries.complete() ? entries : AdapterSettingsEntries{};
+}
+
 // Every call maps its own copy of the SDK library, which stays mapped: the
 // core it creates lives on in it.
 extern "C" DiscordResultCode DiscordCreate(std::uint32_t version, DiscordCreateParams* params,

@@ -1,7 +1,9 @@
 #include "tun/Adapters.h"
 
 #include "platform/linux/Netlink.h"
+#include "tun/HelperLink.h"
 #include "tun/InterfaceName.h"
+#include "tun/UniqueDescriptor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,21 +19,6 @@ namespace {
 
 constexpr unsigned maxNameAttempts = 100;
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd(fd) {}
-    ~FileDescriptor() {
-        if (fd >= 0)
-            close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
-};
-
 int setAlias(std::uint32_t index, const std::string& alias) {
     return changeLink(index,
                       [&](rtnl_link& changes) { rtnl_link_set_ifalias(&changes, alias.c_str()); });
@@ -39,7 +26,7 @@ int setAlias(std::uint32_t index, const std::string& alias) {
 
 // Attaches a probe to the interface: EBUSY when a session holds it.
 int probeAttach(const std::string& interfaceName) {
-    FileDescriptor tun(open("/dev/net/tun", O_RDWR | O_CLOEXEC));
+    UniqueDescriptor tun(open("/dev/net/tun", O_RDWR | O_CLOEXEC));
     if (tun.get() < 0)
         return errno;
     ifreq request{};
@@ -50,7 +37,8 @@ int probeAttach(const std::string& interfaceName) {
 
 } // namespace
 
-int createAdapter(const AdapterIdentity& identity, std::unique_ptr<WintunAdapterRecord>& created) {
+int createAdapterQueue(const AdapterIdentity& identity, UniqueDescriptor& queue,
+                       std::unique_ptr<WintunAdapterRecord>& created) {
     auto alias = encodeAdapterAlias(identity);
     if (!alias)
         return EINVAL;
@@ -68,24 +56,39 @@ int createAdapter(const AdapterIdentity& identity, std::unique_ptr<WintunAdapter
     if (interfaceName.empty())
         return EEXIST;
 
-    FileDescriptor tun(open("/dev/net/tun", O_RDWR | O_CLOEXEC));
+    UniqueDescriptor tun(open("/dev/net/tun", O_RDWR | O_CLOEXEC));
     if (tun.get() < 0)
         return errno;
     ifreq request{};
     std::strncpy(request.ifr_name, interfaceName.c_str(), IFNAMSIZ - 1);
     // IFF_TUN_EXCL: never attach to an interface that appeared meanwhile.
     request.ifr_flags = static_cast<short>(tunInterfaceFlags() | IFF_TUN_EXCL);
-    if (ioctl(tun.get(), TUNSETIFF, &request) < 0 || ioctl(tun.get(), TUNSETPERSIST, 1) < 0)
+    if (ioctl(tun.get(), TUNSETIFF, &request) < 0)
         return errno;
     std::uint32_t index = if_nametoindex(request.ifr_name);
-    int rc = index == 0 ? errno : setAlias(index, *alias);
-    if (rc != 0) {
-        // Not persistent any more: the interface goes with the descriptor.
-        ioctl(tun.get(), TUNSETPERSIST, 0);
+    if (index == 0)
+        return errno;
+    if (int rc = setAlias(index, *alias); rc != 0)
+        return rc; // not persistent: the interface goes with the descriptor
+    created = std::make_unique<WintunAdapterRecord>(
+        WintunAdapterRecord{identity, std::string(request.ifr_name), index, nullptr});
+    queue = std::move(tun);
+    return 0;
+}
+
+int createAdapter(const AdapterIdentity& identity, std::unique_ptr<WintunAdapterRecord>& created) {
+    if (!holdsNetworkAdmin())
+        return HelperLink::createAdapter(identity, created);
+    UniqueDescriptor queue;
+    std::unique_ptr<WintunAdapterRecord> record;
+    if (int rc = createAdapterQueue(identity, queue, record); rc != 0)
+        return rc;
+    // Persistent: the adapter outlives this descriptor until it is deleted.
+    if (ioctl(queue.get(), TUNSETPERSIST, 1) < 0) {
+        int rc = errno;
         return rc;
     }
-    created = std::make_unique<WintunAdapterRecord>(
-        WintunAdapterRecord{identity, std::string(request.ifr_name), index});
+    created = std::move(record);
     return 0;
 }
 
@@ -96,7 +99,7 @@ int listAdapters(std::vector<WintunAdapterRecord>& adapters) {
     adapters.clear();
     for (const auto& link : links)
         if (auto identity = decodeAdapterAlias(link.alias); identity && link.kind == "tun")
-            adapters.push_back(WintunAdapterRecord{*identity, link.name, link.index});
+            adapters.push_back(WintunAdapterRecord{*identity, link.name, link.index, nullptr});
     return 0;
 }
 
@@ -113,6 +116,8 @@ int checkAdapter(const WintunAdapterRecord& adapter) {
 int deleteAdapter(const WintunAdapterRecord& adapter, bool forceCloseSessions) {
     if (int rc = checkAdapter(adapter); rc != 0)
         return rc;
+    if (adapter.helper)
+        return adapter.helper->removeAdapter(forceCloseSessions);
     if (!forceCloseSessions)
         if (int rc = probeAttach(adapter.interfaceName); rc != 0)
             return rc;
@@ -137,6 +142,8 @@ int renameAdapter(WintunAdapterRecord& adapter, const std::u16string& name) {
         return EINVAL;
     if (int rc = checkAdapter(adapter); rc != 0)
         return rc;
+    if (adapter.helper)
+        return EPERM; // the helper keeps the names it was given
     if (int rc = setAlias(adapter.index, *alias); rc != 0)
         return rc;
     adapter.identity = renamed;

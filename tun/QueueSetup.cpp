@@ -44,6 +44,10 @@ int setUpQueue(int descriptor, QueueOffloads& offloads) {
     if (ioctl(descriptor, TUNSETVNETHDRSZ, &headerSize) < 0)
         return errno;
     offloads.vnetHeader = true;
+    // A queue the adapter helper made carries the header whatever this
+    // process was told; switched off, the kernel still sends single packets.
+    if (!offloadsWanted())
+        return ioctl(descriptor, TUNSETOFFLOAD, 0ul) < 0 ? errno : 0;
     // The richest set the kernel takes: UDP segmentation is newer than TSO.
     for (const unsigned long wanted : {tunCsum | tunTso4 | tunUso, tunCsum | tunTso4, tunCsum, 0ul})
         if (ioctl(descriptor, TUNSETOFFLOAD, wanted) == 0) {

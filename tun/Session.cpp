@@ -2,6 +2,7 @@
 
 #include "interfaces/WintunTypes.h"
 #include "platform/linux/Netlink.h"
+#include "tun/HelperLink.h"
 #include "tun/Logger.h"
 
 #include <bit>
@@ -23,24 +24,21 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
     if (int rc = checkAdapter(adapter); rc != 0)
         return rc;
     std::unique_ptr<WintunSessionRecord> session(new WintunSessionRecord(capacity));
-    int fd = session->fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    ifreq request{};
-    std::strncpy(request.ifr_name, adapter.interfaceName.c_str(), IFNAMSIZ - 1);
-    request.ifr_flags = static_cast<short>(tunInterfaceFlags());
-    if (ioctl(fd, TUNSETIFF, &request) < 0)
-        return errno;
-    if (int rc = setUpQueue(fd, session->offloads); rc != 0)
+    if (adapter.helper) {
+        // Without CAP_NET_ADMIN the queue is the one the helper handed over
+        // (made with the same flags, the link already up).
+        UniqueDescriptor queue;
+        if (int rc = adapter.helper->startSession(queue); rc != 0)
+            return rc;
+        session->fd = queue.release();
+        session->helper = adapter.helper;
+    } else if (int rc = session->attach(adapter); rc != 0) {
         return rc;
-    if (session->offloads.vnetHeader)
-        session->offloadedRead.resize(VnetHeader::size + wintunMaxIpPacketSize);
-    // Had the interface gone meanwhile, TUNSETIFF made a new one that closing drops.
-    if (if_nametoindex(adapter.interfaceName.c_str()) != adapter.index)
-        return ENODEV;
-    if (int rc = setLinkUp(adapter.index); rc != 0)
+    }
+    if (int rc = setUpQueue(session->fd, session->offloads); rc != 0)
         return rc;
     if (session->offloads.vnetHeader) {
+        session->offloadedRead.resize(VnetHeader::size + wintunMaxIpPacketSize);
         try {
             session->writer = std::thread(&WintunSessionRecord::writeLoop, session.get());
         } catch (const std::system_error& error) {
@@ -49,6 +47,21 @@ int WintunSessionRecord::start(const WintunAdapterRecord& adapter, std::uint32_t
     }
     started = std::move(session);
     return 0;
+}
+
+int WintunSessionRecord::attach(const WintunAdapterRecord& adapter) {
+    fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    ifreq request{};
+    std::strncpy(request.ifr_name, adapter.interfaceName.c_str(), IFNAMSIZ - 1);
+    request.ifr_flags = static_cast<short>(tunInterfaceFlags());
+    if (ioctl(fd, TUNSETIFF, &request) < 0)
+        return errno;
+    // Had the interface gone meanwhile, TUNSETIFF made a new one that closing drops.
+    if (if_nametoindex(adapter.interfaceName.c_str()) != adapter.index)
+        return ENODEV;
+    return setLinkUp(adapter.index);
 }
 
 WintunSessionRecord::WintunSessionRecord(std::uint32_t capacity)
@@ -65,6 +78,8 @@ WintunSessionRecord::~WintunSessionRecord() {
     }
     if (fd >= 0)
         close(fd);
+    if (helper)
+        helper->endSession();
 }
 
 std::uint8_t* WintunSessionRecord::receive(std::uint32_t& size) {

@@ -46,6 +46,8 @@ public:
 
 private:
     explicit WintunSessionRecord(std::uint32_t capacity);
+    // Opens a queue of the adapter itself (CAP_NET_ADMIN) and brings its link up.
+    int attach(const WintunAdapterRecord& adapter);
     int readFailure(ssize_t length, int error);
     // A queue with offloads: each read is cut into its segments, handed out
     // one by one.
@@ -56,6 +58,7 @@ private:
     std::vector<std::uint8_t> offloadedRead; // the last read, header first
     std::optional<OffloadedPacket> pending;  // its segments not yet handed out
     std::size_t nextSegment = 0;
+    std::shared_ptr<HelperLink> helper; // when the helper handed over the queue
     std::mutex receiveLock;
     PacketRing received;
     std::vector<std::uint8_t> waiting; // a packet read while the ring was full

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -158,6 +162,56 @@ TEST_F(WintunAdapterTest, ReportsAnAdapterThatCannotBeCreated) {
             EXPECT_STREQ(error.what(), "Cannot Create Adapter");
         }
     });
+}
+
+// The window's process holds no CAP_NET_ADMIN: the library's adapter helper
+// makes the adapter, and each reason it cannot tells the person what to do.
+TEST_F(WintunAdapterTest, WithoutTheCapabilityTheHelperMakesItOrTheFailureSaysWhatToDo) {
+    char folder[] = "/tmp/vaskor-adapter-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string unrunnable = std::string(folder) + "/not-executable";
+    const std::string unprivileged = std::string(folder) + "/unprivileged";
+    std::system(("touch " + unrunnable).c_str());
+    // The real helper, started without CAP_NET_ADMIN in its reach.
+    std::system(("printf '#!/bin/sh\\nexec setpriv --bounding-set=-net_admin " +
+                 std::string(VASKOR_TEST_ADAPTER_HELPER) + "\\n' > " + unprivileged +
+                 " && chmod 0755 " + unprivileged)
+                    .c_str());
+    struct Case {
+        std::string helper;
+        const char* saysHas; // null: the adapter is made
+    };
+    const Case cases[] = {
+        {VASKOR_TEST_ADAPTER_HELPER, nullptr},
+        {"/nonexistent/vaskor-adapter-helper", "not installed. Reinstall"},
+        {unrunnable, "only members of the group netdev"},
+        {unprivileged, "not given the capability CAP_NET_ADMIN"},
+    };
+    for (const auto& each : cases) {
+        setenv("VASKOR_ADAPTER_HELPER", each.helper.c_str(), 1);
+        inFreshNetworkNamespace([&] {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
+            ASSERT_EQ(syscall(SYS_capget, &header, sets), 0);
+            sets[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
+            ASSERT_EQ(syscall(SYS_capset, &header, sets), 0);
+            try {
+                VirtualAdapter adapter;
+                EXPECT_EQ(each.saysHas, nullptr) << each.helper << " made the adapter";
+                EXPECT_EQ(interfaceMtu(), static_cast<int>(adapterMtu));
+                adapter.setAddress(Ipv4Cidr::parse("10.55.0.1/24"));
+                adapter.setAddress(Ipv4Cidr::parse("10.55.0.3/24"));
+                EXPECT_EQ(adapterAddresses(), std::set<std::string>{"10.55.0.3/24"});
+            } catch (const std::runtime_error& error) {
+                ASSERT_NE(each.saysHas, nullptr) << error.what();
+                EXPECT_NE(std::string(error.what()).find(each.saysHas), std::string::npos)
+                    << error.what();
+            }
+            EXPECT_EQ(if_nametoindex(interfaceName), 0u);
+        });
+    }
+    unsetenv("VASKOR_ADAPTER_HELPER");
+    std::system(("rm -rf " + std::string(folder)).c_str());
 }
 
 // The test plays the other members: it answers the kernel's ping through

@@ -2,14 +2,20 @@
 # The package as a person uses it: installed on this machine, then started by
 # a normal user (never root) in two machines (network namespaces), one hosting
 # and one joining with the invitation from `vaskor-sdk-client`; ping crosses.
-# The program runs with the capability the package gives it, its control
-# sockets and client windows belong to that user, and it writes nothing outside
-# the user's own directories. Then the package is purged and nothing of it
-# remains. Run as root from the project's root.
-# usage: package_install_test.sh PACKAGE.deb CLOSE_WINDOW
+# The program holds no capability while its adapter carries traffic: the
+# package's adapter helper alone holds CAP_NET_ADMIN, a GTK module loaded into
+# the program is refused a privileged request, and the helper refuses what the
+# program's user could ask of it beyond its own adapter. The program's control
+# sockets and client windows belong to that user, it writes nothing outside
+# the user's own directories, and killing it leaves no adapter. Then the
+# package is purged and nothing of it remains. Run as root from the project's root.
+# usage: package_install_test.sh PACKAGE.deb CLOSE_WINDOW PRIVILEGE_PROBE.so HELPER_PROBE
 set -euo pipefail
 DEB=$(realpath "$1")
 CLOSE_WINDOW=$(realpath "$2")
+PRIVILEGE_PROBE=$(realpath "$3")
+HELPER_PROBE=$(realpath "$4")
+HELPER=/usr/libexec/vaskor-vpn/vaskor-adapter-helper
 if [ "$(id -u)" -ne 0 ]; then
   echo "[  SKIPPED ] installing a package and creating a user need root"
   exit 0
@@ -24,6 +30,10 @@ fi
 PREFIX="vkpkg$$"
 PERSON="vkpkg$$"
 WORK=$(mktemp -d)
+# The probes run as the test's user.
+chmod 0755 "$WORK"
+install -m 0755 "$PRIVILEGE_PROBE" "$WORK/privilege-probe.so"
+install -m 0755 "$HELPER_PROBE" "$WORK/helper-probe"
 installed=""
 created_user=""
 tun_mode=""
@@ -64,8 +74,9 @@ as_person() {
   local i=$1
   person=(ip netns exec "$PREFIX-$i" setpriv --reuid="$PERSON" --regid="$PERSON" --init-groups
           --reset-env -- env DISPLAY="${display[$i]:-}" XDG_RUNTIME_DIR="$HOME_DIR/run-$i"
-          VASKOR_SDK_USER_NAME="machine-$i")
+          VASKOR_SDK_USER_NAME="machine-$i" "${extra_env[@]}")
 }
+extra_env=()
 
 # capability MASK_NAME PID: prints the process's capability set (hex).
 capability() {
@@ -117,8 +128,12 @@ echo "== installing $(basename "$DEB")"
 dpkg --install "$DEB" >/dev/null
 installed=yes
 mapfile -t package_files < <(dpkg-query -L vaskor-vpn)
-getcap /usr/bin/vaskor-vpn | grep -q 'cap_net_admin=ep' || fail "the program has no CAP_NET_ADMIN"
-[ -z "$(getcap /usr/bin/vaskor-sdk-client)" ] || fail "the client window program has a capability"
+getcap "$HELPER" | grep -q 'cap_net_admin=ep' || fail "the adapter helper has no CAP_NET_ADMIN"
+for program_file in /usr/bin/vaskor-vpn /usr/bin/vaskor-sdk-client; do
+  [ -z "$(getcap "$program_file")" ] || fail "$program_file has a capability: $(getcap "$program_file")"
+done
+[ "$(stat -c '%U:%G %a' /usr/bin/vaskor-vpn)" = "root:root 755" ] ||
+  fail "the program is not an ordinary root:root 0755 program: $(stat -c '%U:%G %a' /usr/bin/vaskor-vpn)"
 libraries=$(printf '%s\n' "${package_files[@]}" | grep -E '\.so(\.|$)' || true)
 [ -z "$libraries" ] || fail "the package installs library files: $libraries"
 for size in 16 22 24 32 48 64 128 256; do
@@ -126,7 +141,7 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 desktop-file-validate /usr/share/applications/vaskor-vpn.desktop || fail "the desktop entry"
 grep -qx 'Exec=vaskor-vpn' /usr/share/applications/vaskor-vpn.desktop || fail "the menu entry does not start vaskor-vpn"
-echo "   capability, icons and desktop entry as expected"
+echo "   the helper alone has the capability; icons and desktop entry as expected"
 
 # Debian's udev rules open /dev/net/tun to everyone (the kernel still asks for
 # CAP_NET_ADMIN to create an interface); a container's /dev may not.
@@ -138,9 +153,9 @@ fi
 echo "== a normal user, $PERSON, starts the installed program in two machines"
 useradd --create-home --shell /bin/bash "$PERSON"
 created_user=yes
-# Only the netdev group may start the program that holds the capability.
-[ "$(stat -c '%U:%G %a' /usr/bin/vaskor-vpn)" = "root:netdev 754" ] ||
-  fail "the program is not root:netdev 0754: $(stat -c '%U:%G %a' /usr/bin/vaskor-vpn)"
+# Only the netdev group may start the helper that holds the capability.
+[ "$(stat -c '%U:%G %a' "$HELPER")" = "root:netdev 750" ] ||
+  fail "the adapter helper is not root:netdev 0750: $(stat -c '%U:%G %a' "$HELPER")"
 # Some file systems (a virtual machine's shared folder) ignore execute
 # permission for everyone; the refusal is checked where it is kept.
 probe=$(mktemp -p /usr/bin vaskor-probe.XXXXXX)
@@ -149,10 +164,10 @@ chmod 0750 "$probe"
 if setpriv --reuid="$PERSON" --regid="$PERSON" --init-groups "$probe" 2>/dev/null; then
   echo "   (this file system ignores execute permission: the group's refusal is not checked here)"
 else
-  refusal=$(env -u DISPLAY setpriv --reuid="$PERSON" --regid="$PERSON" --init-groups \
-    /usr/bin/vaskor-vpn </dev/null 2>&1 || true)
+  refusal=$(setpriv --reuid="$PERSON" --regid="$PERSON" --init-groups \
+    "$HELPER" </dev/null 2>&1 || true)
   grep -q 'Permission denied' <<<"$refusal" ||
-    fail "a user outside netdev could start the program: $refusal"
+    fail "a user outside netdev could start the adapter helper: $refusal"
 fi
 rm -f "$probe"
 usermod --append --groups netdev "$PERSON"
@@ -167,7 +182,11 @@ for i in 1 2; do
   for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
   display[$i]=":$n"
   # The package's entry point, found on PATH as the menu's Exec= finds it.
+  # Machine 1's user names a GTK module of their own, as anyone may.
+  extra_env=()
+  [ "$i" = 1 ] && extra_env=(GTK_MODULES="$WORK/privilege-probe.so" VASKOR_PROBE_OUT="$HOME_DIR/probe-1")
   as_person "$i"
+  extra_env=()
   "${person[@]}" vaskor-vpn >"$WORK/m$i.log" 2>&1 &
   program[$i]=$!
 done
@@ -177,10 +196,8 @@ for i in 1 2; do window[$i]=$(DISPLAY="${display[$i]}" wait_for_window "Vaskor V
 for i in 1 2; do
   pid=${program[$i]}
   runs_as_person "$pid" || fail "machine $i's program does not run as $PERSON"
-  has_net_admin "$(capability CapEff "$pid")" || fail "machine $i's program lacks CAP_NET_ADMIN"
-  [ "$(capability CapAmb "$pid")" = 0000000000000000 ] || fail "machine $i's program has ambient capabilities"
 done
-echo "   both programs run as $PERSON with CAP_NET_ADMIN and no ambient capability"
+echo "   both programs run as $PERSON"
 
 echo "== machine 1 hosts, machine 2 joins"
 DISPLAY="${display[1]}" click_at "${window[1]}" 60 60
@@ -196,6 +213,28 @@ wait_for_address 2 192.168.42.2/24
 netns_exec "$PREFIX" 1 ping -q -c 3 -i 0.2 -W 2 192.168.42.2 >/dev/null || fail "no ping 1 -> 2"
 netns_exec "$PREFIX" 2 ping -q -c 3 -i 0.2 -W 2 192.168.42.1 >/dev/null || fail "no ping 2 -> 1"
 echo "   ping crosses the virtual network both ways"
+
+echo "== the privilege stays in the adapter helper"
+for i in 1 2; do
+  pid=${program[$i]}
+  for set in CapPrm CapEff CapAmb; do
+    [ "$(capability "$set" "$pid")" = 0000000000000000 ] ||
+      fail "machine $i's program holds a capability while its adapter carries traffic ($set $(capability "$set" "$pid"))"
+  done
+  helper_pid=$(pgrep -P "$pid" -x vaskor-adapter- || true)
+  [ -n "$helper_pid" ] || fail "machine $i: no adapter helper beside the program"
+  runs_as_person "$helper_pid" || fail "machine $i: the adapter helper does not run as $PERSON"
+  has_net_admin "$(capability CapEff "$helper_pid")" || fail "machine $i: the adapter helper lacks CAP_NET_ADMIN"
+done
+[ -s "$HOME_DIR/probe-1" ] || fail "the GTK module was not loaded into the program"
+grep -qx 'refused EPERM' "$HOME_DIR/probe-1" ||
+  fail "a GTK module inside the program was not refused a privileged request: $(cat "$HOME_DIR/probe-1")"
+echo "   the programs hold no capability; a GTK module inside one was refused"
+as_person 1
+probe_output=$("${person[@]}" "$WORK/helper-probe" "$HELPER" 2>&1) ||
+  fail "the adapter helper did what it must refuse: $probe_output"
+sed 's/^/   /' <<<"$probe_output"
+
 
 echo "== what the user's programs own"
 for i in 1 2; do
@@ -219,8 +258,20 @@ outside=$(files_of_person)
 [ -z "$outside" ] || fail "files of $PERSON outside its home: $outside"
 echo "   sockets and client windows belong to $PERSON; the client windows have no capability"
 
-echo "== the user closes both windows"
-for i in 2 1; do
+echo "== machine 2's program is killed"
+kill -KILL "${program[2]}"
+wait "${program[2]}" 2>/dev/null || true
+unset "program[2]"
+for _ in $(seq 100); do
+  netns_exec "$PREFIX" 2 ip -o link show | grep -q 'Orvanti-VPN' || break
+  sleep 0.1
+done
+netns_exec "$PREFIX" 2 ip -o link show | grep -q 'Orvanti-VPN' &&
+  fail "the killed program's adapter remains: $(netns_exec "$PREFIX" 2 ip -o link show)"
+echo "   its adapter went with it"
+
+echo "== the user closes machine 1's window"
+for i in 1; do
   DISPLAY="${display[$i]}" "$CLOSE_WINDOW" "${window[$i]}"
   for _ in $(seq 100); do kill -0 "${program[$i]}" 2>/dev/null || break; sleep 0.1; done
   kill -0 "${program[$i]}" 2>/dev/null && fail "machine $i's program did not end"
@@ -228,10 +279,12 @@ for i in 2 1; do
   unset "program[$i]"
   [ ! -e "$HOME_DIR/run-$i/vaskor-sdk" ] || fail "machine $i left its control socket directory"
 done
+# Machine 2's client window ends by itself once its program is gone.
+for _ in $(seq 100); do pgrep -u "$PERSON" >/dev/null || break; sleep 0.1; done
 pgrep -u "$PERSON" >/dev/null && fail "processes of $PERSON remain: $(pgrep -u "$PERSON" -a)"
 outside=$(files_of_person)
 [ -z "$outside" ] || fail "files of $PERSON outside its home: $outside"
-echo "   both programs ended and removed their control socket directories"
+echo "   the program ended and removed its control socket directory"
 
 echo "== purging the package"
 dpkg --purge vaskor-vpn >/dev/null
@@ -245,5 +298,7 @@ remains=$(find /usr /etc /var/lib/dpkg/info /opt -xdev -iname '*vaskor*' 2>/dev/
 [ -z "$remains" ] || fail "left behind: $remains"
 remains=$(getcap -r /usr/bin /usr/sbin /usr/local 2>/dev/null | grep -i vaskor || true)
 [ -z "$remains" ] || fail "a capability remains: $remains"
-dpkg-statoverride --list /usr/bin/vaskor-vpn >/dev/null && fail "the owner and mode override remains"
+for file in /usr/bin/vaskor-vpn "$HELPER"; do
+  dpkg-statoverride --list "$file" >/dev/null && fail "the owner and mode override of $file remains"
+done
 echo "   nothing of the package remains"

@@ -1,0 +1,230 @@
+#include "tun/HelperLink.h"
+
+#include "interfaces/WintunTypes.h"
+#include "tun/Logger.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+
+#ifndef VASKOR_ADAPTER_HELPER_PATH
+#error "VASKOR_ADAPTER_HELPER_PATH names the installed adapter helper"
+#endif
+
+namespace {
+
+constexpr int networkAdminBit = CAP_NET_ADMIN;
+// The helper answers at once; a helper that hangs must not hold the run forever.
+constexpr int replyTimeLimitMs = 10000;
+
+// The installed helper; VASKOR_ADAPTER_HELPER names another (the build's own,
+// in tests). This process holds no privilege for the choice to matter.
+const char* helperPath() {
+    const char* chosen = std::getenv("VASKOR_ADAPTER_HELPER");
+    return chosen != nullptr && *chosen != '\0' ? chosen : VASKOR_ADAPTER_HELPER_PATH;
+}
+
+int startFailure(int spawnError) {
+    switch (spawnError) {
+    case ENOENT:
+    case ENOTDIR:
+        return static_cast<int>(wintunHelperMissing);
+    case EACCES:
+    case EPERM:
+        return static_cast<int>(wintunHelperNotAllowed);
+    default:
+        return spawnError;
+    }
+}
+
+const char* startFailureText(int code) {
+    if (code == static_cast<int>(wintunHelperMissing))
+        return "The adapter helper is not installed";
+    if (code == static_cast<int>(wintunHelperNotAllowed))
+        return "This user may not start the adapter helper";
+    return "Failed to start the adapter helper";
+}
+
+// The helper's end becomes its standard input; its output and errors are ours.
+int spawnHelper(int helperEnd, pid_t& child) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, helperEnd, 0);
+    // Nothing of this process's environment is the helper's business.
+    char* environment[] = {nullptr};
+    std::string path = helperPath();
+    char* arguments[] = {path.data(), nullptr};
+    int rc = posix_spawn(&child, path.c_str(), &actions, nullptr, arguments, environment);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc;
+}
+
+void reap(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+bool holdsNetworkAdmin() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, sets) != 0)
+        return false;
+    return (sets[networkAdminBit / 32].effective >> (networkAdminBit % 32)) & 1;
+}
+
+HelperLink::HelperLink(pid_t child, UniqueDescriptor socket)
+    : child(child), socket(std::move(socket)) {}
+
+HelperLink::~HelperLink() {
+    socket.reset();
+    queue.reset();
+    reap(child);
+}
+
+int HelperLink::createAdapter(const AdapterIdentity& identity,
+                              std::unique_ptr<WintunAdapterRecord>& created) {
+    auto message = encodeHelperCreate(identity);
+    if (!message)
+        return EINVAL;
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+        return errno;
+    UniqueDescriptor ours(pair[0]);
+    UniqueDescriptor theirs(pair[1]);
+    pid_t child = 0;
+    if (int rc = spawnHelper(theirs.get(), child); rc != 0) {
+        int code = startFailure(rc);
+        logFailure(startFailureText(code), code);
+        return code;
+    }
+    theirs.reset();
+    std::shared_ptr<HelperLink> link(new HelperLink(child, std::move(ours)));
+    HelperReply reply;
+    UniqueDescriptor queue;
+    if (int rc = link->exchange(*message, reply, &queue); rc != 0)
+        return rc;
+    if (reply.error != 0) {
+        // The helper answers EPERM when it was not given CAP_NET_ADMIN.
+        int code = reply.error == EPERM ? static_cast<int>(wintunHelperUnprivileged) : reply.error;
+        logFailure("The adapter helper refused: " + reply.text, code);
+        return code;
+    }
+    if (queue.get() < 0 || reply.index == 0 || reply.text.empty()) {
+        logFailure("The adapter helper gave no interface", EPROTO);
+        return EPROTO;
+    }
+    link->queue = std::move(queue);
+    link->interfaceName = reply.text;
+    created = std::make_unique<WintunAdapterRecord>(
+        WintunAdapterRecord{identity, reply.text, reply.index, link});
+    return 0;
+}
+
+int HelperLink::exchange(const std::vector<std::uint8_t>& message, HelperReply& reply,
+                         UniqueDescriptor* received) {
+    if (socket.get() < 0)
+        return ENODEV;
+    if (send(socket.get(), message.data(), message.size(), MSG_NOSIGNAL) < 0)
+        return logFailure("The adapter helper is gone", errno);
+    pollfd ready{socket.get(), POLLIN, 0};
+    int polled = 0;
+    while ((polled = poll(&ready, 1, replyTimeLimitMs)) < 0 && errno == EINTR) {
+    }
+    if (polled <= 0)
+        return logFailure("The adapter helper does not answer", ETIMEDOUT);
+
+    std::uint8_t bytes[helperMessageLimit];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    iovec part{bytes, sizeof bytes};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    ssize_t length = 0;
+    while ((length = recvmsg(socket.get(), &header, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    if (length <= 0)
+        return logFailure("The adapter helper ended", length == 0 ? EPIPE : errno);
+    UniqueDescriptor descriptor;
+    if (cmsghdr* item = CMSG_FIRSTHDR(&header); item != nullptr && item->cmsg_level == SOL_SOCKET &&
+                                                item->cmsg_type == SCM_RIGHTS &&
+                                                item->cmsg_len == CMSG_LEN(sizeof(int))) {
+        int fd = -1;
+        std::memcpy(&fd, CMSG_DATA(item), sizeof fd);
+        descriptor.reset(fd);
+    }
+    auto parsed = parseHelperReply({bytes, static_cast<std::size_t>(length)});
+    if (!parsed || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0)
+        return logFailure("The adapter helper's answer is malformed", EPROTO);
+    reply = *parsed;
+    if (received != nullptr)
+        *received = std::move(descriptor);
+    return 0;
+}
+
+int HelperLink::request(HelperInterfaceRequest request) {
+    std::lock_guard guard(lock);
+    request.interfaceName = interfaceName;
+    auto message = encodeHelperRequest(request);
+    if (!message)
+        return logFailure("Invalid request for the adapter helper", EINVAL);
+    HelperReply reply;
+    if (int rc = exchange(*message, reply, nullptr); rc != 0)
+        return rc;
+    if (reply.error != 0)
+        return logFailure("The adapter helper refused: " + reply.text, reply.error);
+    return 0;
+}
+
+int HelperLink::startSession(UniqueDescriptor& session) {
+    {
+        std::lock_guard guard(lock);
+        if (sessionOpen)
+            return EBUSY;
+        if (queue.get() < 0)
+            return ENODEV;
+        UniqueDescriptor copy(fcntl(queue.get(), F_DUPFD_CLOEXEC, 0));
+        if (copy.get() < 0)
+            return errno;
+        int flags = fcntl(copy.get(), F_GETFL);
+        if (flags < 0 || fcntl(copy.get(), F_SETFL, flags | O_NONBLOCK) < 0)
+            return errno;
+        session = std::move(copy);
+        sessionOpen = true;
+    }
+    if (int rc = request({HelperRequestKind::up, {}, 0, 0, 0}); rc != 0) {
+        endSession();
+        session.reset();
+        return rc;
+    }
+    return 0;
+}
+
+void HelperLink::endSession() {
+    std::lock_guard guard(lock);
+    sessionOpen = false;
+}
+
+int HelperLink::removeAdapter(bool forceCloseSessions) {
+    {
+        std::lock_guard guard(lock);
+        if (sessionOpen && !forceCloseSessions)
+            return EBUSY;
+    }
+    int rc = request({HelperRequestKind::remove, {}, 0, 0, 0});
+    std::lock_guard guard(lock);
+    queue.reset();
+    return rc;
+}
