@@ -14,12 +14,20 @@
 #include <string>
 #include <vector>
 
+// Why the LAN side could not be opened.
+struct LanSideError {
+    std::string reason;
+    // This process may not watch the LAN (the installed Linux program holds
+    // no privilege): the VPN works as it would without LAN discovery.
+    bool noRights = false;
+};
+
 class LanSide {
 public:
     // The adapter is the interface that holds adapterAddress (network byte
     // order). Null with the reason in error when the system offers no way to
     // watch or send (no rights, not built for this system).
-    static std::unique_ptr<LanSide> open(std::uint32_t adapterAddress, std::string& error);
+    static std::unique_ptr<LanSide> open(std::uint32_t adapterAddress, LanSideError& error);
     virtual ~LanSide() = default;
 
     // Ready while a datagram waits for receive.

@@ -28,16 +28,19 @@ std::optional<bool> Discovery::readSetting(const char* value) {
     return std::nullopt;
 }
 
-std::optional<std::string> Discovery::start(std::uint32_t address) {
+std::optional<LanSideError> Discovery::start(std::uint32_t address) {
     if (!enabled || (lan && address == vpnAddress))
         return std::nullopt;
     lan.reset(); // its memberships go with it
     vpnAddress = address;
-    std::string error;
+    LanSideError error;
     lan = LanSide::open(address, error);
     lastRefresh = Clock::now();
-    if (!lan)
-        return "LAN games on the VPN will not see those on this machine's own network: " + error;
+    if (!lan) {
+        error.reason = "LAN games on the VPN will not see those on this machine's own network: " +
+                       error.reason;
+        return error;
+    }
     return std::nullopt;
 }
 

@@ -31,8 +31,8 @@ public:
     explicit Discovery(bool enabled) : enabled(enabled) {}
 
     // Once the adapter has its address (again): starts watching the LAN.
-    // The reason when that is not possible; the VPN then works as without.
-    std::optional<std::string> start(std::uint32_t vpnAddress);
+    // Why when that is not possible; the VPN then works as without.
+    std::optional<LanSideError> start(std::uint32_t vpnAddress);
     bool active() const { return lan != nullptr; }
 
     WaitableHandle readyHandle() const { return lan ? lan->readyHandle() : nullptr; }

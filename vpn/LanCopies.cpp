@@ -4,6 +4,7 @@
 #include "vpn/NetworkRun.h"
 #include "vpn/Vpn.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -17,8 +18,15 @@ bool NetworkRun::readDiscoverySetting() {
 }
 
 void NetworkRun::startDiscovery(const Ipv4Cidr& address) {
-    if (std::optional<std::string> reason = discovery.start(address.address))
-        vpn.postMessage(*reason);
+    std::optional<LanSideError> error = discovery.start(address.address);
+    if (!error)
+        return;
+    // The installed program holds no privilege by design: nothing for a
+    // person to answer, the VPN itself works.
+    if (error->noRights)
+        std::fprintf(stderr, "vaskor-vpn: %s\n", error->reason.c_str());
+    else
+        vpn.postMessage(error->reason);
 }
 
 void NetworkRun::copyLanDiscovery() {

@@ -220,11 +220,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<LanSide> LanSide::open(std::uint32_t adapterAddress, std::string& error) {
+std::unique_ptr<LanSide> LanSide::open(std::uint32_t adapterAddress, LanSideError& error) {
     // Protocol 0 until the filter is on: nothing arrives before it.
     const int descriptor = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (descriptor < 0) {
-        error = std::string("cannot watch the LAN: ") + std::strerror(errno);
+        error.noRights = errno == EPERM || errno == EACCES;
+        error.reason = std::string("cannot watch the LAN: ") + std::strerror(errno);
         return nullptr;
     }
     const sock_fprog program{static_cast<unsigned short>(std::size(captureProgram)),
@@ -237,7 +238,7 @@ std::unique_ptr<LanSide> LanSide::open(std::uint32_t adapterAddress, std::string
     all.sll_ifindex = 0; // every interface; the adapter is left out per packet
     if (setsockopt(descriptor, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
         bind(descriptor, reinterpret_cast<sockaddr*>(&all), sizeof all) != 0) {
-        error = std::string("cannot watch the LAN: ") + std::strerror(errno);
+        error.reason = std::string("cannot watch the LAN: ") + std::strerror(errno);
         close(descriptor);
         return nullptr;
     }

@@ -277,15 +277,16 @@ private:
 
 } // namespace
 
-std::unique_ptr<LanSide> LanSide::open(std::uint32_t adapterAddress, std::string& error) {
+std::unique_ptr<LanSide> LanSide::open(std::uint32_t adapterAddress, LanSideError& error) {
     WSADATA data;
     if (const int failed = WSAStartup(MAKEWORD(2, 2), &data); failed != 0) {
-        error = "cannot start Windows sockets (error " + std::to_string(failed) + ")";
+        error.reason = "cannot start Windows sockets (error " + std::to_string(failed) + ")";
         return nullptr;
     }
     WSAEVENT event = WSACreateEvent();
     if (event == WSA_INVALID_EVENT) {
-        error = "cannot create a socket event (error " + std::to_string(WSAGetLastError()) + ")";
+        error.reason =
+            "cannot create a socket event (error " + std::to_string(WSAGetLastError()) + ")";
         WSACleanup();
         return nullptr;
     }

@@ -27,11 +27,11 @@ std::vector<std::uint8_t> broadcastPacket() {
 
 void expectNothingCopied() {
     const std::uint32_t nobodysAddress = testsupport::systemIpv4("198.51.100.77").value();
-    std::string error;
+    LanSideError error;
     std::unique_ptr<LanSide> lan = LanSide::open(nobodysAddress, error);
     if (!lan) {
-        EXPECT_FALSE(error.empty()) << "a refusal comes with its reason";
-        GTEST_SKIP() << "this user cannot watch the LAN: " << error;
+        EXPECT_FALSE(error.reason.empty()) << "a refusal comes with its reason";
+        GTEST_SKIP() << "this user cannot watch the LAN: " << error.reason;
     }
     EXPECT_NE(lan->readyHandle(), nullptr);
     lan->refresh();
