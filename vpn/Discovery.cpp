@@ -51,7 +51,8 @@ bool Discovery::fromAdapter(std::span<const std::uint8_t> packet, Clock::time_po
     if (sentToVpn.seenBefore(packet, now) || !intoVpn.take(now))
         return false;
     if (const std::optional<std::uint32_t> lanAddress = lan->lanAddress();
-        lanAddress && !seenOnLan.seenBefore(packet, now) && toLan.take(now)) {
+        lanAddress && discovery::sourcePortOf(packet) >= discovery::lowestLanCopyPort &&
+        !seenOnLan.seenBefore(packet, now) && toLan.take(now)) {
         const std::vector<std::uint8_t> copy = discovery::withSource(packet, *lanAddress);
         lan->sendToLan(copy); // a lost copy is a lost datagram, as on any LAN
     }

@@ -71,6 +71,11 @@ Kind kindOf(std::span<const std::uint8_t> packet) {
     return multicast && !linkLocal ? Kind::multicast : Kind::none;
 }
 
+std::uint16_t sourcePortOf(std::span<const std::uint8_t> packet) {
+    Layout layout;
+    return readLayout(packet, layout) ? read16(&packet[layout.headerLength]) : 0;
+}
+
 std::vector<std::uint8_t> withSource(std::span<const std::uint8_t> packet, std::uint32_t source) {
     Layout layout;
     if (!readLayout(packet, layout))

@@ -22,6 +22,14 @@ enum class Kind { none, limitedBroadcast, multicast };
 // else (other protocols, fragments, malformed or truncated packets).
 Kind kindOf(std::span<const std::uint8_t> packet);
 
+// Copies go out to the LAN only from ports that any program may send from:
+// the well-known ones below belong to the system's services (DHCP, NetBIOS),
+// which no member speaks for.
+constexpr std::uint16_t lowestLanCopyPort = 1024;
+
+// The UDP source port of a packet of a Kind other than none.
+std::uint16_t sourcePortOf(std::span<const std::uint8_t> packet);
+
 // The packet with another source address (network byte order), its header
 // and UDP checksums computed afresh (a captured packet may carry a checksum
 // its interface was to fill in); bytes after the IPv4 total length are

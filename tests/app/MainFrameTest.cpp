@@ -27,8 +27,14 @@ MainFrame* mainFrame() {
     return frame;
 }
 
+std::string assetPath(const std::string& name) {
+    std::string path = ASSETS_DIR "/";
+    path += name;
+    return path;
+}
+
 wxImage assetScaledTo64(const std::string& name) {
-    wxImage image(std::string(ASSETS_DIR) + "/" + name, wxBITMAP_TYPE_PNG);
+    wxImage image(assetPath(name), wxBITMAP_TYPE_PNG);
     return image.Scale(64, 64, wxIMAGE_QUALITY_NORMAL);
 }
 
@@ -184,7 +190,7 @@ TEST(HostJoinSelectPanel, ButtonImagesComeAtEachDisplayScale) {
                              "btn-join-hover.png"}) {
         const wxBitmapBundle bundle = loadEmbeddedImageBundle(name);
         EXPECT_EQ(bundle.GetDefaultSize(), wxSize(64, 64)) << name;
-        const wxImage source(std::string(ASSETS_DIR) + "/" + name, wxBITMAP_TYPE_PNG);
+        const wxImage source(assetPath(name), wxBITMAP_TYPE_PNG);
         for (const int side : {64, 96, 128}) {
             const wxImage shown = bundle.GetBitmap(wxSize(side, side)).ConvertToImage();
             EXPECT_EQ(shown.GetSize(), wxSize(side, side)) << name;

@@ -7,15 +7,21 @@
 # the program is refused a privileged request, and the helper refuses what the
 # program's user could ask of it beyond its own adapter. The program's control
 # sockets and client windows belong to that user, it writes nothing outside
-# the user's own directories, and killing it leaves no adapter. Then the
-# package is purged and nothing of it remains. Run as root from the project's root.
+# the user's own directories, and killing it leaves no adapter. LAN games on
+# both machines find each other through the package's LAN helper, which keeps
+# no capability and refuses what the user could not send. Then the package
+# is purged and nothing of it remains. Run as root from the project's root.
 # usage: package_install_test.sh PACKAGE.deb CLOSE_WINDOW PRIVILEGE_PROBE.so HELPER_PROBE
+#                                LAN_HELPER_PROBE LAN_GAME
 set -euo pipefail
 DEB=$(realpath "$1")
 CLOSE_WINDOW=$(realpath "$2")
 PRIVILEGE_PROBE=$(realpath "$3")
 HELPER_PROBE=$(realpath "$4")
+LAN_HELPER_PROBE=$(realpath "$5")
+GAME=$(realpath "$6")
 HELPER=/usr/libexec/vaskor-vpn/vaskor-adapter-helper
+LAN_HELPER=/usr/libexec/vaskor-vpn/vaskor-lan-helper
 if [ "$(id -u)" -ne 0 ]; then
   echo "[  SKIPPED ] installing a package and creating a user need root"
   exit 0
@@ -34,15 +40,16 @@ WORK=$(mktemp -d)
 chmod 0755 "$WORK"
 install -m 0755 "$PRIVILEGE_PROBE" "$WORK/privilege-probe.so"
 install -m 0755 "$HELPER_PROBE" "$WORK/helper-probe"
+install -m 0755 "$LAN_HELPER_PROBE" "$WORK/lan-helper-probe"
 installed=""
 created_user=""
 tun_mode=""
-declare -A display program
+declare -A display program game
 cleanup() {
   status=$?
   set +e
   [ -n "${probe:-}" ] && rm -f "$probe"
-  for pid in "${program[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  for pid in "${program[@]}" "${game[@]}"; do kill -TERM "$pid" 2>/dev/null; done
   for i in "${!display[@]}"; do kill "$(cat "$WORK/xvfb$i.pid" 2>/dev/null)" 2>/dev/null; done
   wait 2>/dev/null
   netns_remove "$PREFIX"
@@ -129,6 +136,8 @@ dpkg --install "$DEB" >/dev/null
 installed=yes
 mapfile -t package_files < <(dpkg-query -L vaskor-vpn)
 getcap "$HELPER" | grep -q 'cap_net_admin=ep' || fail "the adapter helper has no CAP_NET_ADMIN"
+[ "$(getcap "$LAN_HELPER" | awk '{print $2}')" = cap_net_raw=ep ] ||
+  fail "the LAN helper does not hold CAP_NET_RAW alone: $(getcap "$LAN_HELPER")"
 for program_file in /usr/bin/vaskor-vpn /usr/bin/vaskor-sdk-client; do
   [ -z "$(getcap "$program_file")" ] || fail "$program_file has a capability: $(getcap "$program_file")"
 done
@@ -154,8 +163,10 @@ echo "== a normal user, $PERSON, starts the installed program in two machines"
 useradd --create-home --shell /bin/bash "$PERSON"
 created_user=yes
 # Only the netdev group may start the helper that holds the capability.
-[ "$(stat -c '%U:%G %a' "$HELPER")" = "root:netdev 750" ] ||
-  fail "the adapter helper is not root:netdev 0750: $(stat -c '%U:%G %a' "$HELPER")"
+for file in "$HELPER" "$LAN_HELPER"; do
+  [ "$(stat -c '%U:%G %a' "$file")" = "root:netdev 750" ] ||
+    fail "$file is not root:netdev 0750: $(stat -c '%U:%G %a' "$file")"
+done
 # Some file systems (a virtual machine's shared folder) ignore execute
 # permission for everyone; the refusal is checked where it is kept.
 probe=$(mktemp -p /usr/bin vaskor-probe.XXXXXX)
@@ -175,6 +186,10 @@ HOME_DIR=$(getent passwd "$PERSON" | cut -d: -f6)
 # Each machine's runtime directory, as a login session gives it.
 for i in 1 2; do install -d -m 0700 -o "$PERSON" -g "$PERSON" "$HOME_DIR/run-$i"; done
 netns_create "$PREFIX" 2
+# A default route on each machine's LAN, as at home: the system sends a
+# multicast whose program chose no interface that way. Its gateway is no one:
+# only broadcasts and multicasts cross, and they stay on the test's switch.
+for i in 1 2; do ip -n "$PREFIX-$i" route add default via 10.231.0.254; done
 for i in 1 2; do
   n=$(free_display)
   Xvfb ":$n" -screen 0 800x600x24 -noreset -nolisten tcp >/dev/null 2>&1 &
@@ -235,6 +250,50 @@ probe_output=$("${person[@]}" "$WORK/helper-probe" "$HELPER" 2>&1) ||
   fail "the adapter helper did what it must refuse: $probe_output"
 sed 's/^/   /' <<<"$probe_output"
 
+echo "== LAN games find each other through the LAN helper"
+GROUP=224.0.2.60
+for i in 1 2; do
+  mkfifo "$WORK/g$i.in"
+  ip netns exec "$PREFIX-$i" "$GAME" 4445 "$GROUP" <"$WORK/g$i.in" >"$WORK/g$i.log" 2>&1 &
+  game[$i]=$!
+  exec {fd}>"$WORK/g$i.in"
+  eval "game_in_$i=$fd"
+done
+wait_game() {
+  for _ in $(seq 200); do grep -q -E "$2" "$WORK/g$1.log" && return 0; sleep 0.1; done
+  fail "machine $1's game never printed '$2': $(cat "$WORK/g$1.log")"
+}
+for i in 1 2; do wait_game "$i" '^listening$'; done
+# The member's run holds the game's group on its adapter too, so that the
+# VPN's copies reach the game.
+for _ in $(seq 100); do
+  ip -n "$PREFIX-2" maddr show dev Orvanti-VPN | grep -q -E "inet +$GROUP\b" && break
+  sleep 0.1
+done
+ip -n "$PREFIX-2" maddr show dev Orvanti-VPN | grep -q -E "inet +$GROUP\b" ||
+  fail "machine 2's adapter never held $GROUP: $(cat "$WORK/m2.log")"
+# Machine 1's multicast leaves on its LAN; its helper hands it to the run,
+# which copies it into the VPN.
+echo "send $GROUP pkg-multicast" >&"$game_in_1"
+wait_game 2 '^heard pkg-multicast from 192\.168\.42\.1$'
+# Machine 2's broadcast goes into the VPN; its helper puts a copy on its LAN.
+echo "send 255.255.255.255 pkg-broadcast" >&"$game_in_2"
+wait_game 1 '^heard pkg-broadcast from 192\.168\.42\.2$'
+wait_game 1 '^heard pkg-broadcast from 10\.231\.0\.2$'
+for i in 1 2; do
+  lan_helper_pid=$(pgrep -P "${program[$i]}" -x vaskor-lan-help || true)
+  [ -n "$lan_helper_pid" ] || fail "machine $i: no LAN helper beside the program: $(cat "$WORK/m$i.log")"
+  runs_as_person "$lan_helper_pid" || fail "machine $i: the LAN helper does not run as $PERSON"
+  for set in CapPrm CapEff CapAmb; do
+    [ "$(capability "$set" "$lan_helper_pid")" = 0000000000000000 ] ||
+      fail "machine $i: the LAN helper kept a capability once its tap was open ($set $(capability "$set" "$lan_helper_pid"))"
+  done
+done
+echo "   each side heard the other through the VPN, and on the LAN; the LAN helpers kept no capability"
+as_person 1
+probe_output=$("${person[@]}" "$WORK/lan-helper-probe" "$LAN_HELPER" 10.231.0.1 2>&1) ||
+  fail "the LAN helper sent what it must refuse: $probe_output"
+sed 's/^/   /' <<<"$probe_output"
 
 echo "== what the user's programs own"
 for i in 1 2; do
@@ -298,7 +357,7 @@ remains=$(find /usr /etc /var/lib/dpkg/info /opt -xdev -iname '*vaskor*' 2>/dev/
 [ -z "$remains" ] || fail "left behind: $remains"
 remains=$(getcap -r /usr/bin /usr/sbin /usr/local 2>/dev/null | grep -i vaskor || true)
 [ -z "$remains" ] || fail "a capability remains: $remains"
-for file in /usr/bin/vaskor-vpn "$HELPER"; do
+for file in /usr/bin/vaskor-vpn "$HELPER" "$LAN_HELPER"; do
   dpkg-statoverride --list "$file" >/dev/null && fail "the owner and mode override of $file remains"
 done
 echo "   nothing of the package remains"

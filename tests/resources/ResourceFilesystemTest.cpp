@@ -15,7 +15,9 @@
 namespace {
 
 std::vector<unsigned char> readAsset(const std::string& name) {
-    std::ifstream in(std::string(ASSETS_DIR) + "/" + name, std::ios::binary);
+    std::string path = ASSETS_DIR "/";
+    path += name;
+    std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 

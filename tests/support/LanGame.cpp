@@ -9,6 +9,9 @@
 //   send DEST TEXT         one datagram TEXT to DEST:PORT from the announcer
 //   flood DEST COUNT       COUNT datagrams "flood-N" to DEST:PORT, at once (N
 //                          counts on over every flood of the run)
+//   sendfrom SPORT DEST TEXT  one datagram TEXT to DEST:PORT from a socket of
+//                          its own on port SPORT (below 1024: as root), as a
+//                          system service would
 // Standard output:
 //   heard TEXT from ADDR   the listener got TEXT; it answers "re:TEXT" to
 //                          the sender unless TEXT is itself an answer or a flood
@@ -121,8 +124,19 @@ int main(int argc, char** argv) {
             for (auto end = input.find('\n'); end != std::string::npos; end = input.find('\n')) {
                 std::istringstream line(input.substr(0, end));
                 input.erase(0, end + 1);
-                std::string command, destination, text;
-                line >> command >> destination >> text;
+                std::string command;
+                line >> command;
+                if (command == "sendfrom") {
+                    int sourcePort = 0;
+                    std::string destination, text;
+                    line >> sourcePort >> destination >> text;
+                    const int service = udpSocket(static_cast<std::uint16_t>(sourcePort));
+                    sendTo(service, destination, port, text);
+                    close(service);
+                    continue;
+                }
+                std::string destination, text;
+                line >> destination >> text;
                 if (command == "send")
                     sendTo(announcer, destination, port, text);
                 else if (command == "flood")

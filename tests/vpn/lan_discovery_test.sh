@@ -119,6 +119,13 @@ for kind in broadcast multicast; do
     { sed 's/^/  /' "$WORK/g1.log" >&2; fail "the host's game got other than three answers to its $kind"; }
 done
 
+step "a system service's broadcast (from a port below 1024) reaches the members, never the LAN"
+game_says 1 "sendfrom 138 255.255.255.255 service-broadcast"
+wait_game 2 '^heard service-broadcast from 192\.168\.42\.1$'
+game_says 1 "send 255.255.255.255 service-last"
+wait_game 3 '^heard service-last from 192\.168\.1\.11$'
+never 3 service-broadcast
+
 step "a flood of broadcasts from the host's game is cut to the bound; the member's pings flow"
 # The bound per machine and direction: a burst of 64 datagrams, then 32 a second.
 start=$(date +%s.%N)

@@ -4,6 +4,7 @@
 // standard input, a socket pair whose other end only its parent holds. When
 // that end closes, the parent ended or crashed: the adapter goes with it.
 
+#include "platform/linux/HelperCaller.h"
 #include "tun/helper/AdapterHelper.h"
 
 #include <cerrno>
@@ -23,22 +24,6 @@ constexpr int requests = 0; // standard input
 int refuse(const char* reason) {
     std::fprintf(stderr, "vaskor-adapter-helper: %s\n", reason);
     return 1;
-}
-
-// Standard input must be a sequenced-packet socket pair made by our parent,
-// for our user: otherwise whoever handed it to us is not the program we serve.
-const char* callerProblem() {
-    int type = 0;
-    socklen_t length = sizeof type;
-    if (getsockopt(requests, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_SEQPACKET)
-        return "standard input is not the socket pair of the program that started it";
-    ucred peer{};
-    length = sizeof peer;
-    if (getsockopt(requests, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
-        return "cannot tell who is at the other end of standard input";
-    if (peer.pid != getppid() || peer.uid != getuid())
-        return "refused: the other end of standard input is not the process that started it";
-    return nullptr;
 }
 
 bool sendReply(const HelperReply& reply, const UniqueDescriptor& handOver) {
@@ -69,7 +54,7 @@ int main() {
     setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     std::signal(SIGPIPE, SIG_IGN);
-    if (const char* problem = callerProblem())
+    if (const char* problem = helperCallerProblem(requests))
         return refuse(problem);
 
     AdapterHelper helper;

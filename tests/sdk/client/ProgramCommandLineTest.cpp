@@ -51,8 +51,8 @@ ProgramResult runProgram(
         if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY="))
             environment.push_back(entry);
     }
-    arguments.insert(arguments.begin(), CLIENT_PROGRAM);
-    std::vector<char*> argv, envp;
+    std::string program = CLIENT_PROGRAM;
+    std::vector<char*> argv{program.data()}, envp;
     for (auto& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
