@@ -1,4 +1,5 @@
 #include "tun/HelperLink.h"
+#include "tun/HelperReceive.h"
 
 #include "interfaces/WintunTypes.h"
 #include "tun/Logger.h"
@@ -6,10 +7,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/capability.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -137,40 +136,20 @@ int HelperLink::exchange(const std::vector<std::uint8_t>& message, HelperReply& 
         return ENODEV;
     if (send(socket.get(), message.data(), message.size(), MSG_NOSIGNAL) < 0)
         return logFailure("The adapter helper is gone", errno);
-    pollfd ready{socket.get(), POLLIN, 0};
-    int polled = 0;
-    while ((polled = poll(&ready, 1, replyTimeLimitMs)) < 0 && errno == EINTR) {
+    ReceivedReply answer;
+    switch (const int rc = receiveHelperReply(socket.get(), replyTimeLimitMs, answer)) {
+    case 0:
+        break;
+    case ETIMEDOUT:
+        return logFailure("The adapter helper does not answer", rc);
+    case EPROTO:
+        return logFailure("The adapter helper's answer is malformed", rc);
+    default:
+        return logFailure("The adapter helper ended", rc);
     }
-    if (polled <= 0)
-        return logFailure("The adapter helper does not answer", ETIMEDOUT);
-
-    std::uint8_t bytes[helperMessageLimit];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    iovec part{bytes, sizeof bytes};
-    msghdr header{};
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
-    ssize_t length = 0;
-    while ((length = recvmsg(socket.get(), &header, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    if (length <= 0)
-        return logFailure("The adapter helper ended", length == 0 ? EPIPE : errno);
-    UniqueDescriptor descriptor;
-    if (cmsghdr* item = CMSG_FIRSTHDR(&header); item != nullptr && item->cmsg_level == SOL_SOCKET &&
-                                                item->cmsg_type == SCM_RIGHTS &&
-                                                item->cmsg_len == CMSG_LEN(sizeof(int))) {
-        int fd = -1;
-        std::memcpy(&fd, CMSG_DATA(item), sizeof fd);
-        descriptor.reset(fd);
-    }
-    auto parsed = parseHelperReply({bytes, static_cast<std::size_t>(length)});
-    if (!parsed || (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0)
-        return logFailure("The adapter helper's answer is malformed", EPROTO);
-    reply = *parsed;
+    reply = std::move(answer.reply);
     if (received != nullptr)
-        *received = std::move(descriptor);
+        *received = std::move(answer.handed);
     return 0;
 }
 

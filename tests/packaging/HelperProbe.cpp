@@ -4,13 +4,12 @@
 // its own to a helper that a child of it starts. Prints one line per check;
 // exits 0 when the helper refused each, 1 otherwise.
 
-#include "tun/HelperProtocol.h"
+#include "tun/HelperReceive.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -42,21 +41,10 @@ int exitStatus(pid_t child) {
 // The reply, or nullopt when the helper ended or sent nothing parseable.
 std::optional<HelperReply> ask(int socket, const std::vector<std::uint8_t>& request) {
     send(socket, request.data(), request.size(), MSG_NOSIGNAL);
-    pollfd ready{socket, POLLIN, 0};
-    if (poll(&ready, 1, 10000) != 1)
+    ReceivedReply received;
+    if (receiveHelperReply(socket, 10000, received) != 0)
         return std::nullopt;
-    std::uint8_t bytes[helperMessageLimit];
-    char control[CMSG_SPACE(sizeof(int))];
-    iovec part{bytes, sizeof bytes};
-    msghdr header{};
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
-    ssize_t length = recvmsg(socket, &header, MSG_CMSG_CLOEXEC);
-    if (length <= 0)
-        return std::nullopt;
-    return parseHelperReply({bytes, static_cast<std::size_t>(length)});
+    return received.reply;
 }
 
 bool check(bool passed, const char* what, const std::string& detail) {

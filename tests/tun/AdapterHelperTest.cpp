@@ -2,7 +2,7 @@
 // started on a socket pair in a network namespace of the test's own.
 
 #include "tests/support/NetworkNamespace.h"
-#include "tun/HelperProtocol.h"
+#include "tun/HelperReceive.h"
 #include "tun/UniqueDescriptor.h"
 
 #include <gtest/gtest.h>
@@ -49,38 +49,14 @@ int exitStatus(pid_t child) {
 }
 
 // The helper's reply to one request, with the descriptor it handed over.
-struct Answer {
-    HelperReply reply;
-    UniqueDescriptor handed;
-};
+using Answer = ReceivedReply;
 
 std::optional<Answer> ask(int socket, const std::vector<std::uint8_t>& request) {
     if (send(socket, request.data(), request.size(), MSG_NOSIGNAL) < 0)
         return std::nullopt;
-    pollfd ready{socket, POLLIN, 0};
-    if (poll(&ready, 1, 10000) != 1)
-        return std::nullopt;
-    std::uint8_t bytes[helperMessageLimit];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    iovec part{bytes, sizeof bytes};
-    msghdr header{};
-    header.msg_iov = &part;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
-    ssize_t length = recvmsg(socket, &header, MSG_CMSG_CLOEXEC);
-    if (length <= 0)
-        return std::nullopt;
     Answer answer;
-    if (cmsghdr* item = CMSG_FIRSTHDR(&header); item != nullptr && item->cmsg_type == SCM_RIGHTS) {
-        int fd = -1;
-        std::memcpy(&fd, CMSG_DATA(item), sizeof fd);
-        answer.handed.reset(fd);
-    }
-    auto reply = parseHelperReply({bytes, static_cast<std::size_t>(length)});
-    if (!reply)
+    if (receiveHelperReply(socket, 10000, answer) != 0)
         return std::nullopt;
-    answer.reply = *reply;
     return answer;
 }
 
