@@ -70,8 +70,16 @@ public:
     }
 
     void unmap(std::uint16_t port, const Mapping&) override {
-        if (sendnewportmappingrequest(&natpmp, NATPMP_PROTOCOL_UDP, port, 0, 0) >= 0)
-            answer(NATPMP_RESPTYPE_UDPPORTMAPPING, {});
+        // A late answer to a renewal that was given up may come first (the
+        // library then counts the request as answered): the deletion's own
+        // has a lifetime of 0. Asked again, a few times at most.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (sendnewportmappingrequest(&natpmp, NATPMP_PROTOCOL_UDP, port, 0, 0) < 0)
+                return;
+            const auto answered = answer(NATPMP_RESPTYPE_UDPPORTMAPPING, {});
+            if (!answered || answered->pnu.newportmapping.lifetime == 0)
+                return;
+        }
     }
 
     const char* protocol() const override { return "NAT-PMP"; }

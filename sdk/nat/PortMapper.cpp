@@ -53,6 +53,9 @@ void PortMapper::run(std::stop_token stop) {
             renewed.reset();
         }
         if (!renewed) {
+            // Stopped while asking: what the router still holds is taken back below.
+            if (stop.stop_requested())
+                break;
             // The router may have restarted, or another one took its place.
             gateway.reset();
             mapping.reset();
