@@ -2,6 +2,7 @@
 #include "tun/HelperReceive.h"
 
 #include "interfaces/WintunTypes.h"
+#include "platform/linux/HelperProcess.h"
 #include "tun/Logger.h"
 
 #include <cerrno>
@@ -9,10 +10,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/capability.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 
 #ifndef VASKOR_ADAPTER_HELPER_PATH
 #error "VASKOR_ADAPTER_HELPER_PATH names the installed adapter helper"
@@ -52,26 +51,6 @@ const char* startFailureText(int code) {
     return "Failed to start the adapter helper";
 }
 
-// The helper's end becomes its standard input; its output and errors are ours.
-int spawnHelper(int helperEnd, pid_t& child) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, helperEnd, 0);
-    // Nothing of this process's environment is the helper's business.
-    char* environment[] = {nullptr};
-    std::string path = helperPath();
-    char* arguments[] = {path.data(), nullptr};
-    int rc = posix_spawn(&child, path.c_str(), &actions, nullptr, arguments, environment);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc;
-}
-
-void reap(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-}
-
 } // namespace
 
 bool holdsNetworkAdmin() {
@@ -88,7 +67,7 @@ HelperLink::HelperLink(pid_t child, UniqueDescriptor socket)
 HelperLink::~HelperLink() {
     socket.reset();
     queue.reset();
-    reap(child);
+    childExitStatus(child);
 }
 
 int HelperLink::createAdapter(const AdapterIdentity& identity,
@@ -102,7 +81,7 @@ int HelperLink::createAdapter(const AdapterIdentity& identity,
     UniqueDescriptor ours(pair[0]);
     UniqueDescriptor theirs(pair[1]);
     pid_t child = 0;
-    if (int rc = spawnHelper(theirs.get(), child); rc != 0) {
+    if (int rc = startHelper(helperPath(), theirs.get(), child); rc != 0) {
         int code = startFailure(rc);
         logFailure(startFailureText(code), code);
         return code;

@@ -1,12 +1,11 @@
 // The program's end of the LAN helper: our child, connected by a socket pair
 // that is its standard input. It ends when our end closes.
+#include "platform/linux/HelperProcess.h"
 #include "platform/linux/LanChannel.h"
 #include "platform/linux/LanHelperProtocol.h"
 
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,18 +30,12 @@ std::string helperPath() {
     return chosen != nullptr && *chosen != '\0' ? chosen : VASKOR_LAN_HELPER_PATH;
 }
 
-void reap(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-}
-
 class HelperChannel final : public LanChannel {
 public:
     HelperChannel(pid_t child, int socket) : child(child), socket(socket) {}
     ~HelperChannel() override {
         close(socket); // the helper ends on it
-        reap(child);
+        childExitStatus(child);
     }
 
     WaitableHandle readyHandle() const override { return gone ? nullptr : waitableOf(socket); }
@@ -115,17 +108,9 @@ std::unique_ptr<LanChannel> openHelperChannel(LanSideError& error) {
         error.reason = std::string("cannot start the LAN helper: ") + std::strerror(errno);
         return nullptr;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
-    // Nothing of this process's environment is the helper's business.
-    char* environment[] = {nullptr};
-    std::string path = helperPath();
-    char* arguments[] = {path.data(), nullptr};
+    const std::string path = helperPath();
     pid_t child = 0;
-    const int spawned =
-        posix_spawn(&child, path.c_str(), &actions, nullptr, arguments, environment);
-    posix_spawn_file_actions_destroy(&actions);
+    const int spawned = startHelper(path, pair[1], child);
     close(pair[1]);
     if (spawned != 0) {
         close(pair[0]);

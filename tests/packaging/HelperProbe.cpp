@@ -4,39 +4,19 @@
 // its own to a helper that a child of it starts. Prints one line per check;
 // exits 0 when the helper refused each, 1 otherwise.
 
+#include "platform/linux/HelperProcess.h"
 #include "tun/HelperReceive.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 const char* helper = nullptr;
-
-pid_t start(int end) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, end, 0);
-    char* arguments[] = {const_cast<char*>(helper), nullptr};
-    char* environment[] = {nullptr};
-    pid_t child = -1;
-    int rc = posix_spawn(&child, helper, &actions, nullptr, arguments, environment);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? child : -1;
-}
-
-int exitStatus(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 // The reply, or nullopt when the helper ended or sent nothing parseable.
 std::optional<HelperReply> ask(int socket, const std::vector<std::uint8_t>& request) {
@@ -70,7 +50,11 @@ int main(int argc, char** argv) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
         return 1;
-    pid_t child = start(pair[1]);
+    pid_t child = -1;
+    if (int rc = startHelper(helper, pair[1], child); rc != 0) {
+        std::printf("cannot start %s: %s\n", helper, std::strerror(rc));
+        return 1;
+    }
     close(pair[1]);
     auto created = ask(pair[0], *encodeHelperCreate({u"Probe", u"Probe"}));
     if (!created || created->error != 0) {
@@ -86,20 +70,20 @@ int main(int argc, char** argv) {
     auto family = ask(pair[0], request);
     allRefused &= check(family && family->error == EINVAL, "a non-IPv4 address", describe(family));
     close(pair[0]);
-    exitStatus(child);
+    childExitStatus(child);
 
     // A socket pair of ours, a helper started by our child: we are not its parent.
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
         return 1;
     pid_t middle = fork();
     if (middle == 0) {
-        pid_t started = start(pair[1]);
-        _exit(started > 0 ? exitStatus(started) : 99);
+        pid_t started = -1;
+        _exit(startHelper(helper, pair[1], started) == 0 ? childExitStatus(started) : 99);
     }
     close(pair[1]);
     auto stranger = ask(pair[0], *encodeHelperCreate({u"Probe", u"Probe"}));
     close(pair[0]);
-    int status = exitStatus(middle);
+    int status = childExitStatus(middle);
     allRefused &= check(!stranger && status == 1, "a caller that is not its parent",
                         stranger ? describe(stranger) : "ended with " + std::to_string(status));
     return allRefused ? 0 : 1;

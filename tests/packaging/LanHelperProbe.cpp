@@ -6,6 +6,7 @@
 // may go out. Prints one line per check; exits 0 when the helper held to
 // each, 1 otherwise.
 
+#include "platform/linux/HelperProcess.h"
 #include "platform/linux/LanHelperProtocol.h"
 #include "tests/support/Ipv4Packets.h"
 
@@ -13,9 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <optional>
@@ -70,14 +69,8 @@ int main(int argc, char** argv) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
         return 2;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
-    char* arguments[] = {argv[1], nullptr};
-    char* environment[] = {nullptr};
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, argv[1], &actions, nullptr, arguments, environment);
-    posix_spawn_file_actions_destroy(&actions);
+    const int spawned = startHelper(argv[1], pair[1], child);
     close(pair[1]);
     socketEnd = pair[0];
     if (spawned != 0) {
@@ -124,8 +117,6 @@ int main(int argc, char** argv) {
     held = held && bounded;
 
     close(socketEnd);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    childExitStatus(child);
     return held ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // The adapter helper as its parent and strangers meet it: the real program,
 // started on a socket pair in a network namespace of the test's own.
 
+#include "platform/linux/HelperProcess.h"
 #include "tests/support/NetworkNamespace.h"
 #include "tun/HelperReceive.h"
 #include "tun/UniqueDescriptor.h"
@@ -15,10 +16,8 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -27,25 +26,10 @@ namespace {
 
 const AdapterIdentity identity{u"Orvanti VPN", u"Orvanti VPN"};
 
-// Starts the helper with this socket as its standard input.
-pid_t startHelper(int end) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, end, 0);
-    char path[] = VASKOR_TEST_ADAPTER_HELPER;
-    char* arguments[] = {path, nullptr};
-    char* environment[] = {nullptr};
+// Starts the build's helper with this socket as its standard input.
+pid_t startTestHelper(int end) {
     pid_t child = -1;
-    int rc = posix_spawn(&child, path, &actions, nullptr, arguments, environment);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? child : -1;
-}
-
-int exitStatus(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return startHelper(VASKOR_TEST_ADAPTER_HELPER, end, child) == 0 ? child : -1;
 }
 
 // The helper's reply to one request, with the descriptor it handed over.
@@ -113,7 +97,7 @@ TEST_F(AdapterHelperTest, ServesItsParentsAdapterAloneAndRemovesItWhenTheParentL
         int pair[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
         UniqueDescriptor ours(pair[0]), theirs(pair[1]);
-        pid_t helper = startHelper(theirs.get());
+        pid_t helper = startTestHelper(theirs.get());
         ASSERT_GT(helper, 0);
         theirs.reset();
 
@@ -167,7 +151,7 @@ TEST_F(AdapterHelperTest, ServesItsParentsAdapterAloneAndRemovesItWhenTheParentL
         // queue stays open, so the helper's removal alone takes the interface.
         ours.reset();
         EXPECT_TRUE(waitUntilGone("Orvanti-VPN"));
-        EXPECT_EQ(exitStatus(helper), 0);
+        EXPECT_EQ(childExitStatus(helper), 0);
     });
 }
 
@@ -179,8 +163,8 @@ TEST_F(AdapterHelperTest, RefusesACallerThatIsNotItsParent) {
         // This process holds the other end; a child of ours starts the helper.
         pid_t middle = fork();
         if (middle == 0) {
-            pid_t helper = startHelper(handed.get());
-            _exit(helper > 0 ? exitStatus(helper) : 99);
+            pid_t helper = startTestHelper(handed.get());
+            _exit(helper > 0 ? childExitStatus(helper) : 99);
         }
         handed.reset();
         ASSERT_GT(middle, 0);
@@ -196,7 +180,7 @@ TEST_F(AdapterHelperTest, RefusesACallerThatIsNotItsParent) {
             << "no answer, only the end: " << answer << " " << std::strerror(errno);
         EXPECT_EQ(if_nametoindex("Orvanti-VPN"), 0u) << "nothing was created";
         stranger.reset();
-        EXPECT_EQ(exitStatus(middle), 1) << "the helper refused and ended";
+        EXPECT_EQ(childExitStatus(middle), 1) << "the helper refused and ended";
     });
 }
 
@@ -209,7 +193,7 @@ TEST_F(AdapterHelperTest, TheAdapterGoesWhenItsProgramIsKilled) {
         if (program == 0) {
             int pair[2];
             if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0 ||
-                startHelper(pair[1]) <= 0)
+                startTestHelper(pair[1]) <= 0)
                 _exit(1);
             close(pair[1]);
             auto created = ask(pair[0], *encodeHelperCreate(identity));
@@ -225,7 +209,7 @@ TEST_F(AdapterHelperTest, TheAdapterGoesWhenItsProgramIsKilled) {
         ASSERT_EQ(done, 'y');
         ASSERT_NE(if_nametoindex("Orvanti-VPN"), 0u);
         kill(program, SIGKILL);
-        EXPECT_EQ(exitStatus(program), 128 + SIGKILL);
+        EXPECT_EQ(childExitStatus(program), 128 + SIGKILL);
         EXPECT_TRUE(waitUntilGone("Orvanti-VPN")) << "the killed program's adapter remains";
     });
 }
