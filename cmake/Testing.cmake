@@ -106,7 +106,7 @@ endfunction()
 
 # vaskor_label_target(<label>): a target "vaskor_tests_<label>" that builds
 # the test programs of that label and what they need, for a build that runs
-# only them (the thread sanitizer's). Called once all tests are added.
+# only them (the sanitizers' and the fuzzers'). Called once all tests are added.
 function(vaskor_label_target label)
     get_property(programs GLOBAL PROPERTY VASKOR_TEST_PROGRAMS_${label})
     if(programs)
@@ -132,6 +132,7 @@ function(vaskor_add_fuzzer name)
     file(MAKE_DIRECTORY ${corpus})
     add_test(NAME ${name} COMMAND ${name} -max_total_time=${VASKOR_FUZZ_SECONDS} -print_final_stats=1 ${corpus})
     set_tests_properties(${name} PROPERTIES LABELS fuzz)
+    set_property(GLOBAL APPEND PROPERTY VASKOR_TEST_PROGRAMS_fuzz ${name})
 endfunction()
 
 # vaskor_add_subfolders([EXCEPT <name>...]): every folder below the current one

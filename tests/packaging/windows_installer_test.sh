@@ -3,6 +3,8 @@
 # on an Xvfb display: the Windows installer installs silently (/S) under Wine,
 # with the Start menu entry and the uninstall record; the program started from
 # that entry shows its window; the silent uninstaller removes all of it again.
+# PROGRAM is the build's program as the installer packs it: without its debug
+# information, which would make the download twice the size.
 # ADAPTER "standin": a test build, whose installer's name ends in "-test" and
 # whose program, started from the Start menu, shows its "Test build" box.
 set -euo pipefail
@@ -58,6 +60,10 @@ for file in vaskor-vpn.exe vaskor-sdk-client.exe uninstall.exe; do
   [ -f "$folder/$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
 cmp "$folder/vaskor-vpn.exe" "$program" || { echo "the installed program is not the build's" >&2; exit 1; }
+if x86_64-w64-mingw32-objdump -h "$folder/vaskor-vpn.exe" | grep -q ' \.debug_'; then
+  echo "the installed program carries debug information" >&2
+  exit 1
+fi
 [ -f "$entry" ] || { echo "no Start menu entry $entry" >&2; exit 1; }
 has_record || { echo "no uninstall record $record" >&2; exit 1; }
 
